@@ -1,0 +1,68 @@
+// Standard MIDI File reader: formats 0, 1 and 2, RIFF RMID containers,
+// running status (kept across meta and SysEx events), SysEx in F0 and F7
+// forms, every meta event, metrical and SMPTE divisions.
+//
+// The reader is bounded: it never reads outside the input, never allocates
+// more than a small multiple of the input size, and always terminates. A
+// file that is damaged part-way yields the events before the damage plus a
+// warning; a file with nothing usable yields an error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace plimra::seq {
+
+struct SmfEvent {
+  enum class Kind : uint8_t {
+    Channel,  // bytes: status + 1 or 2 data bytes (running status expanded)
+    SysEx,    // bytes: the complete message as sent on the wire, F0 ... F7;
+              // an F7 "escape" event carries its raw bytes as given
+    Meta,     // metaType set; bytes: the meta event's data
+  };
+  uint64_t tick = 0;   // absolute tick within its track
+  uint32_t track = 0;  // index of the MTrk chunk it came from
+  Kind kind = Kind::Channel;
+  uint8_t metaType = 0;
+  std::vector<uint8_t> bytes;
+};
+
+struct SmfTrack {
+  std::vector<SmfEvent> events;  // in file order (ticks non-decreasing)
+  uint64_t endTick = 0;          // tick of End of Track, or of the last event
+  bool hasEndOfTrack = false;
+};
+
+struct Smf {
+  uint16_t format = 0;     // 0, 1 or 2
+  uint16_t division = 0;   // raw division word from the header
+  bool smpte = false;      // division is SMPTE (frames per second x ticks per frame)
+  uint16_t ticksPerQuarter = 0;  // when !smpte
+  int framesPerSecond = 0;       // when smpte: 24, 25, 29 (29.97 drop) or 30
+  int ticksPerFrame = 0;         // when smpte
+  std::vector<SmfTrack> tracks;
+  std::vector<std::string> warnings;  // damage that was read around
+};
+
+struct SmfResult {
+  bool ok = false;
+  std::string error;  // set when !ok: a clear message for the user
+  Smf smf;
+};
+
+// Hard limits that keep hostile input bounded.
+constexpr size_t kMaxSmfFileBytes = 64u * 1024u * 1024u;
+constexpr size_t kMaxSmfTracks = 65535;
+
+SmfResult parseSmf(std::span<const uint8_t> data);
+SmfResult readSmfFile(const std::string& path);
+
+// All events of all tracks merged in time order (for format 0 and 1; for
+// format 2 the caller picks a track). Stable: events with equal ticks keep
+// track order, then file order.
+std::vector<const SmfEvent*> mergeTracks(const Smf& smf);
+
+}  // namespace plimra::seq

@@ -1,0 +1,50 @@
+// Tempo map: built once when a song is opened, it turns ticks into exact
+// times. Each segment starts at a tempo change and remembers the exact time
+// of its first tick, so the time of any tick is one multiplication away from
+// a segment start and nothing accumulates rounding.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "media/sequencer/smf.h"
+
+namespace plimra::seq {
+
+class TempoMap {
+ public:
+  struct Segment {
+    uint64_t tick = 0;           // first tick of the segment
+    uint64_t microsNum = 0;      // time of `tick` in microseconds x ticksPerQuarter (exact)
+    uint32_t tempo = 500000;     // microseconds per quarter note
+  };
+
+  TempoMap() = default;
+  // Tempo changes are taken from track 0 for format 0 and 1 (and from every
+  // track, merged, when track 0 carries none), from `track` for format 2.
+  // SMPTE divisions have a fixed tick length and ignore tempo events.
+  explicit TempoMap(const Smf& smf, uint32_t format2Track = 0);
+
+  // Time of a tick, in microseconds, rounded down.
+  uint64_t microsAt(uint64_t tick) const;
+  // Time of a tick in nanoseconds, rounded down (for sample placement).
+  uint64_t nanosAt(uint64_t tick) const;
+  // The last tick whose time is <= micros.
+  uint64_t tickAt(uint64_t micros) const;
+
+  // Length of the song: the time of the latest End of Track (or last event)
+  // over all tracks played.
+  uint64_t lengthMicros() const { return microsAt(endTick_); }
+  uint64_t endTick() const { return endTick_; }
+  const std::vector<Segment>& segments() const { return segments_; }
+
+ private:
+  std::vector<Segment> segments_;
+  uint64_t endTick_ = 0;
+  uint32_t ticksPerQuarter_ = 480;
+  bool smpte_ = false;
+  uint64_t smpteNanosPerTickNum_ = 0;  // SMPTE: tick length = num / den ns
+  uint64_t smpteNanosPerTickDen_ = 1;
+};
+
+}  // namespace plimra::seq

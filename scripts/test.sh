@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test headless:
+# the tests of the normal build, the same tests built with AddressSanitizer
+# and UndefinedBehaviorSanitizer, and a short run of each fuzz target.
+#   PLIMRA_QUICK=1 scripts/test.sh   skips the sanitizer build and the fuzzing
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+echo "== build (normal)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+echo "== tests (normal)"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+
+if [ "${PLIMRA_QUICK:-0}" != 1 ]; then
+  echo "== build (address + undefined sanitizers)"
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLIMRA_SANITIZE=ON -DPLIMRA_BENCH=OFF >/dev/null
+  cmake --build build-asan -j"$jobs"
+  echo "== tests (sanitizers)"
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitizer
+
+  echo "== fuzzing"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMRA_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  scripts/fuzz.sh build-fuzz "${PLIMRA_FUZZ_SECONDS:-30}"
+fi
+echo "== all tests passed"
