@@ -14,22 +14,26 @@ namespace plimra::seq {
 class TempoMap {
  public:
   struct Segment {
-    uint64_t tick = 0;           // first tick of the segment
-    uint64_t microsNum = 0;      // time of `tick` in microseconds x ticksPerQuarter (exact)
-    uint32_t tempo = 500000;     // microseconds per quarter note
+    uint64_t tick = 0;        // first tick of the segment
+    uint64_t microsNum = 0;   // time of `tick` in microseconds x ticksPerQuarter (exact)
+    uint32_t tempo = 500000;  // microseconds per quarter note
   };
 
   TempoMap() = default;
-  // Tempo changes are taken from track 0 for format 0 and 1 (and from every
-  // track, merged, when track 0 carries none), from `track` for format 2.
-  // SMPTE divisions have a fixed tick length and ignore tempo events.
+  // Tempo changes are taken from every track for format 0 and 1, merged in
+  // the order mergeTracks() plays them (so a tempo event counts wherever it
+  // is, as it does when the song plays), and from `format2Track` alone for
+  // format 2. A tempo of 0 (or a tempo event shorter than 3 bytes) is
+  // ignored. SMPTE divisions have a fixed tick length, ignore tempo events,
+  // and have no segments.
   explicit TempoMap(const Smf& smf, uint32_t format2Track = 0);
 
   // Time of a tick, in microseconds, rounded down.
   uint64_t microsAt(uint64_t tick) const;
   // Time of a tick in nanoseconds, rounded down (for sample placement).
   uint64_t nanosAt(uint64_t tick) const;
-  // The last tick whose time is <= micros.
+  // The last tick whose time is <= micros (not limited to endTick()).
+  // Times beyond 2^64 us, possible only in hostile files, saturate.
   uint64_t tickAt(uint64_t micros) const;
 
   // Length of the song: the time of the latest End of Track (or last event)

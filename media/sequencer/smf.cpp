@@ -1,0 +1,382 @@
+#include "media/sequencer/smf.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace plimra::seq {
+namespace {
+
+uint32_t be32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+uint16_t be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
+uint32_t le32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+bool isId(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+// A chunk id of four printable characters; anything else means we have lost
+// our place in the file.
+bool plausibleId(const uint8_t* p) {
+  return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7f; });
+}
+
+enum class Vlq { Ok, Truncated, TooLong };
+
+// Variable-length quantity of at most four bytes (28 bits).
+inline Vlq readVlq(const uint8_t*& p, const uint8_t* end, uint32_t& value) {
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (p == end) return Vlq::Truncated;
+    uint8_t b = *p++;
+    v = (v << 7) | (b & 0x7f);
+    if (!(b & 0x80)) {
+      value = v;
+      return Vlq::Ok;
+    }
+  }
+  return Vlq::TooLong;
+}
+
+// Data bytes that follow a system common or real-time status. These may not
+// appear in a file; skipping their data keeps the rest of the track readable.
+int systemDataBytes(uint8_t status) {
+  switch (status) {
+    case 0xf1:
+    case 0xf3:
+      return 1;
+    case 0xf2:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+std::string trackLabel(uint32_t index) { return "track " + std::to_string(index + 1) + ": "; }
+
+// Reads the events of one MTrk chunk body [p, end). `cut` says the chunk was
+// shorter in the file than its length field claimed.
+void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
+                std::vector<std::string>& warnings) {
+  const uint8_t* const begin = p;
+  // Most events take three or four bytes; the vector grows if this is short.
+  track.events.reserve(size_t(end - p) / 3 + 1);
+  uint64_t tick = 0;
+  uint8_t running = 0;
+  size_t illegal = 0;
+  std::string damage;
+
+  auto offset = [&](const uint8_t* at) { return std::to_string(at - begin); };
+  auto vlqDamage = [&](Vlq r, const uint8_t* at, const char* what) {
+    damage = r == Vlq::TooLong ? std::string(what) + " longer than 4 bytes at byte " + offset(at)
+                               : std::string("cut short in ") + what + " at byte " + offset(at);
+  };
+
+  while (p < end) {
+    const uint8_t* const eventStart = p;
+    uint32_t delta = 0;
+    if (Vlq r = readVlq(p, end, delta); r != Vlq::Ok) {
+      vlqDamage(r, eventStart, "a delta time");
+      break;
+    }
+    if (p == end) {
+      damage = "cut short after a delta time at byte " + offset(eventStart);
+      break;
+    }
+    tick += delta;
+    uint8_t status = *p;
+    if (status & 0x80) {
+      ++p;
+    } else if (running) {
+      status = running;
+    } else {
+      damage = "data byte without a status at byte " + offset(p);
+      break;
+    }
+
+    if (status < 0xf0) {
+      const size_t n = (status & 0xe0) == 0xc0 ? 1 : 2;  // Cx and Dx carry one data byte
+      if (size_t(end - p) < n) {
+        damage = "cut short in a channel message at byte " + offset(eventStart);
+        break;
+      }
+      if ((p[0] & 0x80) || (n == 2 && (p[1] & 0x80))) {
+        damage = "status byte inside a channel message at byte " + offset(eventStart);
+        break;
+      }
+      running = status;
+      SmfEvent& ev = track.events.emplace_back();
+      ev.tick = tick;
+      ev.track = index;
+      ev.kind = SmfEvent::Kind::Channel;
+      ev.bytes.resize(n + 1);
+      ev.bytes[0] = status;
+      ev.bytes[1] = p[0];
+      if (n == 2) ev.bytes[2] = p[1];
+      p += n;
+      continue;
+    }
+
+    if (status == 0xff) {
+      if (p == end) {
+        damage = "cut short in a meta event at byte " + offset(eventStart);
+        break;
+      }
+      const uint8_t type = *p++;
+      uint32_t len = 0;
+      const uint8_t* lenAt = p;
+      if (Vlq r = readVlq(p, end, len); r != Vlq::Ok) {
+        vlqDamage(r, lenAt, "a meta event length");
+        break;
+      }
+      if (len > size_t(end - p)) {
+        damage = "cut short in a meta event at byte " + offset(eventStart);
+        break;
+      }
+      SmfEvent& ev = track.events.emplace_back();
+      ev.tick = tick;
+      ev.track = index;
+      ev.kind = SmfEvent::Kind::Meta;
+      ev.metaType = type;
+      ev.bytes.assign(p, p + len);
+      p += len;
+      if (type == 0x2f) {
+        // Whatever follows End of Track is not part of the song.
+        track.hasEndOfTrack = true;
+        break;
+      }
+      continue;
+    }
+
+    if (status == 0xf0 || status == 0xf7) {
+      uint32_t len = 0;
+      const uint8_t* lenAt = p;
+      if (Vlq r = readVlq(p, end, len); r != Vlq::Ok) {
+        vlqDamage(r, lenAt, "a SysEx length");
+        break;
+      }
+      if (len > size_t(end - p)) {
+        damage = "cut short in a SysEx message at byte " + offset(eventStart);
+        break;
+      }
+      SmfEvent& ev = track.events.emplace_back();
+      ev.tick = tick;
+      ev.track = index;
+      ev.kind = SmfEvent::Kind::SysEx;
+      if (status == 0xf0) {
+        ev.bytes.reserve(len + 1);
+        ev.bytes.push_back(0xf0);
+      }
+      ev.bytes.insert(ev.bytes.end(), p, p + len);
+      p += len;
+      continue;
+    }
+
+    // System common and real-time messages have no place in a file: skip them
+    // with their data and keep the running status, so the notes still play.
+    const size_t n = size_t(systemDataBytes(status));
+    if (size_t(end - p) < n) {
+      damage = "cut short in a system message at byte " + offset(eventStart);
+      break;
+    }
+    p += n;
+    ++illegal;
+  }
+
+  track.endTick = tick;
+  if (!track.events.empty()) track.endTick = std::max(track.endTick, track.events.back().tick);
+  if (illegal)
+    warnings.push_back(trackLabel(index) + std::to_string(illegal) +
+                       " system message(s) not allowed in a file were skipped");
+  if (!damage.empty())
+    warnings.push_back(trackLabel(index) + damage + "; the rest of the track is ignored");
+  else if (cut && !track.hasEndOfTrack)
+    warnings.push_back(trackLabel(index) + "the file ends inside this track");
+  if (!track.hasEndOfTrack && damage.empty() && !cut)
+    warnings.push_back(trackLabel(index) + "no End of Track event");
+}
+
+SmfResult fail(std::string message) {
+  SmfResult r;
+  r.error = std::move(message);
+  return r;
+}
+
+// Finds the MIDI data inside a RIFF RMID container.
+bool unwrapRiff(std::span<const uint8_t>& data, std::string& error) {
+  if (data.size() < 12 || !isId(data.data() + 8, "RMID")) {
+    error = "This RIFF file is not a RIFF MIDI (RMID) file.";
+    return false;
+  }
+  // The RIFF size may be wrong in the wild; the bytes present are what count.
+  size_t pos = 12;
+  while (data.size() - pos >= 8) {
+    const uint8_t* c = data.data() + pos;
+    const size_t len = le32(c + 4);
+    const size_t avail = data.size() - pos - 8;
+    if (isId(c, "data")) {
+      data = data.subspan(pos + 8, std::min(len, avail));
+      return true;
+    }
+    if (len >= avail) break;
+    pos += 8 + len + (len & 1);  // RIFF chunks are padded to even length
+  }
+  error = "This RIFF MIDI file holds no MIDI data.";
+  return false;
+}
+
+}  // namespace
+
+SmfResult parseSmf(std::span<const uint8_t> data) {
+  if (data.empty()) return fail("The file is empty.");
+  if (data.size() > kMaxSmfFileBytes) return fail("The file is too large to be a MIDI file.");
+  if (data.size() >= 4 && isId(data.data(), "RIFF")) {
+    std::string error;
+    if (!unwrapRiff(data, error)) return fail(error);
+  }
+  if (data.size() < 4 || !isId(data.data(), "MThd")) return fail("This is not a MIDI file.");
+  if (data.size() < 14) return fail("The MIDI file is cut short in its header.");
+
+  const uint8_t* const base = data.data();
+  const size_t size = data.size();
+  const uint32_t headerLen = be32(base + 4);
+  if (headerLen < 6) return fail("The MIDI file's header is damaged.");
+
+  SmfResult result;
+  Smf& smf = result.smf;
+  smf.format = be16(base + 8);
+  const uint16_t declaredTracks = be16(base + 10);
+  smf.division = be16(base + 12);
+  if (smf.format > 2)
+    return fail("This MIDI file has format " + std::to_string(smf.format) +
+                ", which is not supported (only 0, 1 and 2 are).");
+  if (smf.division & 0x8000) {
+    smf.smpte = true;
+    smf.framesPerSecond = -int(int8_t(smf.division >> 8));
+    smf.ticksPerFrame = smf.division & 0xff;
+    const int fps = smf.framesPerSecond;
+    if (fps != 24 && fps != 25 && fps != 29 && fps != 30)
+      return fail("This MIDI file's SMPTE time base (" + std::to_string(fps) +
+                  " frames per second) is not supported.");
+    if (smf.ticksPerFrame == 0) return fail("This MIDI file's time base is zero.");
+  } else {
+    smf.ticksPerQuarter = smf.division;
+    if (smf.ticksPerQuarter == 0) return fail("This MIDI file's time base is zero.");
+  }
+
+  // Each track chunk takes at least 8 bytes, which bounds the reservation
+  // whatever the header claims.
+  size_t pos = (headerLen > size - 8) ? size : 8 + size_t(headerLen);
+  smf.tracks.reserve(std::min<size_t>(declaredTracks, (size - std::min(pos, size)) / 8));
+  bool lost = false;
+  while (pos < size && size - pos >= 8 && smf.tracks.size() < declaredTracks) {
+    const uint8_t* c = base + pos;
+    const size_t len = be32(c + 4);
+    const size_t avail = size - pos - 8;
+    const bool cut = len > avail;
+    if (isId(c, "MTrk")) {
+      const uint32_t index = uint32_t(smf.tracks.size());
+      parseTrack(c + 8, c + 8 + std::min(len, avail), index, cut, smf.tracks.emplace_back(),
+                 smf.warnings);
+    } else if (!plausibleId(c)) {
+      lost = true;
+      break;
+    }
+    if (cut) break;
+    pos += 8 + len;
+  }
+
+  if (smf.tracks.empty()) {
+    if (declaredTracks == 0) return fail("This MIDI file has no tracks.");
+    return fail("This MIDI file holds no readable track.");
+  }
+  if (lost)
+    smf.warnings.push_back("unreadable data after track " + std::to_string(smf.tracks.size()) +
+                           " was ignored");
+  if (smf.tracks.size() < declaredTracks)
+    smf.warnings.push_back("the header announces " + std::to_string(declaredTracks) +
+                           " tracks but the file holds " + std::to_string(smf.tracks.size()));
+  if (smf.format == 0 && smf.tracks.size() > 1)
+    smf.warnings.push_back("a format 0 file should hold one track; all " +
+                           std::to_string(smf.tracks.size()) + " are played together");
+  result.ok = true;
+  return result;
+}
+
+SmfResult readSmfFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail("Cannot open " + path + ": " + std::strerror(errno));
+  struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return fail("Cannot read " + path + ": " + std::strerror(errno));
+  // Only regular files: a FIFO or a device could block or never end.
+  if (!S_ISREG(st.st_mode)) return fail(path + " is not a file.");
+  if (uint64_t(st.st_size) > kMaxSmfFileBytes)
+    return fail("The file is too large to be a MIDI file.");
+  std::vector<uint8_t> bytes(size_t(st.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("Cannot read " + path + ": " + std::strerror(errno));
+    }
+    if (n == 0) break;  // the file shrank while we read it
+    got += size_t(n);
+  }
+  bytes.resize(got);
+  return parseSmf(bytes);
+}
+
+std::vector<const SmfEvent*> mergeTracks(const Smf& smf) {
+  struct Cursor {
+    const SmfEvent* next;
+    const SmfEvent* end;
+    uint32_t track;
+  };
+  size_t total = 0;
+  std::vector<Cursor> heap;
+  heap.reserve(smf.tracks.size());
+  for (uint32_t i = 0; i < smf.tracks.size(); ++i) {
+    const auto& ev = smf.tracks[i].events;
+    total += ev.size();
+    if (!ev.empty()) heap.push_back({ev.data(), ev.data() + ev.size(), i});
+  }
+  std::vector<const SmfEvent*> out;
+  out.reserve(total);
+  // Earlier tick first; on a tie the lower track index, which keeps the merge stable.
+  auto later = [](const Cursor& a, const Cursor& b) {
+    return a.next->tick != b.next->tick ? a.next->tick > b.next->tick : a.track > b.track;
+  };
+  std::make_heap(heap.begin(), heap.end(), later);
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), later);
+    Cursor& c = heap.back();
+    if (heap.size() == 1) {
+      for (; c.next != c.end; ++c.next) out.push_back(c.next);
+      break;
+    }
+    // Emit a run from this track while it stays ahead of every other track.
+    const Cursor& rival = heap.front();
+    const uint64_t limit = rival.next->tick;
+    const bool winsTie = c.track < rival.track;
+    do {
+      out.push_back(c.next++);
+    } while (c.next != c.end && (c.next->tick < limit || (c.next->tick == limit && winsTie)));
+    if (c.next == c.end)
+      heap.pop_back();
+    else
+      std::push_heap(heap.begin(), heap.end(), later);
+  }
+  return out;
+}
+
+}  // namespace plimra::seq

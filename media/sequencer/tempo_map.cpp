@@ -1,0 +1,99 @@
+#include "media/sequencer/tempo_map.h"
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+namespace plimra::seq {
+namespace {
+
+using u128 = unsigned __int128;
+constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+
+uint64_t saturate(u128 v) { return v > kMax ? kMax : uint64_t(v); }
+
+}  // namespace
+
+TempoMap::TempoMap(const Smf& smf, uint32_t format2Track) {
+  const bool oneTrack = smf.format == 2;
+  for (uint32_t i = 0; i < smf.tracks.size(); ++i)
+    if (!oneTrack || i == format2Track) endTick_ = std::max(endTick_, smf.tracks[i].endTick);
+
+  if (smf.smpte) {
+    smpte_ = true;
+    // One tick lasts 1e9 / (fps * ticksPerFrame) ns; "29" is 29.97 = 30000/1001 fps.
+    const uint64_t fps = smf.framesPerSecond == 29 ? 30000 : uint64_t(smf.framesPerSecond);
+    uint64_t num = smf.framesPerSecond == 29 ? 1'000'000'000ull * 1001 : 1'000'000'000ull;
+    uint64_t den = fps * uint64_t(std::max(smf.ticksPerFrame, 1));
+    if (smf.framesPerSecond <= 0) den = 1;  // not produced by parseSmf; keeps a hand-built Smf safe
+    const uint64_t g = std::gcd(num, den);
+    smpteNanosPerTickNum_ = num / g;
+    smpteNanosPerTickDen_ = den / g;
+    return;
+  }
+
+  ticksPerQuarter_ = smf.ticksPerQuarter ? smf.ticksPerQuarter : 480;
+  struct Change {
+    uint64_t tick;
+    uint32_t tempo;
+  };
+  std::vector<Change> changes;
+  for (uint32_t i = 0; i < smf.tracks.size(); ++i) {
+    if (oneTrack && i != format2Track) continue;
+    for (const SmfEvent& ev : smf.tracks[i].events) {
+      if (ev.kind != SmfEvent::Kind::Meta || ev.metaType != 0x51 || ev.bytes.size() < 3) continue;
+      const uint32_t tempo =
+          (uint32_t(ev.bytes[0]) << 16) | (uint32_t(ev.bytes[1]) << 8) | ev.bytes[2];
+      if (tempo != 0) changes.push_back({ev.tick, tempo});
+    }
+  }
+  // Tracks were appended in index order, so a stable sort gives merge order.
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const Change& a, const Change& b) { return a.tick < b.tick; });
+
+  segments_.push_back({0, 0, 500000});
+  for (const Change& c : changes) {
+    Segment& last = segments_.back();
+    if (c.tick == last.tick) {
+      last.tempo = c.tempo;  // the last of several changes at one tick wins
+    } else if (c.tempo != last.tempo) {
+      const uint64_t at = saturate(u128(last.microsNum) + u128(c.tick - last.tick) * last.tempo);
+      segments_.push_back({c.tick, at, c.tempo});
+    }
+  }
+}
+
+uint64_t TempoMap::microsAt(uint64_t tick) const {
+  if (smpte_)
+    return saturate(u128(tick) * smpteNanosPerTickNum_ / (u128(smpteNanosPerTickDen_) * 1000));
+  if (segments_.empty()) return saturate(u128(tick) * 500000 / ticksPerQuarter_);
+  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
+                             [](uint64_t t, const Segment& s) { return t < s.tick; });
+  const Segment& s = *(it - 1);
+  return saturate((u128(s.microsNum) + u128(tick - s.tick) * s.tempo) / ticksPerQuarter_);
+}
+
+uint64_t TempoMap::nanosAt(uint64_t tick) const {
+  if (smpte_) return saturate(u128(tick) * smpteNanosPerTickNum_ / smpteNanosPerTickDen_);
+  if (segments_.empty()) return saturate(u128(tick) * 500000 * 1000 / ticksPerQuarter_);
+  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
+                             [](uint64_t t, const Segment& s) { return t < s.tick; });
+  const Segment& s = *(it - 1);
+  return saturate((u128(s.microsNum) + u128(tick - s.tick) * s.tempo) * 1000 / ticksPerQuarter_);
+}
+
+uint64_t TempoMap::tickAt(uint64_t micros) const {
+  // microsAt(t) <= m  <=>  exact time x scale < (m + 1) x scale.
+  if (smpte_) {
+    const u128 limit = (u128(micros) + 1) * smpteNanosPerTickDen_ * 1000 - 1;
+    return saturate(limit / smpteNanosPerTickNum_);
+  }
+  const u128 limit = (u128(micros) + 1) * ticksPerQuarter_ - 1;
+  if (segments_.empty()) return saturate(limit / 500000);
+  auto it = std::upper_bound(segments_.begin(), segments_.end(), limit,
+                             [](u128 v, const Segment& s) { return v < s.microsNum; });
+  const Segment& s = *(it - 1);
+  return saturate(u128(s.tick) + (limit - s.microsNum) / s.tempo);
+}
+
+}  // namespace plimra::seq
