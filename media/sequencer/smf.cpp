@@ -295,6 +295,10 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
     if (declaredTracks == 0) return fail("This MIDI file has no tracks.");
     return fail("This MIDI file holds no readable track.");
   }
+  // Damage before the first event of every track leaves nothing to play.
+  if (!smf.warnings.empty() && std::all_of(smf.tracks.begin(), smf.tracks.end(),
+                                           [](const SmfTrack& t) { return t.events.empty(); }))
+    return fail("This MIDI file is damaged (" + smf.warnings.front() + ").");
   if (lost)
     smf.warnings.push_back("unreadable data after track " + std::to_string(smf.tracks.size()) +
                            " was ignored");

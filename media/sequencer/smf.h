@@ -6,6 +6,11 @@
 // more than a small multiple of the input size, and always terminates. A
 // file that is damaged part-way yields the events before the damage plus a
 // warning; a file with nothing usable yields an error.
+//
+// End of Track is kept as the last event of its track (a Meta event of type
+// 0x2F); bytes after it are ignored. System common and real-time messages
+// (F1-F6, F8-FE), which a file may not contain, are skipped with a warning.
+// A format 0 file with several tracks is read like format 1, with a warning.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +42,9 @@ struct SmfTrack {
 };
 
 struct Smf {
-  uint16_t format = 0;     // 0, 1 or 2
-  uint16_t division = 0;   // raw division word from the header
-  bool smpte = false;      // division is SMPTE (frames per second x ticks per frame)
+  uint16_t format = 0;           // 0, 1 or 2
+  uint16_t division = 0;         // raw division word from the header
+  bool smpte = false;            // division is SMPTE (frames per second x ticks per frame)
   uint16_t ticksPerQuarter = 0;  // when !smpte
   int framesPerSecond = 0;       // when smpte: 24, 25, 29 (29.97 drop) or 30
   int ticksPerFrame = 0;         // when smpte
