@@ -2,24 +2,47 @@
 // Pause, Back, Step, Stop, Record, Eject) that drives one device of the
 // device table, with the properties and events the windows use.
 //
-// Writing Command carries out a command on the device: "OPEN" opens a device
-// of DeviceType with FileName, "CLOSE" closes it (harmless with nothing
-// open), "PLAY", "PAUSE", "STOP", "PREV", "NEXT", "SEEK", "EJECT" act on the
-// open device. Command names compare without regard to case. With Notify
-// true every command raises Done when it completes; a play raises it when it
-// reaches its end (Successful) or is cut short (Aborted). Done is always
-// raised on the GUI thread, after the command that caused it has returned.
+//   auto* c = new MMControl(window);
+//   c->setNotify(true);                 // raise Done for every command
+//   c->setDeviceType("Sequencer");      // or "CDAudio" (no FileName)
+//   c->setFileName("/music/song.mid");
+//   c->setCommand("OPEN");              // then "PLAY", "PAUSE", "STOP", "CLOSE"...
+//   connect(c, &MMControl::Done, ...);  // queued: never inside setCommand
 //
-// A button click first raises its ...Click(Cancel) event; unless a handler
-// sets Cancel, the control then carries out the button's command.
+// Commands (case-insensitive): "OPEN" opens a device of DeviceType with
+// FileName (an open device of another type or file is closed first; the same
+// one stays open and playing), "CLOSE" closes it (harmless with nothing
+// open), "PLAY" plays from the current position, "PAUSE" pauses a play and
+// a second "PAUSE" resumes it, "STOP", "PREV", "NEXT", "SEEK" (to To, or to
+// the start), "EJECT"; "BACK", "STEP", "RECORD" and "SAVE" are refused by
+// every device. With Notify true every command raises Done once: 1
+// (successful) or 8 (failure) for commands that complete at once; a play
+// raises 1 when it reaches its end and 4 (aborted) when stop, close or
+// another play cuts it short. Pause keeps the play pending. Done is raised on
+// the GUI thread, after the command that caused it has returned. With Wait
+// true every command returns only when it has completed (a play when the
+// device no longer plays), handling events meanwhile.
+//
+// A button click first raises its ...Click(Cancel) event (direct, Cancel
+// starts at 0); unless a handler sets Cancel, the control then carries out
+// the button's command. Buttons enable with the device's mode; hidden buttons
+// leave the bar and the others close up from the left.
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 class QToolButton;
+class QTimer;
+
+namespace plimra::mci {
+class Device;
+}
 
 namespace plimra::media {
 
@@ -43,19 +66,28 @@ class MMControl : public QWidget {
   void setFileName(const QString& name) { fileName_ = name; }
 
   // Carries out a command (see above). Returns the device's error code,
-  // which is also kept in Error().
+  // which is also kept in Error(); an unknown command gives
+  // err::UnrecognizedCommand and raises no Done.
   uint32_t setCommand(const QString& command);
+  QString Command() const { return command_; }
   uint32_t Error() const { return error_; }
+  QString ErrorMessage() const;
 
-  // The device's mode; 0 with nothing open (neither stopped nor playing).
+  // The device's mode (525 stopped, 526 playing, 529 paused ...); 0 with
+  // nothing open.
   int32_t Mode() const;
-  // 0 = milliseconds, 10 = tmsf, ... (the device's time formats).
+  // 0 = milliseconds, 10 = tmsf, ... (the device's time formats). Applied to
+  // the open device at once and to every device opened later.
   int32_t TimeFormat() const { return timeFormat_; }
   void setTimeFormat(int32_t format);
+  // In the device's current time format; 0 with nothing open.
   uint32_t Position() const;
   uint32_t Length() const;
+  // Where "SEEK" goes, in the current time format; unset: the start.
+  uint32_t To() const { return to_.value_or(0); }
+  void setTo(uint32_t to) { to_ = to; }
   // The open device's id; 0 with nothing open.
-  uint16_t DeviceID() const { return deviceId_; }
+  uint16_t DeviceID() const;
 
   bool buttonVisible(Button b) const { return visible_[b]; }
   void setButtonVisible(Button b, bool on);
@@ -70,13 +102,17 @@ class MMControl : public QWidget {
   void setRecordVisible(bool on) { setButtonVisible(Record, on); }
   void setEjectVisible(bool on) { setButtonVisible(Eject, on); }
 
-  // Presses a button as a click would (events first, then the command).
+  // Presses a button as a click would: nothing when it is hidden or
+  // disabled, else its event first, then its command.
   void click(Button b);
   QToolButton* button(Button b) const { return buttons_[b]; }
 
   // Re-reads the device mode and enables the buttons to match. The control
-  // also does this on a slow timer of its own while a device is open.
+  // also does this after every command, on every Done, and twice a second
+  // while a device is open.
   void refreshButtons();
+
+  QSize sizeHint() const override;
 
  signals:
   void Done(int NotifyCode);
@@ -90,17 +126,39 @@ class MMControl : public QWidget {
   void RecordClick(int& Cancel);
   void EjectClick(int& Cancel);
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  mci::Device* device() const;
+  void pressed(Button b);
+  uint32_t openDevice();
+  uint32_t closeDevice();
+  uint32_t startPlay(mci::Device& dev);
+  uint32_t pauseOrResume(mci::Device& dev, bool& playStarted);
+  void waitWhilePlaying();
+  void postDone(int code);
+  void layoutButtons();
+
+  // Lets queued Done deliveries find out whether the control still exists.
+  std::shared_ptr<char> alive_ = std::make_shared<char>(0);
   std::array<QToolButton*, ButtonCount> buttons_{};
   std::array<bool, ButtonCount> visible_{};
+  QTimer* poll_ = nullptr;
   bool notify_ = false;
   bool wait_ = false;
   QString deviceType_;
   QString fileName_;
+  QString command_;
   int32_t timeFormat_ = 0;
+  std::optional<uint32_t> to_;
   uint16_t deviceId_ = 0;
+  std::string openType_;  // what the open device was opened as
+  std::string openElement_;
+  // The play was paused by stopping it (a device that pauses that way, or a
+  // PauseClick handler that stopped it): the next PAUSE resumes it.
+  bool heldByStop_ = false;
   uint32_t error_ = 0;
 };
 
