@@ -264,10 +264,15 @@ uint32_t MMControl::setCommand(const QString& command) {
 uint32_t MMControl::openDevice() {
   const std::string type = deviceType_.toStdString();
   const std::string element = QFile::encodeName(fileName_).toStdString();
-  if (device()) {
+  if (mci::Device* dev = device()) {
     // Opening what is already open keeps it as it is (a disc left playing
-    // while the other window was shown plays on); anything else replaces it.
-    if (lowerCase(type) == lowerCase(openType_) && element == openElement_) return mci::err::None;
+    // while the other window was shown plays on). Anything else replaces it,
+    // and so does a device without its medium, so that a disc inserted since
+    // is read afresh.
+    const int32_t mode = dev->mode();
+    const bool usable = isRunning(mode) || mode == mci::ModeStopped || mode == mci::ModePaused;
+    if (usable && lowerCase(type) == lowerCase(openType_) && element == openElement_)
+      return mci::err::None;
     closeDevice();
   }
   mci::DeviceTable& table = mci::DeviceTable::instance();

@@ -31,6 +31,7 @@ class FakeDevice : public mci::Device {
   explicit FakeDevice(std::shared_ptr<FakeState> s) : s_(std::move(s)) {}
   uint32_t open(const std::string& element) override {
     s_->calls.push_back("open " + element);
+    s_->mode = mci::ModeStopped;
     return element == "missing.mid" ? mci::err::FileNotFound : mci::err::None;
   }
   uint32_t close() override { return halt("close"); }
@@ -184,7 +185,7 @@ TEST_F(Control, NothingOpenOrUnsupportedIsHarmless) {
   EXPECT_TRUE(enabled().empty());
 }
 
-TEST_F(Control, OpenReplacesAnotherFileButKeepsTheSameDevicePlaying) {
+TEST_F(Control, OpenReplacesAnotherOrEmptyDeviceButKeepsTheSameOnePlaying) {
   c->setFileName("a.mid");
   c->setCommand("OPEN");
   c->setCommand("PLAY");
@@ -192,7 +193,10 @@ TEST_F(Control, OpenReplacesAnotherFileButKeepsTheSameDevicePlaying) {
   EXPECT_EQ(c->Mode(), mci::ModePlaying);
   c->setFileName("b.mid");
   c->setCommand("OPEN");
-  EXPECT_EQ(s->calls, (Calls{"open a.mid", "format 0", "play", "close", "open b.mid", "format 0"}));
+  s->mode = mci::ModeOpen;  // no medium: opened afresh to look again
+  c->setCommand("OPEN");
+  EXPECT_EQ(s->calls, (Calls{"open a.mid", "format 0", "play", "close", "open b.mid", "format 0",
+                             "close", "open b.mid", "format 0"}));
 }
 
 TEST_F(Control, ButtonsFollowTheMode) {
