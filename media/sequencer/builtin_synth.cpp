@@ -1,0 +1,188 @@
+#include "media/sequencer/builtin_synth.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+namespace plimra::seq {
+
+namespace {
+
+std::atomic<bool> gOffline{false};
+
+// Loud enough to sit beside other programs; the library's default of 0.2 is
+// far too quiet, and much more than this clips on dense songs.
+constexpr double kGain = 0.7;
+
+class SynthSink : public MidiSink {
+ public:
+  explicit SynthSink(BuiltinSynth& s) : synth_(s) {}
+  void send(std::span<const uint8_t> m, uint64_t) override { synth_.sendNow(m); }
+
+ private:
+  BuiltinSynth& synth_;
+};
+
+}  // namespace
+
+std::string findSoundFont() {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (const char* env = std::getenv("PLIMRA_SOUNDFONT"); env && *env) {
+    if (fs::is_regular_file(env, ec)) return env;
+  }
+  // Larger General MIDI sets first; the small one that is always installed
+  // last.
+  static const char* const kCandidates[] = {
+      "/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf3/FluidR3_GM.sf3",
+      "/usr/share/soundfonts/FluidR3_GM.sf2", "/usr/share/sounds/sf2/default-GM.sf2",
+      "/usr/share/sounds/sf3/default-GM.sf3", "/usr/share/soundfonts/default.sf2",
+      "/usr/share/sounds/sf2/TimGM6mb.sf2",
+  };
+  for (const char* p : kCandidates)
+    if (fs::is_regular_file(p, ec)) return fs::canonical(p, ec).string();
+  return {};
+}
+
+void BuiltinSynth::setOffline(bool offline) { gOffline = offline; }
+
+std::shared_ptr<BuiltinSynth> BuiltinSynth::shared() {
+  static std::mutex m;
+  // Never destroyed: the audio thread may still pull it while the program
+  // ends, and the audio output's own lifetime ends at an unknown point.
+  static auto* instance = new std::shared_ptr<BuiltinSynth>();
+  std::lock_guard lk(m);
+  if (!*instance) {
+    instance->reset(new BuiltinSynth());
+    if (!gOffline) audio::AudioOutput::instance().addSource(instance->get());
+  }
+  return *instance;
+}
+
+BuiltinSynth::BuiltinSynth() {
+  fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
+  fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+  fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+  settings_ = new_fluid_settings();
+  fluid_settings_setnum(settings_, "synth.sample-rate", audio::kSampleRate);
+  fluid_settings_setnum(settings_, "synth.gain", kGain);
+  // GS sound modules answer to device 0x10; GM System On is broadcast (0x7F)
+  // and taken by any id.
+  fluid_settings_setint(settings_, "synth.device-id", 0x10);
+  synth_ = new_fluid_synth(settings_);
+  scratch_.resize(1024 * 2);
+  fontPath_ = findSoundFont();
+  if (fontPath_.empty()) {
+    problem_ =
+        "No General MIDI SoundFont was found; install timgm6mb-soundfont or set "
+        "PLIMRA_SOUNDFONT.";
+  } else if (fluid_synth_sfload(synth_, fontPath_.c_str(), 1) == FLUID_FAILED) {
+    problem_ = "The SoundFont \"" + fontPath_ + "\" could not be loaded.";
+  }
+}
+
+BuiltinSynth::~BuiltinSynth() {
+  if (synth_) delete_fluid_synth(synth_);
+  if (settings_) delete_fluid_settings(settings_);
+}
+
+uint64_t BuiltinSynth::nanosOfSample(uint64_t sample) {
+  return static_cast<uint64_t>(static_cast<unsigned __int128>(sample) * 1'000'000'000u /
+                               audio::kSampleRate);
+}
+
+uint64_t BuiltinSynth::sampleOfNanos(uint64_t ns) {
+  const unsigned __int128 scaled = static_cast<unsigned __int128>(ns) * audio::kSampleRate;
+  return static_cast<uint64_t>((scaled + 999'999'999u) / 1'000'000'000u);
+}
+
+uint64_t BuiltinSynth::now() const { return nanosOfSample(samples()); }
+
+void BuiltinSynth::sendNow(std::span<const uint8_t> m) { deliver(m); }
+
+void BuiltinSynth::deliver(std::span<const uint8_t> m) {
+  if (m.empty()) return;
+  const uint8_t status = m[0];
+  if (status == 0xF0) {
+    // The synthesizer wants the body without F0 and F7.
+    if (m.size() >= 3 && m.back() == 0xF7)
+      fluid_synth_sysex(synth_, reinterpret_cast<const char*>(m.data() + 1),
+                        static_cast<int>(m.size() - 2), nullptr, nullptr, nullptr, 0);
+    return;
+  }
+  if (status < 0x80 || status >= 0xF0 || m.size() < 2) return;
+  const int ch = status & 0x0F;
+  const int d1 = m[1];
+  const int d2 = m.size() > 2 ? m[2] : 0;
+  switch (status & 0xF0) {
+    case 0x80:
+      fluid_synth_noteoff(synth_, ch, d1);
+      break;
+    case 0x90:
+      fluid_synth_noteon(synth_, ch, d1, d2);
+      break;
+    case 0xA0:
+      fluid_synth_key_pressure(synth_, ch, d1, d2);
+      break;
+    case 0xB0:
+      fluid_synth_cc(synth_, ch, d1, d2);
+      break;
+    case 0xC0:
+      fluid_synth_program_change(synth_, ch, d1);
+      break;
+    case 0xD0:
+      fluid_synth_channel_pressure(synth_, ch, d1);
+      break;
+    case 0xE0:
+      fluid_synth_pitch_bend(synth_, ch, d1 | (d2 << 7));
+      break;
+    default:
+      break;
+  }
+}
+
+void BuiltinSynth::attach(OutputClient* client) {
+  std::lock_guard lk(clientsMutex_);
+  if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+    clients_.push_back(client);
+}
+
+void BuiltinSynth::detach(OutputClient* client) {
+  std::lock_guard lk(clientsMutex_);
+  clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+}
+
+void BuiltinSynth::synthesize(float* out, int frames) {
+  while (frames > 0) {
+    const int n = std::min(frames, static_cast<int>(scratch_.size() / 2));
+    fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
+    for (int i = 0; i < n * 2; ++i) out[i] += scratch_[i];
+    out += n * 2;
+    frames -= n;
+  }
+}
+
+void BuiltinSynth::render(float* out, int frames) {
+  std::lock_guard lk(clientsMutex_);
+  SynthSink sink(*this);
+  uint64_t cursor = samples_.load(std::memory_order_relaxed);
+  const uint64_t blockEnd = cursor + static_cast<uint64_t>(frames);
+  while (true) {
+    const uint64_t nowNs = nanosOfSample(cursor);
+    for (OutputClient* c : clients_) c->runDue(this, nowNs, sink);
+    if (cursor >= blockEnd) break;
+    // Render up to the next event's sample, then deliver it there.
+    uint64_t until = blockEnd;
+    for (OutputClient* c : clients_)
+      if (auto d = c->nextDeadline(this)) until = std::min(until, sampleOfNanos(*d));
+    until = std::max(until, cursor + 1);
+    synthesize(out, static_cast<int>(until - cursor));
+    out += (until - cursor) * 2;
+    cursor = until;
+  }
+  samples_.store(blockEnd, std::memory_order_release);
+}
+
+}  // namespace plimra::seq

@@ -1,0 +1,53 @@
+// Where a sequencer device's events go. An output owns a clock and a thread
+// that drives its clients: the built-in synthesizer from the audio callback,
+// counting samples; a MIDI-OUT port from its scheduling thread against
+// steady_clock. Several devices may share one output.
+//
+// Locking: the driving thread holds the output's own lock while it calls a
+// client, so clients call attach/detach/wake without holding their locks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "media/sequencer/player.h"
+
+namespace plimra::seq {
+
+class Output;
+
+class OutputClient {
+ public:
+  virtual ~OutputClient() = default;
+  // Clock time of the client's next event, if it plays on `from`.
+  virtual std::optional<uint64_t> nextDeadline(const Output* from) = 0;
+  // Sends everything due at `now` (clock time of `from`) into `sink`.
+  virtual void runDue(const Output* from, uint64_t now, MidiSink& sink) = 0;
+};
+
+class Output {
+ public:
+  virtual ~Output() = default;
+  // The output's clock, in nanoseconds.
+  virtual uint64_t now() const = 0;
+  // Sends at once, from the calling thread (silence, state replay).
+  virtual void sendNow(std::span<const uint8_t> message) = 0;
+  virtual void attach(OutputClient* client) = 0;
+  // After it returns the driving thread no longer uses `client`.
+  virtual void detach(OutputClient* client) = 0;
+  // The client's schedule changed: look at its next deadline again.
+  virtual void wake() = 0;
+
+  // Sends through sendNow; for silence and state replay.
+  class NowSink : public MidiSink {
+   public:
+    explicit NowSink(Output& out) : out_(out) {}
+    void send(std::span<const uint8_t> m, uint64_t) override { out_.sendNow(m); }
+
+   private:
+    Output& out_;
+  };
+};
+
+}  // namespace plimra::seq

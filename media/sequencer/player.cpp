@@ -1,0 +1,149 @@
+#include "media/sequencer/player.h"
+
+#include <algorithm>
+
+namespace plimra::seq {
+
+void sendSilence(MidiSink& sink, uint64_t now) {
+  for (uint8_t ch = 0; ch < 16; ++ch) {
+    const uint8_t status = 0xB0 | ch;
+    const uint8_t notesOff[] = {status, 123, 0};
+    const uint8_t soundOff[] = {status, 120, 0};
+    const uint8_t sustainOff[] = {status, 64, 0};
+    sink.send(notesOff, now);
+    sink.send(soundOff, now);
+    sink.send(sustainOff, now);
+  }
+}
+
+void ChannelState::clear() {
+  for (auto& c : ch_) {
+    c.cc.fill(-1);
+    c.program = -1;
+    c.pressure = -1;
+    c.bend = -1;
+  }
+}
+
+void ChannelState::record(std::span<const uint8_t> m) {
+  if (m.size() < 2 || m[0] < 0x80 || m[0] >= 0xF0) return;
+  Channel& c = ch_[m[0] & 0x0F];
+  switch (m[0] & 0xF0) {
+    case 0xB0:
+      // Channel mode messages (120-127) are commands, not state.
+      if (m.size() >= 3 && m[1] < 120) c.cc[m[1]] = m[2];
+      break;
+    case 0xC0:
+      c.program = m[1];
+      break;
+    case 0xD0:
+      c.pressure = m[1];
+      break;
+    case 0xE0:
+      if (m.size() >= 3) c.bend = m[1] | (m[2] << 7);
+      break;
+    default:
+      break;
+  }
+}
+
+void ChannelState::replay(MidiSink& sink, uint64_t now) const {
+  // Parameter numbers and data entry go last and in that order, so the data
+  // lands on the parameter that was last selected.
+  static constexpr uint8_t kParamLast[] = {99, 98, 101, 100, 6, 38};
+  auto isParam = [](int n) {
+    return std::find(std::begin(kParamLast), std::end(kParamLast), n) != std::end(kParamLast) ||
+           n == 96 || n == 97;
+  };
+  for (uint8_t ch = 0; ch < 16; ++ch) {
+    const Channel& c = ch_[ch];
+    auto cc = [&](uint8_t n) {
+      if (c.cc[n] < 0) return;
+      const uint8_t msg[] = {static_cast<uint8_t>(0xB0 | ch), n, static_cast<uint8_t>(c.cc[n])};
+      sink.send(msg, now);
+    };
+    // Bank select before the program change it qualifies.
+    for (uint8_t n = 0; n < 120; ++n)
+      if (!isParam(n)) cc(n);
+    if (c.program >= 0) {
+      const uint8_t msg[] = {static_cast<uint8_t>(0xC0 | ch), static_cast<uint8_t>(c.program)};
+      sink.send(msg, now);
+    }
+    for (uint8_t n : kParamLast) cc(n);
+    if (c.bend >= 0) {
+      const uint8_t msg[] = {static_cast<uint8_t>(0xE0 | ch), static_cast<uint8_t>(c.bend & 0x7F),
+                             static_cast<uint8_t>(c.bend >> 7)};
+      sink.send(msg, now);
+    }
+    if (c.pressure >= 0) {
+      const uint8_t msg[] = {static_cast<uint8_t>(0xD0 | ch), static_cast<uint8_t>(c.pressure)};
+      sink.send(msg, now);
+    }
+  }
+}
+
+void Player::setSong(std::shared_ptr<const Song> song) {
+  song_ = std::move(song);
+  running_ = false;
+  end_ = length();
+  locate(0);
+}
+
+uint64_t Player::position(uint64_t now) const {
+  if (!running_) return pos_;
+  const uint64_t elapsed = now > anchor_ ? now - anchor_ : 0;
+  return std::min(pos_ + elapsed, end_);
+}
+
+void Player::locate(uint64_t songNs) {
+  running_ = false;
+  pos_ = std::min(songNs, length());
+  state_.clear();
+  next_ = 0;
+  if (!song_) return;
+  const auto& ev = song_->events;
+  while (next_ < ev.size() && ev[next_].ns < pos_) state_.record(song_->data(ev[next_++]));
+}
+
+void Player::start(uint64_t now, uint64_t end) {
+  if (!song_) return;
+  end_ = std::clamp(end, pos_, length());
+  anchor_ = now;
+  running_ = true;
+}
+
+void Player::halt(uint64_t now) {
+  if (!running_) return;
+  pos_ = position(now);
+  running_ = false;
+}
+
+bool Player::eventInRange(const Song::Event& e) const {
+  // A play to the very end includes the events on the last tick.
+  return e.ns < end_ || end_ == length();
+}
+
+std::optional<uint64_t> Player::nextDeadline() const {
+  if (!running_) return std::nullopt;
+  const auto& ev = song_->events;
+  const uint64_t songTime = (next_ < ev.size() && eventInRange(ev[next_])) ? ev[next_].ns : end_;
+  // An event left behind by a pause is due at once.
+  return anchor_ + (songTime > pos_ ? songTime - pos_ : 0);
+}
+
+Player::Step Player::step(uint64_t now, MidiSink& sink) {
+  const auto deadline = nextDeadline();
+  if (!deadline || *deadline > now) return Step::Idle;
+  const auto& ev = song_->events;
+  if (next_ < ev.size() && eventInRange(ev[next_])) {
+    const auto data = song_->data(ev[next_++]);
+    state_.record(data);
+    sink.send(data, *deadline);
+    return Step::Sent;
+  }
+  running_ = false;
+  pos_ = end_;
+  return Step::Finished;
+}
+
+}  // namespace plimra::seq

@@ -1,0 +1,87 @@
+// The heart of the sequencer, free of threads and clocks: it knows where the
+// song is and which event is due next, given the time of some clock in
+// nanoseconds. The built-in synthesizer drives it from its sample counter,
+// a MIDI-OUT port from steady_clock, a test from numbers it chooses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "media/sequencer/song.h"
+
+namespace plimra::seq {
+
+class MidiSink {
+ public:
+  virtual ~MidiSink() = default;
+  // One complete message (a SysEx whole). `deadline` is the clock time the
+  // message was due at; messages sent "now" carry the current time.
+  virtual void send(std::span<const uint8_t> message, uint64_t deadline) = 0;
+};
+
+// All Notes Off, All Sound Off and sustain off on all 16 channels.
+void sendSilence(MidiSink& sink, uint64_t now);
+
+// What the song has set on each channel, so that another output (after a
+// port change) or the same one (after pause or a jump) can be brought to the
+// same state.
+class ChannelState {
+ public:
+  ChannelState() { clear(); }
+  void clear();
+  void record(std::span<const uint8_t> message);
+  // Controllers, RPN/NRPN selection and data, program, pitch bend, pressure.
+  void replay(MidiSink& sink, uint64_t now) const;
+
+ private:
+  struct Channel {
+    std::array<int16_t, 128> cc;
+    int16_t program;
+    int16_t pressure;
+    int32_t bend;
+  };
+  std::array<Channel, 16> ch_;
+};
+
+class Player {
+ public:
+  void setSong(std::shared_ptr<const Song> song);
+  const std::shared_ptr<const Song>& song() const { return song_; }
+  uint64_t length() const { return song_ ? song_->lengthNs : 0; }
+
+  bool running() const { return running_; }
+  uint64_t position(uint64_t now) const;
+  uint64_t endPosition() const { return end_; }
+
+  // Moves the song position while not running; the channel state becomes
+  // what the song has set before that point.
+  void locate(uint64_t songNs);
+  // Runs from the current position, from clock time `now`, up to `end`.
+  void start(uint64_t now, uint64_t end);
+  // Stops running and keeps the position reached at `now`.
+  void halt(uint64_t now);
+
+  // Clock time of the next thing to do (an event or the end), if running.
+  std::optional<uint64_t> nextDeadline() const;
+  enum class Step { Idle, Sent, Finished };
+  // Does the next thing if it is due at `now`.
+  Step step(uint64_t now, MidiSink& sink);
+
+  const ChannelState& state() const { return state_; }
+
+ private:
+  bool eventInRange(const Song::Event& e) const;
+
+  std::shared_ptr<const Song> song_;
+  ChannelState state_;
+  size_t next_ = 0;
+  bool running_ = false;
+  uint64_t pos_ = 0;     // song position at clock time anchor_ (or while halted)
+  uint64_t anchor_ = 0;  // clock time
+  uint64_t end_ = 0;
+};
+
+}  // namespace plimra::seq

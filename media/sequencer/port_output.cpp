@@ -1,0 +1,185 @@
+#include "media/sequencer/port_output.h"
+
+#include <pthread.h>
+#include <rtmidi/RtMidi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+namespace plimra::seq {
+
+namespace {
+
+constexpr const char* kClientName = "Plimra";
+
+void quietErrors(RtMidiError::Type, const std::string&, void*) {}
+
+// The API whose ports we list and open: ALSA while it has ports, else JACK.
+std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api) {
+  try {
+    auto out = std::make_unique<RtMidiOut>(api, kClientName);
+    out->setErrorCallback(&quietErrors, nullptr);
+    return out;
+  } catch (const RtMidiError&) {
+    return nullptr;
+  }
+}
+
+std::vector<std::string> namesOf(RtMidiOut& out) {
+  std::vector<std::string> names;
+  try {
+    const unsigned n = out.getPortCount();
+    for (unsigned i = 0; i < n; ++i) names.push_back(out.getPortName(i));
+  } catch (const RtMidiError&) {
+  }
+  return names;
+}
+
+class RtMidiPort : public RawPort {
+ public:
+  explicit RtMidiPort(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
+  ~RtMidiPort() override {
+    try {
+      out_->closePort();
+    } catch (const RtMidiError&) {
+    }
+  }
+  void send(std::span<const uint8_t> m) override {
+    try {
+      out_->sendMessage(m.data(), m.size());
+    } catch (const RtMidiError&) {
+      // A port that went away mid-song: the song keeps time silently.
+    }
+  }
+
+ private:
+  std::unique_ptr<RtMidiOut> out_;
+};
+
+class PortSink : public MidiSink {
+ public:
+  PortSink(PortOutput& out, const std::function<void(int64_t)>& observer)
+      : out_(out), observer_(observer) {}
+  void send(std::span<const uint8_t> m, uint64_t deadline) override {
+    out_.sendNow(m);
+    if (observer_) observer_(static_cast<int64_t>(out_.now() - deadline));
+  }
+
+ private:
+  PortOutput& out_;
+  const std::function<void(int64_t)>& observer_;
+};
+
+}  // namespace
+
+std::vector<std::string> systemPortNames() {
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    auto out = makeOut(api);
+    if (!out) continue;
+    auto names = namesOf(*out);
+    if (!names.empty()) return names;
+  }
+  return {};
+}
+
+std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& error) {
+  for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    auto out = makeOut(api);
+    if (!out) continue;
+    const auto names = namesOf(*out);
+    auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) {
+      if (!names.empty()) break;  // the list came from this API
+      continue;
+    }
+    try {
+      out->openPort(static_cast<unsigned>(it - names.begin()), "out");
+      if (out->isPortOpen()) return std::make_unique<RtMidiPort>(std::move(out));
+    } catch (const RtMidiError& e) {
+      error = "The MIDI-OUT port \"" + name + "\" could not be opened: " + e.getMessage();
+      return nullptr;
+    }
+    break;
+  }
+  error = "The MIDI-OUT port \"" + name + "\" could not be opened.";
+  return nullptr;
+}
+
+PortOutput::PortOutput(std::unique_ptr<RawPort> port) : port_(std::move(port)) {
+  thread_ = std::thread([this] { loop(); });
+}
+
+PortOutput::~PortOutput() {
+  {
+    std::lock_guard lk(mutex_);
+    quit_ = true;
+  }
+  cv_.notify_all();
+  thread_.join();
+}
+
+uint64_t PortOutput::now() const {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+void PortOutput::sendNow(std::span<const uint8_t> m) {
+  std::lock_guard lk(sendMutex_);
+  port_->send(m);
+}
+
+void PortOutput::attach(OutputClient* client) {
+  {
+    std::lock_guard lk(mutex_);
+    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+      clients_.push_back(client);
+    dirty_ = true;
+  }
+  cv_.notify_all();
+}
+
+void PortOutput::detach(OutputClient* client) {
+  std::lock_guard lk(mutex_);
+  clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+}
+
+void PortOutput::wake() {
+  {
+    std::lock_guard lk(mutex_);
+    dirty_ = true;
+  }
+  cv_.notify_all();
+}
+
+uint64_t PortOutput::threadCpuNanos() const {
+  clockid_t cid;
+  if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &cid) != 0) return 0;
+  timespec ts{};
+  clock_gettime(cid, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+void PortOutput::loop() {
+  PortSink sink(*this, observer_);
+  std::unique_lock lk(mutex_);
+  while (!quit_) {
+    dirty_ = false;
+    const uint64_t t = now();
+    std::optional<uint64_t> next;
+    for (OutputClient* c : clients_) {
+      c->runDue(this, t, sink);
+      if (auto d = c->nextDeadline(this)) next = next ? std::min(*next, *d) : *d;
+    }
+    if (dirty_ || quit_) continue;
+    if (!next) {
+      cv_.wait(lk, [&] { return dirty_ || quit_; });
+    } else if (*next > now()) {
+      const auto when = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(*next));
+      cv_.wait_until(lk, when, [&] { return dirty_ || quit_; });
+    }
+  }
+}
+
+}  // namespace plimra::seq

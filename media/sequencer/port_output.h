@@ -1,0 +1,65 @@
+// MIDI-OUT ports: events leave from a scheduling thread at absolute
+// deadlines against steady_clock, so nothing drifts however long the song.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/sequencer/output.h"
+
+namespace plimra::seq {
+
+// The wire: a system MIDI-OUT port, or anything else that takes bytes.
+class RawPort {
+ public:
+  virtual ~RawPort() = default;
+  virtual void send(std::span<const uint8_t> message) = 0;
+};
+
+// Names of the system's MIDI-OUT ports: the ALSA sequencer's, or JACK's when
+// ALSA offers none.
+std::vector<std::string> systemPortNames();
+// Opens the port of that name (from the same API that listed it). Null and
+// `error` set when it cannot be opened.
+std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& error);
+
+class PortOutput : public Output {
+ public:
+  explicit PortOutput(std::unique_ptr<RawPort> port);
+  ~PortOutput() override;
+
+  uint64_t now() const override;  // steady_clock, in nanoseconds
+  void sendNow(std::span<const uint8_t> message) override;
+  void attach(OutputClient* client) override;
+  void detach(OutputClient* client) override;
+  void wake() override;
+
+  // For measurements: called on the scheduling thread with each event's
+  // lateness (ns after its deadline). Set before any client attaches.
+  void setLatenessObserver(std::function<void(int64_t)> observer) {
+    observer_ = std::move(observer);
+  }
+  // CPU time the scheduling thread has used, in nanoseconds.
+  uint64_t threadCpuNanos() const;
+
+ private:
+  void loop();
+
+  std::unique_ptr<RawPort> port_;
+  std::mutex sendMutex_;  // the wire takes one message at a time
+
+  std::mutex mutex_;  // clients, wake-ups; held while calling clients
+  std::condition_variable cv_;
+  std::vector<OutputClient*> clients_;
+  bool dirty_ = false;
+  bool quit_ = false;
+  std::function<void(int64_t)> observer_;
+  std::thread thread_;
+};
+
+}  // namespace plimra::seq

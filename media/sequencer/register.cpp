@@ -1,0 +1,37 @@
+#include "media/sequencer/register.h"
+
+#include "media/audio/audio_output.h"
+#include "media/mci/device_table.h"
+#include "media/mci/midiout.h"
+#include "media/sequencer/builtin_synth.h"
+#include "media/sequencer/sequencer_device.h"
+
+namespace plimra::seq {
+
+namespace {
+
+class SystemCatalog : public mci::MidiOutCatalog {
+ public:
+  std::vector<std::string> outputNames() override { return systemOutputs()->outputNames(); }
+};
+
+}  // namespace
+
+void registerSequencer() {
+  mci::DeviceTable::instance().registerType(
+      "Sequencer", [] { return std::make_unique<SequencerDevice>(systemOutputs()); });
+  mci::setMidiOutCatalog(std::make_shared<SystemCatalog>());
+}
+
+std::string noSoundReason() {
+  auto& out = audio::AudioOutput::instance();
+  // The answer is only known once the output has tried to open a device.
+  if (!out.running()) out.start();
+  if (!out.hasDevice()) return out.lastError();
+  if (findSoundFont().empty())
+    return "No General MIDI SoundFont was found; install timgm6mb-soundfont or set "
+           "PLIMRA_SOUNDFONT.";
+  return {};
+}
+
+}  // namespace plimra::seq

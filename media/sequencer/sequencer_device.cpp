@@ -1,0 +1,348 @@
+#include "media/sequencer/sequencer_device.h"
+
+#include <map>
+#include <utility>
+
+#include "media/mci/device_table.h"
+#include "media/sequencer/builtin_synth.h"
+#include "media/sequencer/port_output.h"
+
+namespace plimra::seq {
+
+namespace mci = plimra::mci;
+
+const char* const kBuiltinSynthName = "Plimra Built-in Synth";
+
+namespace {
+
+constexpr uint64_t kNsPerMs = 1'000'000;
+
+uint32_t toMs(uint64_t ns) { return static_cast<uint32_t>(ns / kNsPerMs); }
+
+class SystemOutputs : public OutputProvider {
+ public:
+  std::vector<std::string> outputNames() override {
+    std::vector<std::string> names{kBuiltinSynthName};
+    for (auto& n : systemPortNames()) names.push_back(std::move(n));
+    return names;
+  }
+
+  std::shared_ptr<Output> open(int32_t port, std::string& error) override {
+    if (port == -1 || port == 0) return BuiltinSynth::shared();
+    const auto names = systemPortNames();
+    if (port < 0 || static_cast<size_t>(port) > names.size()) {
+      error = "There is no MIDI output " + std::to_string(port) + ".";
+      return nullptr;
+    }
+    const std::string& name = names[static_cast<size_t>(port) - 1];
+    std::lock_guard lk(mutex_);
+    if (auto alive = ports_[name].lock()) return alive;
+    auto raw = openSystemPort(name, error);
+    if (!raw) return nullptr;
+    auto out = std::make_shared<PortOutput>(std::move(raw));
+    ports_[name] = out;
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::weak_ptr<PortOutput>> ports_;  // remembered by name
+};
+
+}  // namespace
+
+std::shared_ptr<OutputProvider> systemOutputs() {
+  static auto provider = std::make_shared<SystemOutputs>();
+  return provider;
+}
+
+SequencerDevice::SequencerDevice(std::shared_ptr<OutputProvider> outputs)
+    : outputs_(std::move(outputs)) {}
+
+SequencerDevice::~SequencerDevice() { close(); }
+
+uint32_t SequencerDevice::open(const std::string& element) {
+  {
+    std::lock_guard lk(mutex_);
+    if (open_) return mci::err::DeviceOpen;
+  }
+  SongLoad load = loadSong(element);
+  if (!load.song) {
+    std::lock_guard lk(mutex_);
+    error_ = load.error;
+    return load.code;
+  }
+  std::string error;
+  auto out = outputs_->open(-1, error);
+  if (!out) {
+    std::lock_guard lk(mutex_);
+    error_ = error;
+    return mci::err::SeqNoMidiPresent;
+  }
+  {
+    std::lock_guard lk(mutex_);
+    player_.setSong(load.song);
+    output_ = out;
+    port_ = -1;
+    open_ = true;
+    paused_ = false;
+    error_.clear();
+  }
+  out->attach(this);
+  return mci::err::None;
+}
+
+mci::NotifyFn SequencerDevice::haltLocked() {
+  if (output_ && (player_.running() || paused_)) {
+    player_.halt(output_->now());
+    Output::NowSink sink(*output_);
+    sendSilence(sink, output_->now());
+  }
+  paused_ = false;
+  return std::exchange(notify_, {});
+}
+
+uint32_t SequencerDevice::close() {
+  mci::NotifyFn notify;
+  std::shared_ptr<Output> out;
+  {
+    std::lock_guard lk(mutex_);
+    notify = haltLocked();
+    out = std::move(output_);
+    output_.reset();
+    open_ = false;
+    player_.setSong(nullptr);
+  }
+  if (out) out->detach(this);
+  if (notify) notify(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn notify) {
+  mci::NotifyFn old;
+  std::shared_ptr<Output> out;
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    const uint64_t length = player_.length();
+    const uint64_t from = params.from ? *params.from * kNsPerMs : player_.position(output_->now());
+    const uint64_t to = params.to ? *params.to * kNsPerMs : length;
+    if (from > length || to > length || (params.to && to < from)) return mci::err::OutOfRange;
+
+    old = std::exchange(notify_, mci::DeviceTable::wrapNotify(std::move(notify)));
+    out = output_;
+    Output::NowSink sink(*out);
+    if (params.from) {
+      // A jump: what sounded at the old place must not hang on.
+      player_.halt(out->now());
+      sendSilence(sink, out->now());
+      player_.locate(from);
+    } else {
+      player_.halt(out->now());
+    }
+    paused_ = false;
+    // Bring the output to the song's state: after a pause the sustain pedal
+    // was released, after a jump nothing was set yet.
+    player_.state().replay(sink, out->now());
+    player_.start(out->now(), std::max(to, player_.position(out->now())));
+  }
+  if (old) old(mci::NotifyAborted);
+  out->wake();
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::stop() {
+  mci::NotifyFn notify;
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    notify = haltLocked();
+  }
+  if (notify) notify(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::pause() {
+  std::lock_guard lk(mutex_);
+  if (!open_) return mci::err::DeviceNotReady;
+  if (player_.running()) {
+    player_.halt(output_->now());
+    Output::NowSink sink(*output_);
+    sendSilence(sink, output_->now());
+    paused_ = true;
+  }
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::resume() {
+  std::shared_ptr<Output> out;
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    if (!paused_) return mci::err::None;
+    out = output_;
+    paused_ = false;
+    Output::NowSink sink(*out);
+    player_.state().replay(sink, out->now());
+    player_.start(out->now(), player_.endPosition());
+  }
+  out->wake();
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::seek(const mci::SeekParams& params) {
+  mci::NotifyFn notify;
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    uint64_t target = 0;
+    switch (params.where) {
+      case mci::SeekParams::Where::Start:
+        target = 0;
+        break;
+      case mci::SeekParams::Where::End:
+        target = player_.length();
+        break;
+      case mci::SeekParams::Where::To:
+        target = uint64_t{params.to} * kNsPerMs;
+        if (target > player_.length()) return mci::err::OutOfRange;
+        break;
+    }
+    notify = haltLocked();
+    player_.locate(target);
+  }
+  if (notify) notify(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::status(const mci::StatusParams& params, mci::StatusValue& out) {
+  using K = mci::StatusValue::Kind;
+  std::lock_guard lk(mutex_);
+  out = {};
+  if (params.item == mci::StatusItem::Mode) {
+    out.kind = K::Mode;
+    out.value = !open_              ? mci::ModeNotReady
+                : paused_           ? mci::ModePaused
+                : player_.running() ? mci::ModePlaying
+                                    : mci::ModeStopped;
+    return mci::err::None;
+  }
+  if (!open_) return mci::err::DeviceNotReady;
+  switch (params.item) {
+    case mci::StatusItem::Length:
+      out.kind = K::Time;
+      out.value = toMs(player_.length());
+      break;
+    case mci::StatusItem::Position:
+      out.kind = K::Time;
+      out.value = toMs(player_.position(output_->now()));
+      break;
+    case mci::StatusItem::StartPosition:
+      out.kind = K::Time;
+      break;
+    case mci::StatusItem::NumberOfTracks:
+      out.value = player_.song()->trackCount;
+      break;
+    case mci::StatusItem::CurrentTrack:
+      out.value = 1;
+      break;
+    case mci::StatusItem::MediaPresent:
+    case mci::StatusItem::Ready:
+      out.kind = K::Boolean;
+      out.value = 1;
+      break;
+    case mci::StatusItem::TimeFormat:
+      out.kind = K::TimeFormatName;
+      out.value = static_cast<uint32_t>(mci::TimeFormat::Milliseconds);
+      break;
+    case mci::StatusItem::Mode:
+      break;
+  }
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::setTimeFormat(mci::TimeFormat format) {
+  return format == mci::TimeFormat::Milliseconds ? mci::err::None : mci::err::BadTimeFormat;
+}
+
+uint32_t SequencerDevice::setPort(int32_t port) {
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    if (port == port_) return mci::err::None;
+  }
+  const auto names = outputs_->outputNames();
+  if (port != -1 && (port < 0 || static_cast<size_t>(port) >= names.size())) {
+    std::lock_guard lk(mutex_);
+    error_ = "There is no MIDI output " + std::to_string(port) + ".";
+    return mci::err::SeqPortNonexistent;
+  }
+  std::string error;
+  auto out = outputs_->open(port, error);
+  std::shared_ptr<Output> old;
+  {
+    std::lock_guard lk(mutex_);
+    if (!out) {
+      error_ = error;
+      return mci::err::SeqPortMiscError;
+    }
+    if (!open_) return mci::err::DeviceNotReady;
+    port_ = port;
+    if (out == output_) return mci::err::None;  // the mapper is the synthesizer
+    old = output_;
+    const bool wasRunning = player_.running();
+    player_.halt(old->now());
+    Output::NowSink oldSink(*old);
+    sendSilence(oldSink, old->now());
+    output_ = out;
+    if (wasRunning) {
+      Output::NowSink sink(*out);
+      player_.state().replay(sink, out->now());
+      player_.start(out->now(), player_.endPosition());
+    }
+  }
+  old->detach(this);
+  out->attach(this);
+  out->wake();
+  return mci::err::None;
+}
+
+std::string SequencerDevice::lastError() const {
+  std::lock_guard lk(mutex_);
+  return error_;
+}
+
+std::shared_ptr<const Song> SequencerDevice::song() const {
+  std::lock_guard lk(mutex_);
+  return player_.song();
+}
+
+int32_t SequencerDevice::port() const {
+  std::lock_guard lk(mutex_);
+  return port_;
+}
+
+std::optional<uint64_t> SequencerDevice::nextDeadline(const Output* from) {
+  std::lock_guard lk(mutex_);
+  if (from != output_.get()) return std::nullopt;
+  return player_.nextDeadline();
+}
+
+void SequencerDevice::runDue(const Output* from, uint64_t now, MidiSink& sink) {
+  mci::NotifyFn notify;
+  {
+    std::lock_guard lk(mutex_);
+    if (from != output_.get()) return;
+    while (true) {
+      const auto step = player_.step(now, sink);
+      if (step == Player::Step::Idle) break;
+      if (step == Player::Step::Finished) {
+        notify = std::exchange(notify_, {});
+        break;
+      }
+    }
+  }
+  if (notify) notify(mci::NotifySuccessful);
+}
+
+}  // namespace plimra::seq

@@ -1,0 +1,75 @@
+// The "Sequencer" device: opens a MIDI file, plays, pauses, stops and seeks
+// it, reports mode, position and length in milliseconds, and plays on the
+// output its port command names (-1 the mapper, 0 the built-in synthesizer,
+// k the system's MIDI-OUT port k - 1).
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/mci/device.h"
+#include "media/sequencer/output.h"
+#include "media/sequencer/player.h"
+
+namespace plimra::seq {
+
+// Resolves port numbers to outputs.
+class OutputProvider {
+ public:
+  virtual ~OutputProvider() = default;
+  // Names of the outputs 0 .. n-1.
+  virtual std::vector<std::string> outputNames() = 0;
+  // The output for port -1 (the mapper) or 0 .. n-1; null with `error` set
+  // when it cannot be opened.
+  virtual std::shared_ptr<Output> open(int32_t port, std::string& error) = 0;
+};
+
+// The built-in synthesizer for -1 and 0, then the system's MIDI-OUT ports.
+// Ports in use are shared between devices and closed when no device uses them.
+std::shared_ptr<OutputProvider> systemOutputs();
+// The name of output 0.
+extern const char* const kBuiltinSynthName;
+
+class SequencerDevice : public mci::Device, private OutputClient {
+ public:
+  explicit SequencerDevice(std::shared_ptr<OutputProvider> outputs);
+  ~SequencerDevice() override;
+
+  uint32_t open(const std::string& element) override;
+  uint32_t close() override;
+  uint32_t play(const mci::PlayParams& params, mci::NotifyFn notify) override;
+  uint32_t stop() override;
+  uint32_t pause() override;
+  uint32_t resume() override;
+  uint32_t seek(const mci::SeekParams& params) override;
+  uint32_t status(const mci::StatusParams& params, mci::StatusValue& out) override;
+  uint32_t setTimeFormat(mci::TimeFormat format) override;
+  uint32_t setPort(int32_t port) override;
+
+  // The message behind the last failed open or port command.
+  std::string lastError() const;
+  // The open song (null when nothing is open).
+  std::shared_ptr<const Song> song() const;
+  int32_t port() const;
+
+ private:
+  std::optional<uint64_t> nextDeadline(const Output* from) override;
+  void runDue(const Output* from, uint64_t now, MidiSink& sink) override;
+  // Stops playing (silence sent), takes any pending notification. Locked.
+  mci::NotifyFn haltLocked();
+
+  std::shared_ptr<OutputProvider> outputs_;
+
+  mutable std::mutex mutex_;
+  std::shared_ptr<Output> output_;
+  int32_t port_ = -1;
+  Player player_;
+  bool open_ = false;
+  bool paused_ = false;
+  mci::NotifyFn notify_;
+  std::string error_;
+};
+
+}  // namespace plimra::seq

@@ -1,0 +1,48 @@
+// A song ready to play: every channel and SysEx event of the file, merged in
+// time order, with its exact time in nanoseconds from the tempo map.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "media/sequencer/smf.h"
+
+namespace plimra::seq {
+
+struct Song {
+  struct Event {
+    uint64_t ns = 0;  // time from the start of the song
+    uint32_t offset = 0;
+    uint32_t size = 0;
+  };
+  std::vector<Event> events;   // ns non-decreasing
+  std::vector<uint8_t> bytes;  // all events' bytes, back to back
+  uint64_t lengthNs = 0;
+  uint16_t format = 0;
+  uint32_t trackCount = 0;
+  std::vector<std::string> warnings;
+
+  std::span<const uint8_t> data(const Event& e) const { return {bytes.data() + e.offset, e.size}; }
+};
+
+// Builds the playable song of a parsed file. Format 2 files play their
+// first sequence, the one the tempo map describes.
+std::shared_ptr<Song> songFromSmf(const Smf& smf);
+
+struct SongLoad {
+  std::shared_ptr<const Song> song;  // null on failure
+  uint32_t code = 0;                 // mci error code on failure
+  std::string error;                 // a clear message on failure
+};
+SongLoad loadSong(const std::string& path);
+
+// Number of data bytes that follow a channel status byte.
+inline int channelDataBytes(uint8_t status) {
+  const uint8_t hi = status & 0xF0;
+  return (hi == 0xC0 || hi == 0xD0) ? 1 : 2;
+}
+
+}  // namespace plimra::seq
