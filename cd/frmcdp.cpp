@@ -1,0 +1,342 @@
+#include "cd/frmcdp.h"
+
+#include <QFontMetrics>
+#include <QIcon>
+#include <QMenuBar>
+#include <algorithm>
+
+#include "media/control/mmcontrol.h"
+#include "media/mci/device_table.h"
+#include "media/mci/mci.h"
+#include "runtime/appearance.h"
+#include "runtime/conversions.h"
+#include "runtime/msgbox.h"
+#include "runtime/program.h"
+#include "runtime/twips.h"
+
+namespace plimra::cdp {
+
+namespace rt = plimra::rt;
+using plimra::media::MMControl;
+
+namespace {
+
+constexpr uint32_t kLightYellow = rt::RGB(255, 255, 128);
+constexpr uint32_t kYellow = rt::RGB(255, 255, 0);
+constexpr int kReplyBufferLength = 255;
+constexpr int kReplyScan = 20;
+constexpr int kPollMs = 500;
+
+rt::Label* makeLabel(QWidget* parent, const char* name, const QString& caption, uint32_t back,
+                     int left, int top, int width, int height) {
+  auto* l = new rt::Label(parent);
+  l->setObjectName(QLatin1String(name));
+  l->setCaption(caption);
+  l->setBackColor(back);
+  rt::place(l, left, top, width, height);
+  return l;
+}
+
+bool isDiscMode(int32_t mode) {
+  return mode == plimra::mci::ModePlaying || mode == plimra::mci::ModeStopped;
+}
+
+}  // namespace
+
+void takeReply(const std::string& buffer, QString& reply) {
+  const size_t scan = std::min<size_t>(kReplyScan, buffer.size());
+  for (size_t i = 0; i < scan; ++i) {
+    if (buffer[i] == '\0') {
+      reply = QString::fromStdString(buffer.substr(0, i));
+      return;
+    }
+  }
+}
+
+FrmCDp::FrmCDp(Links links)
+    : rt::Form(QStringLiteral("frmCDp"), 3885, 1815), links_(std::move(links)) {
+  setCaption(QStringLiteral("CD Player"));
+  setWindowIcon(cdIcon());
+  // The window names no font: the default proportional Japanese UI font.
+  setFont(rt::layoutFont(rt::kPGothic, 9));
+  Move(3690, 1890);
+  QWidget* c = client();
+  rt::setBackColor(c, kLightYellow);
+  rt::setForeColor(c, rt::COLOR_WINDOWTEXT);
+
+  Label1 = makeLabel(c, "Label1", QStringLiteral("全演奏時間"), kYellow, 120, 120, 1200, 270);
+  Info1 = makeLabel(c, "Info1", QString(), kLightYellow, 1440, 120, 615, 270);
+  Label2 = makeLabel(c, "Label2", QStringLiteral("経過時間"), kYellow, 120, 360, 1215, 270);
+  Info2 = makeLabel(c, "Info2", QString(), kLightYellow, 1440, 360, 495, 270);
+  // The status texts are wider than the label; it grows to show them whole.
+  Info2->setWordWrap(false);
+
+  for (int i = 0; i < kTrackLabels; ++i) {
+    auto* t = makeLabel(c, "TrackSet", QString::number(i + 1), kPlainColor, 120 + 360 * (i % 10),
+                        720 + 240 * (i / 10), 375, 255);
+    t->setObjectName(QStringLiteral("TrackSet(%1)").arg(i));
+    t->setAlignment(Qt::AlignCenter);
+    t->setWordWrap(false);
+    t->setFrameStyle(QFrame::Box | QFrame::Plain);
+    t->setLineWidth(1);
+    TrackSet.add(i, t);
+  }
+  // Later labels lie on top, so every shared border line is drawn once.
+  for (int i = 0; i < kTrackLabels; ++i) TrackSet[i]->raise();
+
+  MMControl1 = new MMControl(c);
+  MMControl1->setObjectName(QStringLiteral("MMControl1"));
+  rt::place(MMControl1, 120, 1320, 2832, 372);
+
+  // Outside the client area at the design size.
+  Label3 = makeLabel(c, "Label3", QStringLiteral("ﾀｲﾄﾙ:"), kLightYellow, 4680, 1200, 615, 270);
+  Text1 = new rt::TextBox(c);
+  Text1->setObjectName(QStringLiteral("Text1"));
+  rt::place(Text1, 5400, 1200, 3015, 405);
+  List1 = new rt::ListBox(c);
+  List1->setObjectName(QStringLiteral("List1"));
+  rt::place(List1, 5400, 1200, 3012, 564);
+  Label4 = makeLabel(c, "Label4", QStringLiteral("曲名："), kLightYellow, 120, 2160, 720, 270);
+  Text2 = new rt::TextBox(c);
+  Text2->setObjectName(QStringLiteral("Text2"));
+  Text2->setText(QStringLiteral("Text2"));
+  rt::place(Text2, 840, 2040, 3015, 495);
+
+  // Tab order: only these three take the focus; Text1 comes first.
+  QWidget::setTabOrder(Text1, Text2);
+  QWidget::setTabOrder(Text2, List1);
+  Text1->setFocus();
+
+  QMenuBar* bar = menuBar();
+  mnuFile = new rt::MenuItem(bar, QStringLiteral("mnuFile"), QStringLiteral("MIDI(&F)"));
+  mnuMIDI = new rt::MenuItem(mnuFile, QStringLiteral("mnuMIDI"), QStringLiteral("MIDI Player(&M)"));
+  mnuEnd = new rt::MenuItem(mnuFile, QStringLiteral("mnuEnd"), QStringLiteral("終了(&X)"));
+  mnuOPT = new rt::MenuItem(bar, QStringLiteral("mnuOPT"), QStringLiteral("動作環境(&O)"));
+  mnuMin =
+      new rt::MenuItem(mnuOPT, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&O)"));
+  mnuChange = new rt::MenuItem(mnuOPT, QStringLiteral("mnuChange"),
+                               QStringLiteral("MIDIへの切替時に曲を止める"));
+  mnuSave =
+      new rt::MenuItem(mnuOPT, QStringLiteral("mnuSave"), QStringLiteral("動作環境の保存(&S)"));
+
+  Timer1.setEnabled(false);
+  Timer1.setInterval(0);
+
+  connect(&Timer1, &rt::Timer::Tick, this, &FrmCDp::Timer1_Timer);
+  connect(&TrackSet, &rt::LabelArray::Click, this, &FrmCDp::TrackSet_Click);
+  connect(MMControl1, &MMControl::PlayClick, this, &FrmCDp::MMControl1_PlayClick);
+  connect(MMControl1, &MMControl::PauseClick, this, &FrmCDp::MMControl1_PauseClick);
+  connect(List1, &rt::ListBox::DblClick, this, &FrmCDp::List1_DblClick);
+  connect(Text1, &rt::TextBox::KeyDown, this, &FrmCDp::Text1_KeyDown);
+  connect(mnuMIDI, &rt::MenuItem::Click, this, &FrmCDp::mnuMidi_click);
+  connect(mnuEnd, &rt::MenuItem::Click, this, &FrmCDp::mnuEnd_Click);
+  connect(mnuChange, &rt::MenuItem::Click, this, &FrmCDp::mnuChange_Click);
+  connect(mnuMin, &rt::MenuItem::Click, this, &FrmCDp::mnuMin_Click);
+  connect(mnuSave, &rt::MenuItem::Click, this, &FrmCDp::mnuSave_Click);
+}
+
+FrmCDp::~FrmCDp() = default;
+
+int32_t FrmCDp::SendMciString(const QString& command, QString& reply) {
+  // The device writes into a fresh buffer of NULs, as long as the platform's.
+  std::string answer;
+  const uint32_t code =
+      plimra::mci::DeviceTable::instance().sendString(command.toStdString(), answer);
+  std::string buffer(kReplyBufferLength, '\0');
+  std::copy_n(answer.begin(), std::min<size_t>(answer.size(), kReplyBufferLength - 1),
+              buffer.begin());
+  takeReply(buffer, reply);
+  return static_cast<int32_t>(code);
+}
+
+void FrmCDp::showStatus(const QString& text) {
+  Info2->setCaption(text);
+  const int needed = Info2->sizeHint().width();
+  Info2->resize(std::max(rt::TwipsToPixels(495), needed), Info2->height());
+}
+
+// --- Status poll -----------------------------------------------------------
+
+void FrmCDp::Timer1_Timer() {
+  QString reply;  // one variable receives every reply of the tick
+
+  // 1. Presence.
+  if (MMControl1->Mode() != plimra::mci::ModePlaying &&
+      MMControl1->Mode() != plimra::mci::ModeStopped) {
+    PlayState = kDiscNotRead;
+    showStatus(QStringLiteral("No Disc !"));
+    Info1->setCaption(QString());
+    return;
+  }
+
+  // 2. Read the disc once.
+  if (PlayState == kDiscNotRead) {
+    SendMciString(QStringLiteral("status cdaudio number of tracks"), reply);
+    const double n = rt::Val(reply);
+    // A disc of more than twenty tracks has labels for its first twenty.
+    const int shown = n <= 0 ? 0 : n >= kTrackLabels ? kTrackLabels : static_cast<int>(n);
+    for (int i = 0; i < shown; ++i) {
+      TrackSet[i]->setBackColor(kPlainColor);
+      // A longer disc after a shorter one brings its labels back.
+      TrackSet[i]->setVisible(true);
+    }
+    for (int i = shown; i < kTrackLabels; ++i) TrackSet[i]->setVisible(false);
+    SendMciString(QStringLiteral("status cdaudio length"), reply);
+    Info1->setCaption(reply.left(5));
+  }
+
+  // 3. Playing?
+  if (MMControl1->Mode() == plimra::mci::ModePlaying) {
+    PlayState = kPlaying;
+  } else {
+    if (PlayState == kPlaying) {
+      // Playback ended, or was stopped other than by the pause button.
+      SendMciString(QStringLiteral("seek cdaudio to start"), reply);
+      for (int i = 0; i < kTrackLabels; ++i) TrackSet[i]->setBackColor(kPlainColor);
+    }
+    PlayState = kStopped;
+  }
+
+  // 4. Position.
+  SendMciString(QStringLiteral("status cdaudio position"), reply);
+  CurrentTrack = static_cast<int16_t>(rt::Val(reply.left(2)));
+  const QString position = reply.left(2) + QStringLiteral("-") + reply.mid(3, 5);
+
+  // 5. Display.
+  if (PlayState == kPlaying) {
+    showStatus(QStringLiteral("Play ") + position);
+    // Tracks above twenty have no label, and track 0 is no track.
+    if (CurrentTrack >= 1 && CurrentTrack <= kTrackLabels &&
+        TrackSet[CurrentTrack - 1]->BackColor() != kHighlightColor)
+      TrackSet[CurrentTrack - 1]->setBackColor(kHighlightColor);
+  } else {
+    showStatus(QStringLiteral("Stop ") + position);
+  }
+}
+
+// --- Track selection and transport -----------------------------------------
+
+void FrmCDp::IconizeOnPlay() {
+  if (WindowState() != 1 && OptMin()) setWindowState(1);
+}
+
+void FrmCDp::TrackSet_Click(int Index) {
+  for (int i = 0; i < kTrackLabels; ++i) TrackSet[i]->setBackColor(kPlainColor);
+  CurrentTrack = static_cast<int16_t>(Index + 1);
+  QString reply;
+  SendMciString(QStringLiteral("play cdaudio from") + rt::Str(int64_t{CurrentTrack}), reply);
+  IconizeOnPlay();
+}
+
+void FrmCDp::MMControl1_PlayClick(int& /*Cancel*/) { IconizeOnPlay(); }
+
+void FrmCDp::MMControl1_PauseClick(int& /*Cancel*/) {
+  QString reply;
+  switch (PlayState) {
+    case kStopped:
+      SendMciString(QStringLiteral("play cdaudio"), reply);
+      break;
+    case kPlaying:
+      SendMciString(QStringLiteral("stop cdaudio"), reply);
+      PlayState = kStopped;
+      break;
+    default:
+      break;
+  }
+}
+
+void FrmCDp::List1_DblClick() {
+  const QString title = List1->List(List1->ListIndex());
+  if (title == kNewCd) {
+    List1->setVisible(false);
+    Text1->setVisible(true);
+  }
+}
+
+void FrmCDp::Text1_KeyDown(int& KeyCode, int /*Shift*/) {
+  if (KeyCode == 13 && !Text1->Text().isEmpty()) {
+    List1->AddItem(Text1->Text());
+    List1->setVisible(true);
+    Text1->setVisible(false);
+  }
+}
+
+// --- Life of the window ----------------------------------------------------
+
+void FrmCDp::Form_Load() {
+  Timer1.setEnabled(true);
+  MMControl1->setNotify(true);
+  MMControl1->setWait(false);
+  MMControl1->setDeviceType(QStringLiteral("CDAudio"));
+  MMControl1->setVisible(true);
+  MMControl1->setStepVisible(false);
+  MMControl1->setBackVisible(false);
+  MMControl1->setRecordVisible(false);
+  List1->AddItem(kNewCd);
+}
+
+void FrmCDp::Form_Activate() {
+  for (;;) {
+    MMControl1->setCommand(QStringLiteral("OPEN"));
+    if (isDiscMode(MMControl1->Mode())) break;
+    if (rt::MsgBox(QStringLiteral("ＣＤが入っていません"), rt::vbRetryCancel,
+                   QStringLiteral("ERROR")) == rt::vbCancel) {
+      mnuMidi_click();
+      return;
+    }
+  }
+  QString reply;
+  SendMciString(QStringLiteral("set cdaudio time format tmsf"), reply);
+  PlayState = kDiscNotRead;
+  Timer1.setInterval(kPollMs);
+}
+
+void FrmCDp::mnuMidi_click() {
+  if (OptChange() && PlayState == kPlaying) MMControl1->setCommand(QStringLiteral("STOP"));
+  if (OptChange()) MMControl1->setCommand(QStringLiteral("CLOSE"));
+  Timer1.setInterval(0);
+  Hide();
+  Refresh();
+  if (rt::Form* midi = links_.midiWindow ? links_.midiWindow() : nullptr) {
+    midi->Move(Left(), Top());
+    midi->Show();
+  }
+}
+
+void FrmCDp::Form_Unload(int16_t& /*Cancel*/) {
+  MMControl1->setCommand(QStringLiteral("STOP"));
+  MMControl1->setCommand(QStringLiteral("CLOSE"));
+  if (MMControl1->Mode() == plimra::mci::ModePlaying)
+    MMControl1->setCommand(QStringLiteral("CLOSE"));
+  rt::End();
+}
+
+void FrmCDp::mnuEnd_Click() {
+  MMControl1->setCommand(QStringLiteral("STOP"));
+  MMControl1->setCommand(QStringLiteral("CLOSE"));
+  rt::End();
+}
+
+void FrmCDp::mnuChange_Click() {
+  const bool on = !OptChange();
+  if (links_.setOptChange) links_.setOptChange(on);
+  if (rt::MenuItem* twin = links_.midiMnuChange ? links_.midiMnuChange() : nullptr)
+    twin->setChecked(on);
+  mnuChange->setChecked(on);
+}
+
+void FrmCDp::mnuMin_Click() {
+  const bool on = !OptMin();
+  if (links_.setOptMin) links_.setOptMin(on);
+  if (rt::MenuItem* twin = links_.midiMnuMin ? links_.midiMnuMin() : nullptr) twin->setChecked(on);
+  mnuMin->setChecked(on);
+}
+
+void FrmCDp::mnuSave_Click() {
+  if (rt::MsgBox(QStringLiteral("保存してよろしいですか？"), rt::vbYesNo + rt::vbExclamation,
+                 QStringLiteral("PLIMRAの動作環境の保存")) == rt::vbYes) {
+    if (links_.saveSettings) links_.saveSettings();
+  }
+}
+
+}  // namespace plimra::cdp

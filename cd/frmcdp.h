@@ -1,0 +1,127 @@
+// The audio-CD player window: disc length, play state and position, twenty
+// clickable track labels, the transport bar, a small title list, and the
+// way back to the MIDI window. Everything it learns about the disc comes
+// from a twice-a-second poll (Timer1_Timer).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "runtime/controls.h"
+#include "runtime/form.h"
+#include "runtime/menu.h"
+
+namespace plimra::media {
+class MMControl;
+}
+
+namespace plimra::cdp {
+
+// Track-label colours.
+constexpr uint32_t kPlainColor = 0x80000005u;      // window background (system colour 5)
+constexpr uint32_t kHighlightColor = 0x00C0FFFFu;  // light yellow
+constexpr int kTrackLabels = 20;
+
+// PlayState values.
+constexpr int16_t kDiscNotRead = 0;
+constexpr int16_t kStopped = 1;
+constexpr int16_t kPlaying = 2;
+
+// The first entry of the title list; double-clicking it opens the entry box.
+inline const QString kNewCd = QStringLiteral("新しいＣＤ");
+
+// The reply rule of the command layer: the reply is the text of `buffer`
+// before its first NUL, looked for among the first 20 characters only;
+// without one there, `reply` keeps the value it had.
+void takeReply(const std::string& buffer, QString& reply);
+
+// What the CD window reaches beyond itself: the MIDI window it gives way to
+// (with the two option menu items that mirror its own), the two shared
+// options, and the settings writer. The program fills these in when it
+// creates the window; a missing piece is skipped.
+struct Links {
+  std::function<plimra::rt::Form*()> midiWindow;
+  std::function<plimra::rt::MenuItem*()> midiMnuMin;
+  std::function<plimra::rt::MenuItem*()> midiMnuChange;
+  std::function<bool()> optMin;
+  std::function<void(bool)> setOptMin;
+  std::function<bool()> optChange;
+  std::function<void(bool)> setOptChange;
+  // Writes the settings of both windows; empty until a settings writer exists.
+  std::function<void()> saveSettings;
+};
+
+class FrmCDp : public plimra::rt::Form {
+  Q_OBJECT
+
+ public:
+  explicit FrmCDp(Links links = {});
+  ~FrmCDp() override;
+
+  void setLinks(Links links) { links_ = std::move(links); }
+
+  // Controls, under their layout names.
+  plimra::rt::Label* Label1;
+  plimra::rt::Label* Info1;
+  plimra::rt::Label* Label2;
+  plimra::rt::Label* Info2;
+  plimra::rt::LabelArray TrackSet;
+  plimra::media::MMControl* MMControl1;
+  plimra::rt::Timer Timer1;
+  plimra::rt::Label* Label3;
+  plimra::rt::TextBox* Text1;
+  plimra::rt::ListBox* List1;
+  plimra::rt::Label* Label4;
+  plimra::rt::TextBox* Text2;
+
+  plimra::rt::MenuItem* mnuFile;
+  plimra::rt::MenuItem* mnuMIDI;
+  plimra::rt::MenuItem* mnuEnd;
+  plimra::rt::MenuItem* mnuOPT;
+  plimra::rt::MenuItem* mnuMin;
+  plimra::rt::MenuItem* mnuChange;
+  plimra::rt::MenuItem* mnuSave;
+
+  // 0 disc not read, 1 disc present and not playing, 2 playing.
+  int16_t PlayState = kDiscNotRead;
+  // The track at the current position, counting from 1 (0: unknown).
+  int16_t CurrentTrack = 0;
+
+  // Sends a command string to the device table; see takeReply for how the
+  // reply is read. Returns the device's error code.
+  int32_t SendMciString(const QString& command, QString& reply);
+
+ public slots:
+  void Timer1_Timer();
+  void TrackSet_Click(int Index);
+  void MMControl1_PlayClick(int& Cancel);
+  void MMControl1_PauseClick(int& Cancel);
+  void List1_DblClick();
+  void Text1_KeyDown(int& KeyCode, int Shift);
+  void mnuMidi_click();
+  void mnuEnd_Click();
+  void mnuChange_Click();
+  void mnuMin_Click();
+  void mnuSave_Click();
+
+ protected:
+  void Form_Load() override;
+  void Form_Activate() override;
+  void Form_Unload(int16_t& Cancel) override;
+
+ private:
+  void IconizeOnPlay();
+  void showStatus(const QString& text);
+  bool OptMin() const { return links_.optMin && links_.optMin(); }
+  bool OptChange() const { return links_.optChange && links_.optChange(); }
+
+  Links links_;
+};
+
+// The window's icon: a compact disc in white, yellow and cyan quarters with
+// the letters CD and red musical notes, 32 x 32.
+QIcon cdIcon();
+
+}  // namespace plimra::cdp

@@ -1,0 +1,529 @@
+// The CD window driven through its handlers, against a fake disc in the
+// device table and a stand-in for the MIDI window.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <memory>
+
+#include "cd/frmcdp.h"
+#include "media/control/mmcontrol.h"
+#include "runtime/msgbox.h"
+#include "runtime/program.h"
+#include "runtime/twips.h"
+#include "tests/cd/fake_disc.h"
+
+namespace {
+
+namespace rt = plimra::rt;
+namespace mci = plimra::mci;
+using plimra::cdp::FrmCDp;
+using plimra::cdp::kHighlightColor;
+using plimra::cdp::kPlainColor;
+using plimra::media::MMControl;
+using Log = std::vector<std::string>;
+
+// The other player window, as far as the CD window sees it.
+class MidiWindow : public rt::Form {
+ public:
+  MidiWindow() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
+    auto* opt =
+        new rt::MenuItem(menuBar(), QStringLiteral("mnuOpt"), QStringLiteral("動作環境(&O)"));
+    mnuMin =
+        new rt::MenuItem(opt, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&I)"));
+    mnuChange = new rt::MenuItem(opt, QStringLiteral("mnuChange"),
+                                 QStringLiteral("CDへの切替時に曲を止める"));
+  }
+  rt::MenuItem* mnuMin;
+  rt::MenuItem* mnuChange;
+};
+
+class CdWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cdtest::registerFakeCd(disc);
+    rt::setEndHandler([this] { ++ends; });
+    plimra::cdp::Links links;
+    links.midiWindow = [this] { return &midi; };
+    links.midiMnuMin = [this] { return midi.mnuMin; };
+    links.midiMnuChange = [this] { return midi.mnuChange; };
+    links.optMin = [this] { return optMin; };
+    links.setOptMin = [this](bool on) { optMin = on; };
+    links.optChange = [this] { return optChange; };
+    links.setOptChange = [this](bool on) { optChange = on; };
+    links.saveSettings = [this] { ++saves; };
+    cd = std::make_unique<FrmCDp>(links);
+    cd->Load();
+  }
+  void TearDown() override {
+    cd.reset();
+    rt::setEndHandler({});
+    mci::DeviceTable::instance().resetForTests();
+  }
+
+  // The MIDI window hands over to the CD window at its own place.
+  void switchToCd() {
+    midi.Hide();
+    cd->Move(midi.Left(), midi.Top());
+    cd->Show();
+  }
+  Log takeLog() { return std::exchange(disc->log, {}); }
+  std::vector<int> highlighted() const {
+    std::vector<int> tracks;
+    for (int i = 0; i < 20; ++i)
+      if (cd->TrackSet[i]->BackColor() == kHighlightColor) tracks.push_back(i + 1);
+    return tracks;
+  }
+  int shownLabels() const {
+    int n = 0;
+    for (int i = 0; i < 20; ++i) n += !cd->TrackSet[i]->isHidden();
+    return n;
+  }
+  bool allPlain() const {
+    for (int i = 0; i < 20; ++i)
+      if (cd->TrackSet[i]->BackColor() != kPlainColor) return false;
+    return true;
+  }
+
+  std::shared_ptr<cdtest::Disc> disc = std::make_shared<cdtest::Disc>();
+  MidiWindow midi;
+  std::unique_ptr<FrmCDp> cd;
+  bool optMin = false;
+  bool optChange = true;
+  int ends = 0;
+  int saves = 0;
+};
+
+TEST_F(CdWindow, LayoutAtCreation) {
+  FrmCDp fresh;
+  EXPECT_EQ(fresh.Caption(), "CD Player");
+  EXPECT_EQ(fresh.client()->size(), QSize(rt::TwipsToPixels(3885), rt::TwipsToPixels(1815)));
+  EXPECT_FALSE(fresh.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(fresh.windowIcon().isNull());
+  EXPECT_TRUE(fresh.Info1->Caption().isEmpty());
+  EXPECT_TRUE(fresh.Info2->Caption().isEmpty());
+  EXPECT_FALSE(fresh.Timer1.Enabled());
+  EXPECT_EQ(fresh.List1->ListCount(), 0);
+
+  // Twenty labels in a ruled two-row grid, numbered by track.
+  ASSERT_EQ(fresh.TrackSet.Count(), 20);
+  EXPECT_EQ(fresh.TrackSet.UBound(), 19);
+  for (int i = 0; i < 20; ++i) {
+    const rt::Label* l = fresh.TrackSet[i];
+    EXPECT_EQ(l->Caption(), QString::number(i + 1));
+    EXPECT_EQ(l->BackColor(), kPlainColor);
+    EXPECT_FALSE(l->isHidden());
+  }
+  EXPECT_EQ(fresh.TrackSet[0]->geometry(), QRect(8, 48, 25, 17));
+  EXPECT_EQ(fresh.TrackSet[9]->geometry().topLeft(), QPoint(224, 48));
+  EXPECT_EQ(fresh.TrackSet[10]->geometry().topLeft(), QPoint(8, 64));
+  // Neighbours share their border line.
+  EXPECT_EQ(fresh.TrackSet[1]->x(), fresh.TrackSet[0]->geometry().right());
+  EXPECT_EQ(fresh.TrackSet[10]->y(), fresh.TrackSet[0]->geometry().bottom());
+
+  // The title controls lie beyond the client area.
+  EXPECT_GE(fresh.Text1->x(), fresh.client()->width());
+  EXPECT_GE(fresh.List1->x(), fresh.client()->width());
+  EXPECT_GE(fresh.Text2->y() + fresh.Text2->height(), fresh.client()->height());
+
+  QStringList menus;
+  for (QAction* top : fresh.menuBar()->actions()) {
+    menus << top->text();
+    for (QAction* item : top->menu()->actions()) menus << "  " + item->text();
+  }
+  EXPECT_EQ(menus, QStringList({"MIDI(&F)", "  MIDI Player(&M)", "  終了(&X)", "動作環境(&O)",
+                                "  再生時アイコン化(&O)", "  MIDIへの切替時に曲を止める",
+                                "  動作環境の保存(&S)"}));
+}
+
+TEST_F(CdWindow, LoadPreparesWithoutPolling) {
+  EXPECT_TRUE(cd->Timer1.Enabled());
+  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->MMControl1->DeviceType(), "CDAudio");
+  EXPECT_FALSE(cd->MMControl1->buttonVisible(MMControl::Step));
+  EXPECT_FALSE(cd->MMControl1->buttonVisible(MMControl::Back));
+  EXPECT_FALSE(cd->MMControl1->buttonVisible(MMControl::Record));
+  EXPECT_TRUE(cd->MMControl1->buttonVisible(MMControl::Eject));
+  EXPECT_EQ(cd->List1->ListCount(), 1);
+  EXPECT_EQ(cd->List1->List(0), "新しいＣＤ");
+  EXPECT_TRUE(takeLog().empty());  // nothing opened before the window is shown
+}
+
+TEST_F(CdWindow, TwelveTrackDiscAfterActivation) {
+  rt::ScriptedMsgBox boxes;
+  midi.Move(1500, 1200);
+  switchToCd();
+  EXPECT_TRUE(boxes.asked().empty());
+  EXPECT_EQ(takeLog(), Log({"open", "format tmsf"}));
+  EXPECT_EQ(cd->Timer1.Interval(), 500);
+  EXPECT_TRUE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->PlayState, 0);
+
+  cd->Timer1_Timer();
+  EXPECT_EQ(shownLabels(), 12);
+  for (int i = 12; i < 20; ++i) EXPECT_TRUE(cd->TrackSet[i]->isHidden()) << i;
+  EXPECT_TRUE(allPlain());
+  EXPECT_EQ(cd->Info1->Caption(), "52:34");
+  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
+  EXPECT_EQ(cd->PlayState, 1);
+  EXPECT_EQ(cd->CurrentTrack, 1);
+  // The status text is shown whole, not clipped to the layout's width.
+  EXPECT_GE(cd->Info2->width(), cd->Info2->sizeHint().width());
+
+  // Later ticks only ask for the position.
+  takeLog();
+  cd->Timer1_Timer();
+  EXPECT_TRUE(takeLog().empty());
+}
+
+TEST_F(CdWindow, ActivationWhileTheDiscPlaysShowsItPlaying) {
+  disc->playing = true;
+  disc->position = mci::makeTmsf(5, 1, 2, 3);
+  rt::ScriptedMsgBox boxes;
+  switchToCd();
+  cd->Timer1_Timer();
+  EXPECT_TRUE(boxes.asked().empty());
+  EXPECT_EQ(cd->PlayState, 2);
+  EXPECT_EQ(cd->Info2->Caption(), "Play 05-01:02");
+  EXPECT_EQ(highlighted(), std::vector<int>({5}));
+}
+
+TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet[2]->setBackColor(kHighlightColor);  // left over from before
+  cd->TrackSet_Click(2);
+  EXPECT_TRUE(allPlain());
+  EXPECT_EQ(disc->log.back(), "play from 3");
+  cd->Timer1_Timer();
+  EXPECT_EQ(highlighted(), std::vector<int>({3}));
+  disc->position = mci::makeTmsf(4, 0, 1, 0);
+  cd->Timer1_Timer();
+  EXPECT_EQ(highlighted(), std::vector<int>({3, 4}));
+  EXPECT_EQ(cd->Info2->Caption(), "Play 04-00:01");
+
+  // Back on track 1, then off the end of the disc: rewound, and every label
+  // plain again, the first track's too.
+  disc->position = mci::makeTmsf(1, 0, 0, 0);
+  cd->Timer1_Timer();
+  ASSERT_EQ(highlighted(), std::vector<int>({1, 3, 4}));
+  disc->runOut();
+  takeLog();
+  cd->Timer1_Timer();
+  EXPECT_EQ(takeLog(), Log({"seek start"}));
+  EXPECT_TRUE(allPlain());
+  EXPECT_EQ(cd->PlayState, 1);
+  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
+}
+
+TEST_F(CdWindow, DiscsComeAndGo) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(1);
+  cd->Timer1_Timer();
+
+  // Taken out while playing.
+  disc->remove();
+  cd->Timer1_Timer();
+  EXPECT_EQ(cd->Info2->Caption(), "No Disc !");
+  EXPECT_EQ(cd->Info1->Caption(), "");
+  EXPECT_EQ(cd->PlayState, 0);
+  EXPECT_EQ(highlighted(), std::vector<int>({2}));  // colours kept until the next disc
+  EXPECT_EQ(shownLabels(), 12);
+
+  // A shorter disc hides the labels beyond its count ...
+  disc->insert(5, mci::makeMsf(20, 1, 0));
+  cd->Timer1_Timer();
+  EXPECT_EQ(shownLabels(), 5);
+  EXPECT_TRUE(highlighted().empty());
+  EXPECT_EQ(cd->Info1->Caption(), "20:01");
+
+  // ... and a longer one shows its tracks again.
+  disc->remove();
+  cd->Timer1_Timer();
+  disc->insert(15, mci::makeMsf(61, 0, 0));
+  cd->Timer1_Timer();
+  EXPECT_EQ(shownLabels(), 15);
+  for (int i = 0; i < 15; ++i) EXPECT_FALSE(cd->TrackSet[i]->isHidden()) << i;
+  EXPECT_EQ(cd->Info1->Caption(), "61:00");
+}
+
+TEST_F(CdWindow, TracksBeyondTheLabelsAndTrackZero) {
+  disc->insert(25, mci::makeMsf(70, 0, 0));
+  switchToCd();
+  cd->Timer1_Timer();
+  EXPECT_EQ(shownLabels(), 20);
+  cd->TrackSet_Click(19);
+  disc->position = mci::makeTmsf(23, 0, 5, 0);
+  cd->Timer1_Timer();
+  EXPECT_EQ(cd->CurrentTrack, 23);
+  EXPECT_EQ(cd->Info2->Caption(), "Play 23-00:05");
+  EXPECT_TRUE(highlighted().empty());
+
+  disc->position = mci::makeTmsf(0, 0, 0, 0);
+  cd->Timer1_Timer();
+  EXPECT_EQ(cd->CurrentTrack, 0);
+  EXPECT_TRUE(highlighted().empty());
+}
+
+TEST_F(CdWindow, ClickOnATrackWhileAnotherPlays) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(1);
+  cd->Timer1_Timer();
+  ASSERT_EQ(highlighted(), std::vector<int>({2}));
+  takeLog();
+  // Through the label itself, as the user clicks it.
+  QTest::mouseClick(cd->TrackSet[4], Qt::LeftButton);
+  EXPECT_TRUE(allPlain());
+  EXPECT_EQ(cd->CurrentTrack, 5);
+  EXPECT_EQ(takeLog(), Log({"play from 5"}));
+  cd->Timer1_Timer();
+  EXPECT_EQ(highlighted(), std::vector<int>({5}));
+  // Two-digit tracks go out whole.
+  cd->TrackSet_Click(11);
+  EXPECT_EQ(takeLog(), Log({"play from 12"}));
+}
+
+TEST_F(CdWindow, PauseTwiceStopsAndResumesWithoutRewinding) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(1);
+  disc->position = mci::makeTmsf(2, 1, 23, 0);
+  cd->Timer1_Timer();
+  takeLog();
+
+  cd->MMControl1->click(MMControl::Pause);
+  EXPECT_EQ(takeLog(), Log({"stop"}));  // the control adds no pause of its own
+  EXPECT_EQ(cd->PlayState, 1);
+  cd->Timer1_Timer();
+  EXPECT_EQ(takeLog(), Log());  // no rewind
+  EXPECT_EQ(cd->Info2->Caption(), "Stop 02-01:23");
+  EXPECT_EQ(highlighted(), std::vector<int>({2}));
+
+  cd->MMControl1->click(MMControl::Pause);
+  EXPECT_EQ(takeLog(), Log({"play"}));
+  cd->Timer1_Timer();
+  EXPECT_EQ(cd->Info2->Caption(), "Play 02-01:23");
+
+  // Before the disc is read the button does nothing of its own.
+  cd->PlayState = 0;
+  int cancel = 0;
+  cd->MMControl1_PauseClick(cancel);
+  EXPECT_EQ(takeLog(), Log());
+}
+
+TEST_F(CdWindow, IconizeOnPlayFollowsTheOption) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(0);
+  EXPECT_EQ(cd->WindowState(), 0);
+  cd->mnuMin_Click();
+  ASSERT_TRUE(optMin);
+  cd->TrackSet_Click(0);
+  EXPECT_EQ(cd->WindowState(), 1);
+  cd->setWindowState(0);
+  int cancel = 0;
+  cd->MMControl1_PlayClick(cancel);
+  EXPECT_EQ(cd->WindowState(), 1);
+}
+
+TEST_F(CdWindow, TitleList) {
+  cd->Show();
+  // Enter in the empty box does nothing.
+  QTest::keyClick(cd->Text1, Qt::Key_Return);
+  EXPECT_EQ(cd->List1->ListCount(), 1);
+
+  cd->List1->setListIndex(0);
+  cd->List1_DblClick();
+  EXPECT_TRUE(cd->List1->isHidden());
+  EXPECT_FALSE(cd->Text1->isHidden());
+
+  QTest::keyClicks(cd->Text1, QStringLiteral("Abbey"));
+  QTest::keyClick(cd->Text1, Qt::Key_Return);
+  EXPECT_EQ(cd->List1->ListCount(), 2);
+  EXPECT_FALSE(cd->List1->isHidden());
+  EXPECT_TRUE(cd->Text1->isHidden());
+
+  cd->List1->setListIndex(0);
+  cd->List1_DblClick();
+  EXPECT_EQ(cd->Text1->Text(), "Abbey");  // the box keeps its text
+  QTest::keyClick(cd->Text1, Qt::Key_Return);
+  EXPECT_EQ(cd->List1->ListCount(), 3);
+  EXPECT_EQ(cd->List1->List(1), "Abbey");
+  EXPECT_EQ(cd->List1->List(2), "Abbey");
+
+  // A typed title opens nothing.
+  cd->List1->setListIndex(2);
+  cd->List1_DblClick();
+  EXPECT_FALSE(cd->List1->isHidden());
+  EXPECT_TRUE(cd->Text1->isHidden());
+}
+
+TEST_F(CdWindow, SwitchBackWithTheOptionOnWhilePlaying) {
+  midi.Move(1200, 900);
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(3);
+  cd->Timer1_Timer();
+  cd->Move(2400, 1800);
+  takeLog();
+
+  cd->mnuMIDI->trigger();
+  EXPECT_EQ(takeLog(), Log({"stop", "close"}));
+  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_TRUE(cd->isHidden());
+  EXPECT_TRUE(midi.isVisible());
+  EXPECT_EQ(midi.Left(), cd->Left());
+  EXPECT_EQ(midi.Top(), cd->Top());
+}
+
+TEST_F(CdWindow, SwitchBackWithTheOptionOnWhileStopped) {
+  switchToCd();
+  cd->Timer1_Timer();
+  takeLog();
+  cd->mnuMidi_click();
+  EXPECT_EQ(takeLog(), Log({"close"}));
+}
+
+TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
+  optChange = false;
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(6);
+  cd->Timer1_Timer();
+  takeLog();
+  cd->mnuMidi_click();
+  EXPECT_EQ(takeLog(), Log());
+  EXPECT_TRUE(disc->playing);
+  EXPECT_EQ(cd->MMControl1->Mode(), mci::ModePlaying);
+
+  // Coming back finds it still playing and shows it so, without a question.
+  rt::ScriptedMsgBox boxes;
+  switchToCd();
+  cd->Timer1_Timer();
+  EXPECT_TRUE(boxes.asked().empty());
+  EXPECT_EQ(cd->Info2->Caption(), "Play 07-00:00");
+  EXPECT_EQ(highlighted(), std::vector<int>({7}));
+}
+
+TEST_F(CdWindow, NoDiscAskedUntilOneIsInsertedOrCancelled) {
+  disc->remove();
+  int asked = 0;
+  rt::setMsgBoxHandler([&](const rt::MsgBoxRequest& r) {
+    EXPECT_EQ(r.prompt, "ＣＤが入っていません");
+    EXPECT_EQ(r.title, "ERROR");
+    EXPECT_EQ(r.style, rt::vbRetryCancel);
+    // The user puts a disc in at the second question and retries.
+    if (++asked == 2) disc->insert(9, mci::makeMsf(40, 0, 0));
+    return rt::vbRetry;
+  });
+  switchToCd();
+  rt::setMsgBoxHandler({});
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(cd->Timer1.ticking());
+  EXPECT_TRUE(cd->isVisible());
+  cd->Timer1_Timer();
+  EXPECT_EQ(shownLabels(), 9);
+}
+
+TEST_F(CdWindow, CancelInTheNoDiscBoxReturnsToTheMidiWindow) {
+  disc->remove();
+  rt::ScriptedMsgBox boxes({rt::vbCancel});
+  midi.Move(1800, 1500);
+  switchToCd();
+  ASSERT_EQ(boxes.asked().size(), 1u);
+  EXPECT_EQ(disc->log.back(), "close");  // the option to stop on switching is on
+  EXPECT_EQ(std::count(disc->log.begin(), disc->log.end(), "format tmsf"), 0);
+  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_TRUE(cd->isHidden());
+  EXPECT_TRUE(midi.isVisible());
+  EXPECT_EQ(midi.Left(), cd->Left());
+  EXPECT_EQ(midi.Top(), cd->Top());
+}
+
+TEST_F(CdWindow, OptionsTickInBothWindows) {
+  cd->mnuChange->trigger();
+  EXPECT_FALSE(optChange);
+  EXPECT_FALSE(cd->mnuChange->Checked());
+  EXPECT_FALSE(midi.mnuChange->Checked());
+  cd->mnuChange_Click();
+  EXPECT_TRUE(optChange);
+  EXPECT_TRUE(cd->mnuChange->Checked());
+  EXPECT_TRUE(midi.mnuChange->Checked());
+
+  cd->mnuMin->trigger();
+  EXPECT_TRUE(optMin);
+  EXPECT_TRUE(cd->mnuMin->Checked());
+  EXPECT_TRUE(midi.mnuMin->Checked());
+  cd->mnuMin_Click();
+  EXPECT_FALSE(optMin);
+  EXPECT_FALSE(cd->mnuMin->Checked());
+  EXPECT_FALSE(midi.mnuMin->Checked());
+}
+
+TEST_F(CdWindow, SaveAsksFirst) {
+  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  cd->mnuSave->trigger();
+  EXPECT_EQ(saves, 0);
+  cd->mnuSave->trigger();
+  EXPECT_EQ(saves, 1);
+  ASSERT_EQ(boxes.asked().size(), 2u);
+  EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
+  EXPECT_EQ(boxes.asked()[0].title, "PLIMRAの動作環境の保存");
+  EXPECT_EQ(boxes.asked()[0].style, 52);
+}
+
+TEST_F(CdWindow, ExitStopsAndClosesTheDiscThenEnds) {
+  switchToCd();
+  cd->Timer1_Timer();
+  cd->TrackSet_Click(0);
+  takeLog();
+  cd->mnuEnd->trigger();
+  EXPECT_EQ(takeLog(), Log({"stop", "close"}));
+  EXPECT_EQ(ends, 1);
+}
+
+TEST_F(CdWindow, ClosingTheWindowStopsAndClosesTheDiscThenEnds) {
+  optChange = false;
+  switchToCd();
+  cd->TrackSet_Click(0);
+  takeLog();
+  cd->close();
+  EXPECT_EQ(takeLog(), Log({"stop", "close"}));
+  EXPECT_EQ(ends, 1);
+}
+
+TEST(CdReply, OnlyTheFirstTwentyCharactersAreSearchedForTheEnd) {
+  QString reply = QStringLiteral("old");
+  plimra::cdp::takeReply(std::string("1234567890123456789") + std::string(236, '\0'), reply);
+  EXPECT_EQ(reply, "1234567890123456789");
+  plimra::cdp::takeReply(std::string(255, '\0'), reply);
+  EXPECT_EQ(reply, "");
+  reply = QStringLiteral("old");
+  plimra::cdp::takeReply(std::string("12345678901234567890") + std::string(235, '\0'), reply);
+  EXPECT_EQ(reply, "old");
+}
+
+TEST_F(CdWindow, RepliesThroughTheDeviceTable) {
+  switchToCd();
+  QString reply = QStringLiteral("kept");
+  QString command = QStringLiteral("status cdaudio length");
+  EXPECT_EQ(cd->SendMciString(command, reply), 0);
+  EXPECT_EQ(reply, "52:34:12");
+  EXPECT_EQ(command, "status cdaudio length");
+  // A failing command leaves no reply.
+  disc->remove();
+  EXPECT_NE(cd->SendMciString(QStringLiteral("status cdaudio position"), reply), 0);
+  EXPECT_EQ(reply, "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
