@@ -475,6 +475,14 @@ void MMControl::resizeEvent(QResizeEvent* event) {
   layoutButtons();
 }
 
+void MMControl::changeEvent(QEvent* event) {
+  // The glyphs take the button text colour, so a new palette redraws them.
+  if (event->type() == QEvent::PaletteChange)
+    for (int i = 0; i < ButtonCount; ++i)
+      buttons_[i]->setIcon(glyphIcon(static_cast<Button>(i), palette()));
+  QWidget::changeEvent(event);
+}
+
 void MMControl::closeEvent(QCloseEvent* event) {
   closeDevice();
   refreshButtons();
