@@ -1,0 +1,340 @@
+#include "media/cdaudio/drive.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <utility>
+
+namespace plimra::cd {
+
+namespace {
+
+std::atomic<int64_t> checkIntervalMs{500};
+
+uint64_t packHead(uint32_t gen, int32_t sector) {
+  return static_cast<uint64_t>(gen) << 32 | static_cast<uint32_t>(sector);
+}
+
+}  // namespace
+
+std::shared_ptr<Drive> Drive::acquire(const std::string& source) {
+  static std::mutex registryMutex;
+  static std::map<std::string, std::weak_ptr<Drive>> registry;
+  std::lock_guard lock(registryMutex);
+  if (auto drive = registry[source].lock()) return drive;
+  auto drive = std::make_shared<Drive>(source);
+  registry[source] = drive;
+  return drive;
+}
+
+std::string Drive::configuredSource() {
+  const char* env = std::getenv("PLIMRA_CDROM");
+  return env ? env : "";
+}
+
+void Drive::setCheckInterval(std::chrono::milliseconds interval) {
+  checkIntervalMs = std::max<int64_t>(interval.count(), 1);
+}
+
+Drive::Drive(std::string source)
+    : source_(std::move(source)),
+      access_(source_),
+      samples_(static_cast<size_t>(kRingSectors) * kFramesPerSector * 2),
+      slotGen_(kRingSectors, 0),
+      slotSector_(kRingSectors, 0) {
+  worker_ = std::thread([this] { workerLoop(); });
+}
+
+Drive::~Drive() {
+  mci::NotifyFn aborted;
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    aborted = endPlaybackLocked();
+  }
+  cv_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  if (inOutput_) audio::AudioOutput::instance().removeSource(this);
+  if (aborted) aborted(mci::NotifyAborted);
+}
+
+void Drive::refreshNow() { checkDisc(); }
+
+void Drive::checkDisc() {
+  Presence presence;
+  std::shared_ptr<const Toc> toc;
+  std::string problem;
+  bool changed;
+  {
+    std::lock_guard io(ioMutex_);
+    changed = access_.refresh();
+    presence = access_.presence();
+    toc = access_.toc();
+    problem = access_.problem();
+  }
+  mci::NotifyFn failed;
+  {
+    std::lock_guard lock(mutex_);
+    if (!changed && presence == presence_) return;
+    // A different disc: whatever played from the old one is over.
+    failed = endPlaybackLocked();
+    presence_ = presence;
+    toc_ = toc;
+    problem_ = problem;
+    const Track* first = toc ? toc->firstAudio() : nullptr;
+    setHeadLocked(first ? first->start : (toc ? toc->tracks.front().start : 0));
+  }
+  if (failed) failed(mci::NotifyFailure);
+}
+
+DriveStatus Drive::status() const {
+  std::lock_guard lock(mutex_);
+  DriveStatus s;
+  s.presence = presence_;
+  s.toc = toc_;
+  s.state = static_cast<PlayState>(state_.load());
+  s.head = headSector();
+  s.problem = problem_;
+  return s;
+}
+
+int32_t Drive::headSector() const { return static_cast<int32_t>(head_.load() & 0xFFFFFFFFu); }
+
+void Drive::setHeadLocked(int32_t sector) { head_.store(packHead(gen_, sector)); }
+
+mci::NotifyFn Drive::endPlaybackLocked() {
+  // A new generation makes the audio thread drop what is buffered and stop
+  // moving the head.
+  ++gen_;
+  curGen_.store(gen_, std::memory_order_release);
+  head_.store(packHead(gen_, headSector()));
+  state_.store(static_cast<int>(PlayState::Stopped));
+  reading_ = false;
+  return std::exchange(pending_, nullptr);
+}
+
+uint32_t Drive::play(int32_t from, int32_t to, mci::NotifyFn notify) {
+  mci::NotifyFn aborted;
+  bool attach = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (presence_ != Presence::Ready || !toc_) return mci::err::DeviceNotReady;
+    to = std::min(to, toc_->leadout);
+    int32_t start = toc_->nextAudioSector(std::max(from, 0), to);
+    if (start >= to) return mci::err::OutOfRange;  // nothing audible in the range
+    aborted = endPlaybackLocked();
+    reading_ = true;
+    readFrom_ = start;
+    readTo_ = to;
+    firstChunk_ = true;
+    finalSeq_ = UINT64_MAX;
+    pending_ = std::move(notify);
+    setHeadLocked(start);
+    state_.store(static_cast<int>(PlayState::Playing));
+    attach = attached_ && !inOutput_;
+    if (attach) inOutput_ = true;
+  }
+  cv_.notify_all();
+  if (aborted) aborted(mci::NotifyAborted);
+  if (attach) audio::AudioOutput::instance().addSource(this);
+  return mci::err::None;
+}
+
+uint32_t Drive::stop() {
+  mci::NotifyFn aborted;
+  {
+    std::lock_guard lock(mutex_);
+    if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
+    aborted = endPlaybackLocked();
+  }
+  if (aborted) aborted(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+uint32_t Drive::pause() {
+  std::lock_guard lock(mutex_);
+  if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
+  if (state_.load() == static_cast<int>(PlayState::Playing))
+    state_.store(static_cast<int>(PlayState::Paused));
+  return mci::err::None;
+}
+
+uint32_t Drive::resume() {
+  std::lock_guard lock(mutex_);
+  if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
+  if (state_.load() == static_cast<int>(PlayState::Paused))
+    state_.store(static_cast<int>(PlayState::Playing));
+  return mci::err::None;
+}
+
+uint32_t Drive::seek(int32_t sector) {
+  mci::NotifyFn aborted;
+  {
+    std::lock_guard lock(mutex_);
+    if (presence_ != Presence::Ready || !toc_) return mci::err::DeviceNotReady;
+    if (sector < 0 || sector > toc_->leadout) return mci::err::OutOfRange;
+    aborted = endPlaybackLocked();
+    setHeadLocked(sector);
+  }
+  if (aborted) aborted(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+uint32_t Drive::setDoor(bool open) {
+  mci::NotifyFn aborted;
+  {
+    std::lock_guard lock(mutex_);
+    if (presence_ == Presence::NoDrive) return mci::err::DeviceNotReady;
+    // The drive may take seconds to move its tray: the worker does it.
+    doorRequest_ = open;
+    if (open) {
+      aborted = endPlaybackLocked();
+      presence_ = Presence::DoorOpen;
+      toc_.reset();
+    }
+  }
+  cv_.notify_all();
+  if (aborted) aborted(mci::NotifyAborted);
+  return mci::err::None;
+}
+
+void Drive::setOutputAttached(bool attached) {
+  bool remove = false;
+  {
+    std::lock_guard lock(mutex_);
+    attached_ = attached;
+    if (!attached && inOutput_) {
+      inOutput_ = false;
+      remove = true;
+    }
+  }
+  if (remove) audio::AudioOutput::instance().removeSource(this);
+}
+
+void Drive::render(float* out, int frames) {
+  constexpr float kScale = 1.0f / 32768.0f;  // exact: CD samples survive the mix
+  const uint32_t gen = curGen_.load(std::memory_order_acquire);
+  const bool playing =
+      state_.load(std::memory_order_acquire) == static_cast<int>(PlayState::Playing);
+  uint64_t r = readSeq_.load(std::memory_order_relaxed);
+  const uint64_t w = writeSeq_.load(std::memory_order_acquire);
+  int32_t played = -1;
+  while (r < w) {
+    const size_t slot = r % kRingSectors;
+    if (slotGen_[slot] != gen) {  // left over from a stopped play
+      ++r;
+      readOffset_ = 0;
+      continue;
+    }
+    if (!playing || frames <= 0) break;
+    const int n = std::min(frames, kFramesPerSector - readOffset_);
+    const int16_t* src =
+        &samples_[(slot * kFramesPerSector + static_cast<size_t>(readOffset_)) * 2];
+    for (int i = 0; i < n * 2; ++i) out[i] += static_cast<float>(src[i]) * kScale;
+    out += n * 2;
+    frames -= n;
+    readOffset_ += n;
+    played = slotSector_[slot];
+    if (readOffset_ == kFramesPerSector) {
+      ++played;
+      ++r;
+      readOffset_ = 0;
+    }
+  }
+  readSeq_.store(r, std::memory_order_release);
+  if (played >= 0) {
+    // Only while this play is still the current one.
+    uint64_t cur = head_.load();
+    if (cur >> 32 == gen) head_.compare_exchange_strong(cur, packHead(gen, played));
+  }
+}
+
+int Drive::readySectors() const {
+  const uint32_t gen = curGen_.load(std::memory_order_acquire);
+  const uint64_t w = writeSeq_.load(std::memory_order_acquire);
+  int n = 0;
+  for (uint64_t r = readSeq_.load(); r < w; ++r)
+    if (slotGen_[r % kRingSectors] == gen) ++n;
+  return n;
+}
+
+void Drive::workerLoop() {
+  using clock = std::chrono::steady_clock;
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kBytesPerSector);
+  auto nextCheck = clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
+  std::unique_lock lock(mutex_);
+  while (!quit_) {
+    if (doorRequest_) {
+      bool open = *doorRequest_;
+      doorRequest_.reset();
+      lock.unlock();
+      {
+        std::lock_guard io(ioMutex_);
+        if (open)
+          access_.eject();
+        else
+          access_.closeDoor();
+      }
+      checkDisc();
+      lock.lock();
+      continue;
+    }
+    if (clock::now() >= nextCheck) {
+      lock.unlock();
+      checkDisc();
+      lock.lock();
+      nextCheck = clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
+      continue;
+    }
+    if (reading_ && readFrom_ < readTo_) {
+      const uint64_t used = writeSeq_.load() - readSeq_.load(std::memory_order_acquire);
+      const int space = kRingSectors - static_cast<int>(used);
+      const int want = firstChunk_ ? kFirstChunk : kChunk;
+      if (space >= std::min(want, readTo_ - readFrom_)) {
+        const uint32_t gen = gen_;
+        const int32_t from = readFrom_;
+        const int32_t runEnd = std::min(readTo_, toc_->audioRunEnd(from));
+        const int n = std::max(1, std::min({want, space, runEnd - from}));
+        auto toc = toc_;
+        lock.unlock();
+        {
+          std::lock_guard io(ioMutex_);
+          access_.readAudio(from, n, buffer.data());  // bad sectors come back as silence
+        }
+        lock.lock();
+        if (gen != gen_ || !reading_) continue;
+        uint64_t seq = writeSeq_.load();
+        for (int i = 0; i < n; ++i, ++seq) {
+          const size_t slot = seq % kRingSectors;
+          const uint8_t* p = buffer.data() + static_cast<size_t>(i) * kBytesPerSector;
+          int16_t* dst = &samples_[slot * kFramesPerSector * 2];
+          for (int k = 0; k < kFramesPerSector * 2; ++k)
+            dst[k] = static_cast<int16_t>(p[2 * k] | (p[2 * k + 1] << 8));
+          slotGen_[slot] = gen;
+          slotSector_[slot] = from + i;
+        }
+        writeSeq_.store(seq, std::memory_order_release);
+        firstChunk_ = false;
+        readFrom_ = toc->nextAudioSector(from + n, readTo_);
+        if (readFrom_ >= readTo_) finalSeq_ = seq;
+        continue;
+      }
+    }
+    if (reading_ && readFrom_ >= readTo_ && readSeq_.load(std::memory_order_acquire) >= finalSeq_) {
+      const int32_t end = readTo_;
+      mci::NotifyFn done = endPlaybackLocked();
+      setHeadLocked(end);
+      lock.unlock();
+      if (done) done(mci::NotifySuccessful);
+      lock.lock();
+      continue;
+    }
+    if (reading_)
+      cv_.wait_for(lock, std::chrono::milliseconds(10));
+    else
+      cv_.wait_until(lock, nextCheck);
+  }
+}
+
+}  // namespace plimra::cd

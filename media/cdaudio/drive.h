@@ -1,0 +1,123 @@
+// One CD drive or disc image as the program sees it: the cached table of
+// contents, the playback head, and the digital playback that reads sectors
+// ahead on a worker thread and hands them to the audio output.
+//
+// Every device opened on the same source shares one Drive, so a command
+// string and the transport control see the same disc and the same head.
+// Nothing here called from the GUI thread waits for the disc, except
+// refreshNow(), which the device's open uses.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/audio/audio_output.h"
+#include "media/cdaudio/disc.h"
+#include "media/mci/device.h"
+
+namespace plimra::cd {
+
+enum class PlayState { Stopped, Playing, Paused };
+
+struct DriveStatus {
+  Presence presence = Presence::NoDrive;
+  std::shared_ptr<const Toc> toc;  // set while presence is Ready
+  PlayState state = PlayState::Stopped;
+  int32_t head = 0;  // sector of the playback head
+  std::string problem;
+};
+
+class Drive : public audio::AudioSource {
+ public:
+  // The drive for `source` (a device path or a .cue file; empty: the
+  // system's default drive), shared while anyone holds it.
+  static std::shared_ptr<Drive> acquire(const std::string& source);
+  // The source named by PLIMRA_CDROM, or empty.
+  static std::string configuredSource();
+  // How often the worker looks for a disc change (default 500 ms).
+  static void setCheckInterval(std::chrono::milliseconds interval);
+
+  explicit Drive(std::string source);
+  ~Drive() override;
+  Drive(const Drive&) = delete;
+  Drive& operator=(const Drive&) = delete;
+
+  // Looks for a disc change now; may block on the drive.
+  void refreshNow();
+  // The cached state; never touches the disc.
+  DriveStatus status() const;
+
+  // Plays sectors [from, to), skipping data tracks. `notify` receives
+  // Successful at the end, Aborted when cut short, Failure when the disc
+  // goes away.
+  uint32_t play(int32_t from, int32_t to, mci::NotifyFn notify);
+  uint32_t stop();
+  uint32_t pause();
+  uint32_t resume();
+  uint32_t seek(int32_t sector);
+  uint32_t setDoor(bool open);
+
+  // Tests pull samples through render() themselves instead of letting the
+  // audio output do it in real time.
+  void setOutputAttached(bool attached);
+  void render(float* out, int frames) override;
+  // Sectors of the current play buffered and not yet rendered. Call it
+  // from the thread that renders.
+  int readySectors() const;
+
+ private:
+  static constexpr int kRingSectors = 150;  // two seconds
+  static constexpr int kFirstChunk = 6;     // start sounding quickly
+  static constexpr int kChunk = 25;
+
+  void workerLoop();
+  void checkDisc();
+  // Ends playback with the lock held; returns the notification to deliver.
+  mci::NotifyFn endPlaybackLocked();
+  void setHeadLocked(int32_t sector);
+  int32_t headSector() const;
+
+  const std::string source_;
+
+  std::mutex ioMutex_;  // libcdio calls
+  DiscAccess access_;
+
+  mutable std::mutex mutex_;  // everything below that is not atomic
+  std::condition_variable cv_;
+  bool quit_ = false;
+  std::optional<bool> doorRequest_;
+  Presence presence_ = Presence::NoDrive;
+  std::shared_ptr<const Toc> toc_;
+  std::string problem_;
+  uint32_t gen_ = 1;
+  bool reading_ = false;
+  int32_t readFrom_ = 0, readTo_ = 0;
+  bool firstChunk_ = false;
+  uint64_t finalSeq_ = 0;
+  mci::NotifyFn pending_;
+  bool attached_ = true;
+  bool inOutput_ = false;
+
+  // Shared with the audio thread.
+  std::atomic<uint32_t> curGen_{1};
+  std::atomic<int> state_{static_cast<int>(PlayState::Stopped)};
+  std::atomic<uint64_t> head_{0};  // generation << 32 | sector
+  std::atomic<uint64_t> writeSeq_{0};
+  std::atomic<uint64_t> readSeq_{0};
+  int readOffset_ = 0;  // audio thread only
+  std::vector<int16_t> samples_;
+  std::vector<uint32_t> slotGen_;
+  std::vector<int32_t> slotSector_;
+
+  std::thread worker_;
+};
+
+}  // namespace plimra::cd

@@ -1,0 +1,13 @@
+#include "media/cdaudio/register.h"
+
+#include "media/cdaudio/cd_device.h"
+#include "media/mci/device_table.h"
+
+namespace plimra::cd {
+
+void registerCdAudio() {
+  mci::DeviceTable::instance().registerType("CDAudio",
+                                            [] { return std::make_unique<CdAudioDevice>(); });
+}
+
+}  // namespace plimra::cd
