@@ -1,0 +1,38 @@
+// Text, number and Boolean conversions with the classic BASIC rules the
+// windows and the settings file rely on.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace plimra::rt {
+
+// Number to text for a signed value: a blank where a plus sign would be,
+// "-" for negatives, "." as decimal point, no grouping, no leading zero
+// before the point (0.5 -> " .5").
+QString Str(int64_t value);
+QString Str(double value);
+
+// The leading number of a text: blanks, tabs and line feeds are ignored
+// anywhere, "&H" and "&O" prefixes give hex and octal; no number gives 0.
+double Val(const QString& text);
+
+// Text to Boolean: "True"/"False" in any letter case, or a number (0 false,
+// anything else true), surrounded by blanks at most. Anything else does not
+// convert.
+std::optional<bool> CBool(const QString& text);
+
+// Rounds to the nearest integer, halves to the even neighbour (2.5 -> 2,
+// 3.5 -> 4). Values outside 16 bits (or not finite) do not convert.
+std::optional<int16_t> CInt(double value);
+// The same for 32 bits.
+std::optional<int32_t> CLng(double value);
+
+// The "00" pattern: at least two digits (5 -> "05", -5 -> "-05", 123 -> "123").
+QString Format00(int64_t value);
+
+// "True" / "False", the way Booleans are written to text.
+QString BoolText(bool value);
+
+}  // namespace plimra::rt

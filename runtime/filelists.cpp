@@ -1,0 +1,355 @@
+#include "runtime/filelists.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QKeyEvent>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStorageInfo>
+#include <QStyle>
+#include <algorithm>
+
+#include "runtime/msgbox.h"
+
+namespace plimra::rt {
+
+namespace {
+
+std::function<std::vector<DriveInfo>()>& driveProvider() {
+  static std::function<std::vector<DriveInfo>()> p;
+  return p;
+}
+
+// The folder last shown on each drive, like a current folder per drive.
+QHash<QString, QString>& folderOnDrive() {
+  static QHash<QString, QString> h;
+  return h;
+}
+
+bool isPseudoFileSystem(const QByteArray& type) {
+  static const QSet<QByteArray> pseudo = {
+      "proc",       "sysfs",      "devtmpfs",    "devpts",      "tmpfs",
+      "cgroup",     "cgroup2",    "securityfs",  "pstore",      "bpf",
+      "tracefs",    "debugfs",    "mqueue",      "hugetlbfs",   "fusectl",
+      "configfs",   "autofs",     "binfmt_misc", "efivarfs",    "ramfs",
+      "nsfs",       "rpc_pipefs", "squashfs",    "fuse.portal", "fuse.gvfsd-fuse",
+      "fuse.lxcfs", "selinuxfs",  "overlay",     "nfsd",        "ecryptfs"};
+  return pseudo.contains(type);
+}
+
+// Mount points that hold the system, not the user's files.
+bool isSystemMount(const QString& root) {
+  static const QStringList prefixes = {
+      QStringLiteral("/boot"),    QStringLiteral("/proc"),     QStringLiteral("/sys"),
+      QStringLiteral("/dev"),     QStringLiteral("/run/user"), QStringLiteral("/snap"),
+      QStringLiteral("/var/lib"), QStringLiteral("/var/snap"), QStringLiteral("/tmp"),
+      QStringLiteral("/etc"),     QStringLiteral("/usr"),      QStringLiteral("/var/log")};
+  for (const auto& p : prefixes)
+    if (root == p || root.startsWith(p + u'/')) return true;
+  // Files bind-mounted over single files (containers do this) are not volumes.
+  return !QFileInfo(root).isDir();
+}
+
+std::vector<DriveInfo> realDrives() {
+  std::vector<DriveInfo> drives;
+  const QString home = QDir::homePath();
+  drives.push_back({home, QString()});
+  drives.push_back({QStringLiteral("/"), QString()});
+  std::vector<DriveInfo> others;
+  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
+    const QString root = v.rootPath();
+    if (root == QLatin1String("/") || root == home) continue;
+    if (isPseudoFileSystem(v.fileSystemType()) || isSystemMount(root)) continue;
+    // A label that only repeats the folder's name is left out.
+    const QString label = v.name();
+    others.push_back({root, label == QFileInfo(root).fileName() ? QString() : label});
+  }
+  std::sort(others.begin(), others.end(),
+            [](const DriveInfo& a, const DriveInfo& b) { return a.root < b.root; });
+  for (auto& d : others)
+    if (std::none_of(drives.begin(), drives.end(),
+                     [&](const DriveInfo& e) { return e.root == d.root; }))
+      drives.push_back(d);
+  return drives;
+}
+
+QString cleanFolder(const QString& path) {
+  if (path.isEmpty()) return path;
+  return QDir::cleanPath(QDir(path).absolutePath());
+}
+
+bool contains(const QString& root, const QString& path) {
+  return root == QLatin1String("/") || path == root || path.startsWith(root + u'/');
+}
+
+}  // namespace
+
+QString DriveInfo::text() const {
+  return label.isEmpty() ? root : root + QStringLiteral(" [") + label + u']';
+}
+
+std::vector<DriveInfo> listDrives() { return driveProvider() ? driveProvider()() : realDrives(); }
+
+void setDriveProvider(std::function<std::vector<DriveInfo>()> provider) {
+  driveProvider() = std::move(provider);
+  folderOnDrive().clear();
+}
+
+QString driveRoot(const QString& driveText) {
+  static const QRegularExpression label(QStringLiteral(R"( \[[^\]]*\]$)"));
+  QString t = driveText;
+  t.remove(label);
+  return t;
+}
+
+bool isDriveText(const QString& text) {
+  const QString root = driveRoot(text);
+  for (const auto& d : listDrives())
+    if (d.root == root) return true;
+  return false;
+}
+
+QString driveOf(const QString& path) {
+  const QString p = cleanFolder(path);
+  QString best;
+  qsizetype bestLength = -1;
+  for (const auto& d : listDrives()) {
+    if (contains(d.root, p) && d.root.size() > bestLength) {
+      best = d.text();
+      bestLength = d.root.size();
+    }
+  }
+  return best;
+}
+
+bool isReadableFolder(const QString& path) {
+  if (path.isEmpty()) return false;
+  const QFileInfo fi(path);
+  if (!fi.isDir() || !fi.isReadable() || !fi.isExecutable()) return false;
+  // A folder whose medium is gone can still look like one; only a real
+  // listing tells.
+  QDir dir(path);
+  return dir.exists() && dir.isReadable();
+}
+
+QString startFolder() {
+  const QString cwd = QDir::currentPath();
+  if (cwd != QLatin1String("/") && isReadableFolder(cwd)) return cleanFolder(cwd);
+  return cleanFolder(QDir::homePath());
+}
+
+// ---------------------------------------------------------------- drives
+
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
+  setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  setMinimumContentsLength(4);
+  fill();
+  drive_ = driveOf(startFolder());
+  previous_ = drive_;
+  setCurrentIndex(findText(drive_));
+  connect(this, &QComboBox::activated, this, &DriveListBox::onActivated);
+}
+
+void DriveListBox::fill() {
+  const QSignalBlocker block(this);
+  clear();
+  const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+  for (const auto& d : listDrives()) addItem(icon, d.text());
+  setCurrentIndex(findText(drive_));
+}
+
+void DriveListBox::Refresh() { fill(); }
+
+void DriveListBox::showPopup() {
+  fill();
+  QComboBox::showPopup();
+}
+
+bool DriveListBox::setDrive(const QString& text) {
+  if (text.isEmpty()) return false;
+  QString found;
+  const QString root = driveRoot(text);
+  for (const auto& d : listDrives())
+    if (d.text() == text || d.root == root) found = d.text();
+  if (found.isEmpty()) return false;
+  if (findText(found) < 0) fill();
+  if (found == drive_) return true;
+  previous_ = drive_;
+  drive_ = found;
+  {
+    const QSignalBlocker block(this);
+    setCurrentIndex(findText(found));
+  }
+  emit Change();
+  return drive_ == found;
+}
+
+void DriveListBox::revert() {
+  drive_ = previous_;
+  const QSignalBlocker block(this);
+  setCurrentIndex(findText(drive_));
+}
+
+void DriveListBox::onActivated(int index) {
+  const QString chosen = itemText(index);
+  if (setDrive(chosen) && drive_ == chosen) return;
+  // The change handling could not use the drive (no medium, no access) and
+  // put the old one back; say so instead of failing silently.
+  const QSignalBlocker block(this);
+  setCurrentIndex(findText(drive_));
+  MsgBox(QStringLiteral("ドライブ %1 を読み取れません。").arg(chosen), vbExclamation);
+}
+
+// --------------------------------------------------------------- folders
+
+DirListBox::DirListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QListWidget::itemDoubleClicked, this,
+          [this](QListWidgetItem* item) { open(row(item)); });
+  setPath(startFolder());
+}
+
+bool DirListBox::setPath(const QString& path) {
+  QString target;
+  if (isDriveText(path)) {
+    const QString root = driveRoot(path);
+    // The drive's current folder: the one shown now if it lies on that
+    // drive, else the one last shown there, else its root.
+    if (!path_.isEmpty() && driveOf(path_) == driveOf(root) && contains(root, path_))
+      target = path_;
+    else
+      target = folderOnDrive().value(root, root);
+    if (!isReadableFolder(target)) target = root;
+  } else {
+    target = cleanFolder(path);
+  }
+  if (!isReadableFolder(target)) return false;
+  const bool changed = target != path_;
+  path_ = target;
+  const QString drive = driveOf(path_);
+  if (!drive.isEmpty()) folderOnDrive().insert(driveRoot(drive), path_);
+  Refresh();
+  if (changed) emit Change();
+  return true;
+}
+
+void DirListBox::Refresh() {
+  clear();
+  rows_.clear();
+  if (path_.isEmpty()) return;
+  const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+  const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  QStringList chain;
+  for (QString p = path_;; p = QFileInfo(p).path()) {
+    chain.prepend(p);
+    if (p == QLatin1String("/") || QFileInfo(p).path() == p) break;
+  }
+  int depth = 0;
+  for (const QString& p : chain) {
+    const QString name = p == QLatin1String("/") ? p : QFileInfo(p).fileName();
+    addItem(new QListWidgetItem(openIcon, QString(depth * 2, u' ') + name));
+    rows_ << p;
+    ++depth;
+  }
+  setCurrentRow(static_cast<int>(rows_.size()) - 1);
+  const QStringList children =
+      QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  for (const QString& c : children) {
+    addItem(new QListWidgetItem(closedIcon, QString(depth * 2, u' ') + c));
+    rows_ << QDir(path_).filePath(c);
+  }
+}
+
+void DirListBox::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    open(currentRow());
+    return;
+  }
+  QListWidget::keyPressEvent(e);
+}
+
+void DirListBox::open(int row) {
+  if (row < 0 || row >= rows_.size()) return;
+  const QString target = rows_[row];
+  if (setPath(target)) return;
+  MsgBox(QStringLiteral("フォルダ %1 を開けません。").arg(target), vbExclamation);
+  Refresh();
+}
+
+// ----------------------------------------------------------------- files
+
+FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
+  setPath(startFolder());
+}
+
+bool FileListBox::matches(const QString& name, const QString& pattern) {
+  for (const QString& p : pattern.split(u';', Qt::SkipEmptyParts)) {
+    const QString one = p.trimmed();
+    if (one == QLatin1String("*.*") || one == QLatin1String("*")) return true;
+    const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(one),
+                                QRegularExpression::CaseInsensitiveOption);
+    if (re.match(name).hasMatch()) return true;
+  }
+  return false;
+}
+
+bool FileListBox::setPath(const QString& path) {
+  const QString target = cleanFolder(path);
+  if (!isReadableFolder(target)) return false;
+  const bool changed = target != path_;
+  path_ = target;
+  if (changed) clear();
+  Refresh();
+  if (changed) emit PathChange();
+  return true;
+}
+
+void FileListBox::setPattern(const QString& pattern) {
+  pattern_ = pattern;
+  Refresh();
+}
+
+void FileListBox::Refresh() {
+  const QString keep = FileName();
+  clear();
+  if (path_.isEmpty()) return;
+  const QStringList names =
+      QDir(path_).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+  for (const QString& n : names)
+    if (matches(n, pattern_)) addItem(n);
+  if (!keep.isEmpty()) {
+    const auto found = findItems(keep, Qt::MatchExactly);
+    if (!found.isEmpty()) setCurrentItem(found.first());
+  }
+}
+
+QString FileListBox::FileName() const {
+  const auto* it = currentItem();
+  return it && it->isSelected() ? it->text() : QString();
+}
+
+int16_t FileListBox::ListIndex() const {
+  const auto* it = currentItem();
+  return it && it->isSelected() ? static_cast<int16_t>(row(it)) : int16_t{-1};
+}
+
+bool FileListBox::setListIndex(int index) {
+  if (index < -1 || index >= count()) return false;
+  if (index == -1) {
+    clearSelection();
+    setCurrentRow(-1);
+  } else {
+    setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+  }
+  return true;
+}
+
+QString FileListBox::List(int index) const {
+  const auto* it = item(index);
+  return it ? it->text() : QString();
+}
+
+}  // namespace plimra::rt

@@ -1,0 +1,130 @@
+// The three browsing lists: drives, folders of the chosen drive, and the
+// files of the chosen folder that match a pattern.
+//
+// Linux has no drive letters; the user's home folder and the mounted volumes
+// that hold files stand in for them. A drive's text is its folder, followed
+// by the volume's label in brackets when it has one ("/media/ann/USB [USB]").
+#pragma once
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace plimra::rt {
+
+struct DriveInfo {
+  QString root;   // the folder the drive stands for
+  QString label;  // empty: none shown
+  QString text() const;
+};
+
+// The drives, home folder first, then the root folder, then the other
+// volumes by folder name.
+std::vector<DriveInfo> listDrives();
+// Tests list drives of their own; empty restores the real list.
+void setDriveProvider(std::function<std::vector<DriveInfo>()> provider);
+
+// The folder a drive text stands for: the text without a bracketed label.
+QString driveRoot(const QString& driveText);
+// Whether the text names a drive (as opposed to any folder).
+bool isDriveText(const QString& text);
+// The drive (of the current list) that holds `path`: the one with the
+// longest root that contains it. Empty when none does.
+QString driveOf(const QString& path);
+
+// The folder the program starts in: the current folder, or the home folder
+// when the current one is the root or cannot be read.
+QString startFolder();
+
+// A folder that can be listed.
+bool isReadableFolder(const QString& path);
+
+class DriveListBox : public QComboBox {
+  Q_OBJECT
+ public:
+  explicit DriveListBox(QWidget* parent = nullptr);
+
+  QString Drive() const { return drive_; }
+  // Selects the drive named by `text` (its full text or its folder) and
+  // raises Change when it differs from the one shown. False, with nothing
+  // changed, when no drive of that name exists.
+  bool setDrive(const QString& text);
+  // Back to the drive shown before the last change, without Change; for a
+  // change handler that finds the new drive unusable.
+  void revert();
+  // Reads the drives anew (they come and go), keeping the shown one.
+  void Refresh();
+
+ signals:
+  void Change();
+
+ protected:
+  void showPopup() override;
+
+ private:
+  void onActivated(int index);
+  void fill();
+  QString drive_;
+  QString previous_;
+};
+
+class DirListBox : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit DirListBox(QWidget* parent = nullptr);
+
+  QString Path() const { return path_; }
+  // A folder, or a drive's text: then the folder last shown on that drive
+  // (its root before any). Raises Change when the path changes. False, with
+  // nothing changed, when the folder cannot be read.
+  bool setPath(const QString& path);
+  void Refresh();
+
+ signals:
+  void Change();
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override;
+
+ private:
+  void open(int row);
+  QString path_;
+  QStringList rows_;  // the folder each row stands for
+};
+
+class FileListBox : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit FileListBox(QWidget* parent = nullptr);
+
+  QString Path() const { return path_; }
+  // False, with nothing changed, when the folder cannot be read.
+  bool setPath(const QString& path);
+  // Patterns separated by ";", matched without regard to letter case.
+  QString Pattern() const { return pattern_; }
+  void setPattern(const QString& pattern);
+
+  // The selected file's name without folder; empty with none selected.
+  QString FileName() const;
+  int16_t ListIndex() const;
+  bool setListIndex(int index);
+  int16_t ListCount() const { return static_cast<int16_t>(qMin(count(), 32767)); }
+  QString List(int index) const;
+  // Reads the folder anew, keeping the selected name when it is still there.
+  void Refresh();
+
+  static bool matches(const QString& name, const QString& pattern);
+
+ signals:
+  void DblClick();
+  void PathChange();
+
+ private:
+  QString path_;
+  QString pattern_ = QStringLiteral("*.*");
+};
+
+}  // namespace plimra::rt

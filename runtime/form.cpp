@@ -1,0 +1,116 @@
+#include "runtime/form.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPointer>
+
+#include "runtime/twips.h"
+
+namespace plimra::rt {
+
+namespace {
+QPointer<Form>& active() {
+  static QPointer<Form> f;
+  return f;
+}
+}  // namespace
+
+Form::Form(const QString& name, int clientWidth, int clientHeight)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint) {
+  setObjectName(name);
+  client_ = new QWidget(this);
+  client_->setObjectName(name + QStringLiteral("_client"));
+  client_->setFixedSize(TwipsToPixels(clientWidth), TwipsToPixels(clientHeight));
+  setCentralWidget(client_);
+  menuBar();  // created now, so that the size below counts it
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void Form::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  Form_Load();
+}
+
+void Form::Show(int modal) {
+  Load();
+  const bool wasActive = active() == this && isVisible();
+  if (modal) setWindowModality(Qt::ApplicationModal);
+  show();
+  raise();
+  activateWindow();
+  if (!wasActive) {
+    active() = this;
+    Form_Activate();
+  }
+  if (modal) {
+    QEventLoop loop;
+    QPointer<Form> self(this);
+    while (self && self->isVisible()) loop.processEvents(QEventLoop::WaitForMoreEvents);
+    if (self) setWindowModality(Qt::NonModal);
+  }
+}
+
+void Form::Hide() {
+  hide();
+  if (active() == this) active() = nullptr;
+}
+
+void Form::Refresh() { repaint(); }
+
+void Form::Unload() { close(); }
+
+void Form::closeEvent(QCloseEvent* e) {
+  if (unloading_) {
+    e->accept();
+    return;
+  }
+  int16_t cancel = 0;
+  unloading_ = true;
+  Form_Unload(cancel);
+  unloading_ = false;
+  if (cancel) {
+    e->ignore();
+    return;
+  }
+  e->accept();
+  if (active() == this) active() = nullptr;
+}
+
+int Form::Left() const { return PixelsToTwips(frameGeometry().x()); }
+int Form::Top() const { return PixelsToTwips(frameGeometry().y()); }
+
+int Form::Width() const {
+  // Before the window is first shown the frame is not known; the window's
+  // own size stands in for it.
+  return PixelsToTwips(isVisible() ? frameGeometry().width() : sizeHint().width());
+}
+
+int Form::Height() const {
+  return PixelsToTwips(isVisible() ? frameGeometry().height() : sizeHint().height());
+}
+
+void Form::Move(int left, int top) { move(TwipsToPixels(left), TwipsToPixels(top)); }
+
+int Form::WindowState() const {
+  const auto s = windowState();
+  if (s & Qt::WindowMinimized) return 1;
+  if (s & Qt::WindowMaximized) return 2;
+  return 0;
+}
+
+void Form::setWindowState(int state) {
+  auto s = windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+  if (state == 1) s |= Qt::WindowMinimized;
+  if (state == 2) s |= Qt::WindowMaximized;
+  QMainWindow::setWindowState(s);
+}
+
+Form* Form::activeForm() { return active(); }
+
+}  // namespace plimra::rt

@@ -1,0 +1,100 @@
+#include "runtime/program.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTime>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "runtime/twips.h"
+
+namespace plimra::rt {
+
+namespace {
+
+QString& appPathOverride() {
+  static QString p;
+  return p;
+}
+
+EndHandler& endHandler() {
+  static EndHandler h;
+  return h;
+}
+
+std::mt19937& generator() {
+  static std::mt19937 g(12345u);
+  return g;
+}
+
+QString withoutTrailingSlash(QString p) {
+  while (p.size() > 1 && p.endsWith(u'/')) p.chop(1);
+  return p;
+}
+
+}  // namespace
+
+QString AppPath() {
+  if (!appPathOverride().isEmpty()) return withoutTrailingSlash(appPathOverride());
+  if (QCoreApplication::instance())
+    return withoutTrailingSlash(QCoreApplication::applicationDirPath());
+  return withoutTrailingSlash(QDir::currentPath());
+}
+
+void setAppPathForTests(const QString& path) { appPathOverride() = path; }
+
+void DoEvents() {
+  if (!QCoreApplication::instance()) return;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // A short nested loop: events that arrive meanwhile run at once, and a
+  // caller polling in a loop sleeps instead of spinning.
+  QEventLoop loop;
+  QTimer::singleShot(2, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void End() {
+  if (endHandler()) {
+    endHandler()();
+    return;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(0);
+}
+
+void setEndHandler(EndHandler handler) { endHandler() = std::move(handler); }
+
+void Randomize() {
+  // The time of day down to the microsecond, so that draws a moment apart
+  // get different seeds.
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+  const auto ofDay = static_cast<uint64_t>(us % (86400LL * 1000000LL));
+  generator().seed(static_cast<uint32_t>(ofDay ^ (ofDay >> 32)));
+}
+
+float Rnd() {
+  // 24 random bits scaled by 2^-24: every value is exact in single
+  // precision and strictly below 1.
+  return static_cast<float>(generator()() >> 8) * (1.0f / 16777216.0f);
+}
+
+int ScreenWidth() {
+  const QScreen* s = QGuiApplication::primaryScreen();
+  return s ? PixelsToTwips(s->geometry().width()) : 0;
+}
+
+int ScreenHeight() {
+  const QScreen* s = QGuiApplication::primaryScreen();
+  return s ? PixelsToTwips(s->geometry().height()) : 0;
+}
+
+}  // namespace plimra::rt

@@ -1,0 +1,41 @@
+// Program-wide services: the program's folder, yielding to pending events,
+// ending the program, the random-number generator and the screen size.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace plimra::rt {
+
+// The folder of the running program, without a trailing "/" except for the
+// root folder.
+QString AppPath();
+// Tests run the windows against a temporary program folder; empty restores
+// the real one.
+void setAppPathForTests(const QString& path);
+
+// Handles the events that are pending, re-entrantly, then waits a moment
+// for more (at most a few milliseconds) so that a loop polling a device
+// through DoEvents does not keep a core busy.
+void DoEvents();
+
+// Ends the program at once: no further handler runs, nothing is saved, no
+// window gets its close handling. The real end leaves the process with
+// std::_Exit after flushing the standard streams, so no destructor, atexit
+// handler or pending event of this program runs. Tests replace it with
+// setEndHandler so that their process survives; End() then returns and the
+// caller returns at once.
+void End();
+using EndHandler = std::function<void()>;
+void setEndHandler(EndHandler handler);  // empty: the real end
+
+// Reseeds the generator from the time of day.
+void Randomize();
+// Uniform in [0, 1), single precision.
+float Rnd();
+
+// Screen size in twips (the primary screen).
+int ScreenWidth();
+int ScreenHeight();
+
+}  // namespace plimra::rt
