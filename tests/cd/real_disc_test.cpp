@@ -1,0 +1,104 @@
+// The CD window on the real CD audio device, playing a generated disc image
+// in real time through a silent audio output.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <filesystem>
+
+#include "cd/frmcdp.h"
+#include "media/cdaudio/register.h"
+#include "media/control/mmcontrol.h"
+#include "media/mci/device_table.h"
+#include "runtime/msgbox.h"
+#include "tools/mkdisc/disc_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace rt = plimra::rt;
+using plimra::cdp::FrmCDp;
+using plimra::cdp::kHighlightColor;
+using plimra::cdp::kPlainColor;
+
+class RealDisc : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("plimra-cdwin-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string cue = (dir / "disc.cue").string();
+    plimra::mkdisc::DiscSpec spec;
+    // Twelve tracks of 40 sectors: 6.4 s in all, the last two just over a second.
+    spec.tracks.assign(12, plimra::mkdisc::TrackSpec{40, false, 0});
+    ASSERT_EQ(plimra::mkdisc::writeDisc(cue, spec), "");
+    setenv("PLIMRA_CDROM", cue.c_str(), 1);
+    plimra::cd::registerCdAudio();
+    plimra::cdp::Links links;
+    links.optChange = [] { return true; };
+    cd = std::make_unique<FrmCDp>(links);
+    cd->Load();
+  }
+  void TearDown() override {
+    cd.reset();
+    plimra::mci::DeviceTable::instance().resetForTests();
+    fs::remove_all(dir);
+  }
+
+  // Polls as the timer would until `done` holds or the time runs out.
+  template <typename F>
+  bool pollUntil(F done, int ms = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+      QCoreApplication::processEvents();
+      cd->Timer1_Timer();
+      if (done()) return true;
+      QThread::msleep(20);
+    }
+    return false;
+  }
+  bool lit(int track) const { return cd->TrackSet[track - 1]->BackColor() == kHighlightColor; }
+
+  fs::path dir;
+  std::unique_ptr<FrmCDp> cd;
+};
+
+TEST_F(RealDisc, ReadPlayedAcrossATrackAndRewoundAtTheEnd) {
+  rt::ScriptedMsgBox boxes;
+  cd->Show();
+  ASSERT_TRUE(boxes.asked().empty()) << boxes.asked()[0].prompt.toStdString();
+  cd->Timer1_Timer();
+  int shown = 0;
+  for (int i = 0; i < 20; ++i) shown += !cd->TrackSet[i]->isHidden();
+  EXPECT_EQ(shown, 12);
+  EXPECT_EQ(cd->Info1->Caption(), "00:06");
+  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
+
+  cd->TrackSet_Click(10);
+  ASSERT_TRUE(pollUntil([&] { return cd->Info2->Caption().startsWith("Play 11-"); }))
+      << cd->Info2->Caption().toStdString();
+  EXPECT_TRUE(lit(11));
+  ASSERT_TRUE(pollUntil([&] { return cd->Info2->Caption().startsWith("Play 12-"); }));
+  EXPECT_TRUE(lit(11));
+  EXPECT_TRUE(lit(12));
+
+  ASSERT_TRUE(pollUntil([&] { return cd->PlayState == 1; }));
+  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(cd->TrackSet[i]->BackColor(), kPlainColor) << i;
+
+  // Back to the MIDI window: the device is stopped and closed.
+  cd->mnuMidi_click();
+  EXPECT_EQ(cd->MMControl1->Mode(), 0);
+  EXPECT_EQ(plimra::mci::DeviceTable::instance().findByName("cdaudio"), nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
