@@ -65,6 +65,7 @@ class BuiltinSynth : public Output, public audio::AudioSource {
   std::vector<OutputClient*> clients_;
   std::atomic<uint64_t> samples_{0};
   std::vector<float> scratch_;
+  uint64_t edge_ = 64;  // the synthesizer's internal block, in frames
 };
 
 }  // namespace plimra::seq
