@@ -176,13 +176,15 @@ void BuiltinSynth::render(float* out, int frames) {
     // sounds at most 32 frames (0.73 ms) from where it belongs.
     uint64_t until = (cursor / edge_ + 1) * edge_;
     if (cursor % edge_ == 0) {
-      const uint64_t dueNs = nanosOfSample(cursor + edge_ / 2) - 1;
-      for (OutputClient* c : clients_) c->runDue(this, dueNs, sink);
+      const uint64_t nowNs = nanosOfSample(cursor);
+      const uint64_t lookahead = nanosOfSample(cursor + edge_ / 2) - 1 - nowNs;
+      for (OutputClient* c : clients_) c->runDue(this, nowNs, lookahead, sink);
       // Nothing is due before the edge below the next event: render up to
       // there in one go.
       uint64_t next = UINT64_MAX;
       for (OutputClient* c : clients_)
-        if (auto d = c->nextDeadline(this)) next = std::min(next, sampleOfNanos(*d) / edge_ * edge_);
+        if (auto d = c->nextDeadline(this))
+          next = std::min(next, sampleOfNanos(*d) / edge_ * edge_);
       until = std::max(until, next);
     }
     until = std::min(until, blockEnd);

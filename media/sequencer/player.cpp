@@ -90,7 +90,7 @@ void Player::setSong(std::shared_ptr<const Song> song) {
 }
 
 uint64_t Player::position(uint64_t now) const {
-  if (!running_) return pos_;
+  if (!running_ || unanchored_) return pos_;
   const uint64_t elapsed = now > anchor_ ? now - anchor_ : 0;
   return std::min(pos_ + elapsed, end_);
 }
@@ -105,10 +105,11 @@ void Player::locate(uint64_t songNs) {
   while (next_ < ev.size() && ev[next_].ns < pos_) state_.record(song_->data(ev[next_++]));
 }
 
-void Player::start(uint64_t now, uint64_t end) {
+void Player::start(std::optional<uint64_t> now, uint64_t end) {
   if (!song_) return;
   end_ = std::clamp(end, pos_, length());
-  anchor_ = now;
+  anchor_ = now.value_or(0);
+  unanchored_ = !now;
   running_ = true;
 }
 
@@ -116,6 +117,7 @@ void Player::halt(uint64_t now) {
   if (!running_) return;
   pos_ = position(now);
   running_ = false;
+  unanchored_ = false;
 }
 
 bool Player::eventInRange(const Song::Event& e) const {
@@ -125,15 +127,20 @@ bool Player::eventInRange(const Song::Event& e) const {
 
 std::optional<uint64_t> Player::nextDeadline() const {
   if (!running_) return std::nullopt;
+  if (unanchored_) return 0;
   const auto& ev = song_->events;
   const uint64_t songTime = (next_ < ev.size() && eventInRange(ev[next_])) ? ev[next_].ns : end_;
   // An event left behind by a pause is due at once.
   return anchor_ + (songTime > pos_ ? songTime - pos_ : 0);
 }
 
-Player::Step Player::step(uint64_t now, MidiSink& sink) {
+Player::Step Player::step(uint64_t now, MidiSink& sink, uint64_t lookahead) {
+  if (running_ && unanchored_) {
+    anchor_ = now;
+    unanchored_ = false;
+  }
   const auto deadline = nextDeadline();
-  if (!deadline || *deadline > now) return Step::Idle;
+  if (!deadline || *deadline > now + lookahead) return Step::Idle;
   const auto& ev = song_->events;
   if (next_ < ev.size() && eventInRange(ev[next_])) {
     const auto data = song_->data(ev[next_++]);

@@ -59,16 +59,18 @@ class Player {
   // Moves the song position while not running; the channel state becomes
   // what the song has set before that point.
   void locate(uint64_t songNs);
-  // Runs from the current position, from clock time `now`, up to `end`.
-  void start(uint64_t now, uint64_t end);
+  // Runs from the current position up to `end`, from clock time `now`, or
+  // when absent from the time of the next step(): the thread that drives
+  // the output then picks the start, so no event of it is already late.
+  void start(std::optional<uint64_t> now, uint64_t end);
   // Stops running and keeps the position reached at `now`.
   void halt(uint64_t now);
 
   // Clock time of the next thing to do (an event or the end), if running.
   std::optional<uint64_t> nextDeadline() const;
   enum class Step { Idle, Sent, Finished };
-  // Does the next thing if it is due at `now`.
-  Step step(uint64_t now, MidiSink& sink);
+  // Does the next thing if it is due by `now + lookahead`.
+  Step step(uint64_t now, MidiSink& sink, uint64_t lookahead = 0);
 
   const ChannelState& state() const { return state_; }
 
@@ -79,8 +81,9 @@ class Player {
   ChannelState state_;
   size_t next_ = 0;
   bool running_ = false;
-  uint64_t pos_ = 0;     // song position at clock time anchor_ (or while halted)
-  uint64_t anchor_ = 0;  // clock time
+  bool unanchored_ = false;  // started, waiting for its first step
+  uint64_t pos_ = 0;         // song position at clock time anchor_ (or while halted)
+  uint64_t anchor_ = 0;      // clock time
   uint64_t end_ = 0;
 };
 

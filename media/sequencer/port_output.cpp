@@ -169,7 +169,7 @@ void PortOutput::loop() {
     const uint64_t t = now();
     std::optional<uint64_t> next;
     for (OutputClient* c : clients_) {
-      c->runDue(this, t, sink);
+      c->runDue(this, t, 0, sink);
       if (auto d = c->nextDeadline(this)) next = next ? std::min(*next, *d) : *d;
     }
     if (dirty_ || quit_) continue;

@@ -144,7 +144,7 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
     // Bring the output to the song's state: after a pause the sustain pedal
     // was released, after a jump nothing was set yet.
     player_.state().replay(sink, out->now());
-    player_.start(out->now(), std::max(to, player_.position(out->now())));
+    player_.start(std::nullopt, std::max(to, player_.position(out->now())));
   }
   if (old) old(mci::NotifyAborted);
   out->wake();
@@ -184,7 +184,7 @@ uint32_t SequencerDevice::resume() {
     paused_ = false;
     Output::NowSink sink(*out);
     player_.state().replay(sink, out->now());
-    player_.start(out->now(), player_.endPosition());
+    player_.start(std::nullopt, player_.endPosition());
   }
   out->wake();
   return mci::err::None;
@@ -298,7 +298,7 @@ uint32_t SequencerDevice::setPort(int32_t port) {
     if (wasRunning) {
       Output::NowSink sink(*out);
       player_.state().replay(sink, out->now());
-      player_.start(out->now(), player_.endPosition());
+      player_.start(std::nullopt, player_.endPosition());
     }
   }
   old->detach(this);
@@ -328,13 +328,13 @@ std::optional<uint64_t> SequencerDevice::nextDeadline(const Output* from) {
   return player_.nextDeadline();
 }
 
-void SequencerDevice::runDue(const Output* from, uint64_t now, MidiSink& sink) {
+void SequencerDevice::runDue(const Output* from, uint64_t now, uint64_t lookahead, MidiSink& sink) {
   mci::NotifyFn notify;
   {
     std::lock_guard lk(mutex_);
     if (from != output_.get()) return;
     while (true) {
-      const auto step = player_.step(now, sink);
+      const auto step = player_.step(now, sink, lookahead);
       if (step == Player::Step::Idle) break;
       if (step == Player::Step::Finished) {
         notify = std::exchange(notify_, {});

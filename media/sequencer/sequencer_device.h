@@ -56,7 +56,7 @@ class SequencerDevice : public mci::Device, private OutputClient {
 
  private:
   std::optional<uint64_t> nextDeadline(const Output* from) override;
-  void runDue(const Output* from, uint64_t now, MidiSink& sink) override;
+  void runDue(const Output* from, uint64_t now, uint64_t lookahead, MidiSink& sink) override;
   // Stops playing (silence sent), takes any pending notification. Locked.
   mci::NotifyFn haltLocked();
 

@@ -88,17 +88,22 @@ TEST(BuiltinSynthAudio, NoteOnsetsFallWhereTheTempoMapPutsThem) {
     std::memcpy(&r, &raw[i * 4 + 2], 2);
     mono[i] = std::max(std::abs(l / 32768.0f), std::abs(r / 32768.0f));
   }
-  // An onset: the first loud sample after 100 ms without one. The notes are
-  // the same sound, so the crossing sits at the same place in each and the
-  // distances between onsets are the distances between the notes.
+  // A note: the first loud sample after 100 ms without one; its onset: the
+  // start of the rise to it, where the sound leaves the quiet before it.
   constexpr float kLoud = 0.1f;
+  constexpr float kStill = 0.002f;
   constexpr size_t kQuiet = audio::kSampleRate / 10;
+  constexpr size_t kMaxRise = audio::kSampleRate / 100;
   std::vector<size_t> onsets;
   size_t lastLoud = 0;
   bool any = false;
   for (size_t i = 0; i < mono.size(); ++i) {
     if (mono[i] < kLoud) continue;
-    if (!any || i - lastLoud > kQuiet) onsets.push_back(i);
+    if (!any || i - lastLoud > kQuiet) {
+      size_t j = i;
+      while (j > 0 && i - j < kMaxRise && mono[j - 1] >= kStill) --j;
+      onsets.push_back(j);
+    }
     lastLoud = i;
     any = true;
   }

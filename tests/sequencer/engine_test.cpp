@@ -38,7 +38,7 @@ class ManualOutput : public Output {
   void advance(uint64_t to) {
     Output::NowSink sink(*this);
     while (client_) {
-      client_->runDue(this, now_, sink);
+      client_->runDue(this, now_, 0, sink);
       const auto d = client_->nextDeadline(this);
       if (!d || *d > to) break;
       now_ = std::max(now_, *d);
