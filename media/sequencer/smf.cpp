@@ -287,7 +287,10 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
       lost = true;
       break;
     }
-    if (cut) break;
+    if (cut) {
+      pos = size;
+      break;
+    }
     pos += 8 + len;
   }
 
@@ -302,6 +305,11 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
   if (lost)
     smf.warnings.push_back("unreadable data after track " + std::to_string(smf.tracks.size()) +
                            " was ignored");
+  // Tracks beyond the announced count are left out, as the header says.
+  if (smf.tracks.size() == declaredTracks && !lost && pos < size && size - pos >= 8 &&
+      isId(base + pos, "MTrk"))
+    smf.warnings.push_back("track chunks beyond the " + std::to_string(declaredTracks) +
+                           " the header announces were ignored");
   if (smf.tracks.size() < declaredTracks)
     smf.warnings.push_back("the header announces " + std::to_string(declaredTracks) +
                            " tracks but the file holds " + std::to_string(smf.tracks.size()));

@@ -11,6 +11,8 @@
 // 0x2F); bytes after it are ignored. System common and real-time messages
 // (F1-F6, F8-FE), which a file may not contain, are skipped with a warning.
 // A format 0 file with several tracks is read like format 1, with a warning.
+// Track chunks beyond the count in the header are ignored, with a warning;
+// chunks that are not MTrk are skipped.
 #pragma once
 
 #include <cstddef>

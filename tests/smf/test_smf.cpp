@@ -294,6 +294,11 @@ TEST(SmfReader, HostileHeadersStayBounded) {
     EXPECT_FALSE(r.ok) << c.why;
     EXPECT_FALSE(r.error.empty()) << c.why;
   }
+  // A track beyond the announced count is left out, and said so.
+  r = parseSmf(cat({header(1, 1, 96), chunk("MTrk", note), chunk("MTrk", note)}));
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.smf.tracks.size(), 1u);
+  EXPECT_EQ(r.smf.warnings.size(), 1u);
   // Garbage after a track stops the walk but keeps what was read.
   r = parseSmf(cat({header(1, 2, 96), chunk("MTrk", note), Bytes(20, 0x01)}));
   ASSERT_TRUE(r.ok);
