@@ -67,6 +67,7 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
   // Most events take three or four bytes; the vector grows if this is short.
   track.events.reserve(size_t(end - p) / 3 + 1);
   uint64_t tick = 0;
+  uint64_t readTick = 0;  // tick after the last event read in full
   uint8_t running = 0;
   size_t illegal = 0;
   std::string damage;
@@ -78,6 +79,7 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
   };
 
   while (p < end) {
+    readTick = tick;
     const uint8_t* const eventStart = p;
     uint32_t delta = 0;
     if (Vlq r = readVlq(p, end, delta); r != Vlq::Ok) {
@@ -188,8 +190,8 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
     ++illegal;
   }
 
-  track.endTick = tick;
-  if (!track.events.empty()) track.endTick = std::max(track.endTick, track.events.back().tick);
+  // The delta time of an event that could not be read adds no silence.
+  track.endTick = damage.empty() ? tick : readTick;
   if (illegal)
     warnings.push_back(trackLabel(index) + std::to_string(illegal) +
                        " system message(s) not allowed in a file were skipped");

@@ -14,6 +14,7 @@ namespace {
 Smf parseOk(const Bytes& bytes) {
   SmfResult r = parseSmf(bytes);
   EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_TRUE(r.smf.warnings.empty()) << r.smf.warnings.front();
   return r.smf;
 }
 
@@ -92,7 +93,7 @@ TEST(TempoMap, WhichTempoEventsCount) {
 }
 
 TEST(TempoMap, SmpteDivisionsHaveFixedTickLengths) {
-  const Bytes track = cat({tempoEvent(0, 1000000), vlq(3000), kEndOfTrack});
+  const Bytes track = cat({tempoEvent(0, 1000000), vlq(3000), {0xff, 0x2f, 0x00}});
   auto mapFor = [&](uint16_t division) {
     return TempoMap(parseOk(cat({header(0, 1, division), chunk("MTrk", track)})));
   };
