@@ -1,5 +1,8 @@
 # The sequencer device, the built-in synthesizer and the MIDI-OUT ports.
 if(NOT PLIMRA_FUZZ)
+  # Only to keep the MIDI libraries quiet while looking for ports.
+  pkg_check_modules(SEQ_JACK REQUIRED IMPORTED_TARGET jack)
+  pkg_check_modules(SEQ_ALSA REQUIRED IMPORTED_TARGET alsa)
   add_library(plimra_sequencer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/song.cpp
     ${CMAKE_CURRENT_LIST_DIR}/player.cpp
@@ -9,5 +12,6 @@ if(NOT PLIMRA_FUZZ)
     ${CMAKE_CURRENT_LIST_DIR}/register.cpp
   )
   target_link_libraries(plimra_sequencer PUBLIC
-    plimra_smf plimra_mci plimra_audio PkgConfig::FLUIDSYNTH PkgConfig::RTMIDI)
+    plimra_smf plimra_mci plimra_audio PkgConfig::FLUIDSYNTH PkgConfig::RTMIDI
+    PkgConfig::SEQ_JACK PkgConfig::SEQ_ALSA)
 endif()

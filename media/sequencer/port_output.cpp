@@ -1,11 +1,14 @@
 #include "media/sequencer/port_output.h"
 
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
 #include <pthread.h>
 #include <rtmidi/RtMidi.h>
 
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 namespace plimra::seq {
 
@@ -14,9 +17,25 @@ namespace {
 constexpr const char* kClientName = "Plimra";
 
 void quietErrors(RtMidiError::Type, const std::string&, void*) {}
+void quietJack(const char*) {}
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// Looking for ports where there is no ALSA sequencer or no JACK server is
+// normal; the libraries would print about it on every look.
+void quietLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    jack_set_error_function(&quietJack);
+    jack_set_info_function(&quietJack);
+    snd_lib_error_set_handler(&quietAlsa);
+  });
+}
 
 // The API whose ports we list and open: ALSA while it has ports, else JACK.
 std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api) {
+  quietLibraries();
+  std::error_code ec;
+  if (api == RtMidi::LINUX_ALSA && !std::filesystem::exists("/dev/snd/seq", ec)) return nullptr;
   try {
     auto out = std::make_unique<RtMidiOut>(api, kClientName);
     out->setErrorCallback(&quietErrors, nullptr);

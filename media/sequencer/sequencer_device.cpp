@@ -36,7 +36,7 @@ class SystemOutputs : public OutputProvider {
     }
     const std::string& name = names[static_cast<size_t>(port) - 1];
     std::lock_guard lk(mutex_);
-    if (auto alive = ports_[name].lock()) return alive;
+    if (auto it = ports_.find(name); it != ports_.end()) return it->second;
     auto raw = openSystemPort(name, error);
     if (!raw) return nullptr;
     auto out = std::make_shared<PortOutput>(std::move(raw));
@@ -46,7 +46,10 @@ class SystemOutputs : public OutputProvider {
 
  private:
   std::mutex mutex_;
-  std::map<std::string, std::weak_ptr<PortOutput>> ports_;  // remembered by name
+  // Ports stay open once used: closing one right after the silence that a
+  // close sends would drop messages still queued for the wire (JACK sends
+  // them on its next period), and each song would open the port anew.
+  std::map<std::string, std::shared_ptr<PortOutput>> ports_;
 };
 
 }  // namespace
@@ -93,7 +96,9 @@ uint32_t SequencerDevice::open(const std::string& element) {
 }
 
 mci::NotifyFn SequencerDevice::haltLocked() {
-  if (output_ && (player_.running() || paused_)) {
+  // Also after a song has ended: a note without its note-off or a held
+  // pedal at the end would otherwise ring on.
+  if (output_) {
     player_.halt(output_->now());
     Output::NowSink sink(*output_);
     sendSilence(sink, output_->now());
