@@ -27,6 +27,9 @@ uint32_t CdAudioDevice::play(const PlayParams& params, NotifyFn notify) {
   if (!drive_) return err::DeviceNotReady;
   DriveStatus s = drive_->status();
   if (s.presence != Presence::Ready) return err::DeviceNotReady;
+  if (!params.from && !params.to && s.state == PlayState::Paused &&
+      drive_->resumeAsPlay(notify) == err::None)
+    return err::None;
   int32_t from = s.head, to = s.toc->leadout;
   if (params.from) {
     auto sector = toSector(*s.toc, format_, *params.from);

@@ -168,6 +168,20 @@ uint32_t Drive::resume() {
   return mci::err::None;
 }
 
+uint32_t Drive::resumeAsPlay(mci::NotifyFn notify) {
+  mci::NotifyFn old;
+  {
+    std::lock_guard lock(mutex_);
+    if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
+    if (state_.load() != static_cast<int>(PlayState::Paused))
+      return mci::err::NonapplicableFunction;
+    old = std::exchange(pending_, std::move(notify));
+    state_.store(static_cast<int>(PlayState::Playing));
+  }
+  if (old) old(mci::NotifyAborted);
+  return mci::err::None;
+}
+
 uint32_t Drive::seek(int32_t sector) {
   mci::NotifyFn aborted;
   {

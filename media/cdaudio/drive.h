@@ -62,6 +62,9 @@ class Drive : public audio::AudioSource {
   uint32_t stop();
   uint32_t pause();
   uint32_t resume();
+  // A play without a range while paused: goes on from the exact sample where
+  // it paused, with `notify` taking over from the paused play's.
+  uint32_t resumeAsPlay(mci::NotifyFn notify);
   uint32_t seek(int32_t sector);
   uint32_t setDoor(bool open);
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "media/cdaudio/drive.h"
@@ -176,16 +177,29 @@ TEST_F(CdAudioTest, StopAndPauseKeepThePosition) {
   expectTrackSamples(pull(300), 1, 20 * kSpf);  // exactly where it paused
   mci::runPostedTasks();
   EXPECT_TRUE(notes_.empty());  // pause does not end the play
+  send("pause cdaudio");
+  send("play cdaudio");  // while paused: as resume, sample for sample
+  expectTrackSamples(pull(300), 1, 20 * kSpf + 300);
+  mci::runPostedTasks();
+  ASSERT_EQ(notes_.size(), 1u);
+  EXPECT_EQ(notes_[0], mci::NotifyAborted);
+  notes_.clear();
+  send("stop cdaudio");
+  mci::runPostedTasks();
+  EXPECT_TRUE(notes_.empty());  // the notification went with the first play
+  send("play cdaudio from 1:00:00:20 notify");
+  offset_ = 0;
+  expectTrackSamples(pull(kSpf), 1, 20 * kSpf);
 
   send("stop cdaudio");
   mci::runPostedTasks();
   ASSERT_EQ(notes_.size(), 1u);
   EXPECT_EQ(notes_[0], mci::NotifyAborted);
   EXPECT_EQ(send("status cdaudio mode"), "stopped");
-  EXPECT_EQ(send("status cdaudio position"), "01:00:00:20");  // mid-sector 20
+  EXPECT_EQ(send("status cdaudio position"), "01:00:00:21");  // in sector 21
   offset_ = 0;
   send("play cdaudio");
-  expectTrackSamples(pull(kSpf), 1, 20 * kSpf);  // plays on from the sector it stopped in
+  expectTrackSamples(pull(kSpf), 1, 21 * kSpf);  // plays on from the sector it stopped in
 
   send("seek cdaudio to start");
   EXPECT_EQ(send("status cdaudio mode"), "stopped");
@@ -298,11 +312,23 @@ TEST_F(CdAudioTest, DevicesOnOneDriveShareTheHead) {
   EXPECT_EQ(send("status cdaudio mode"), "stopped");  // the string's device is still open
 }
 
-TEST_F(CdAudioTest, MissingImageIsNotReadyFromTheStart) {
+TEST_F(CdAudioTest, MissingOrBrokenImageIsNotReady) {
   drive_ = cd::Drive::acquire(cue_);
   EXPECT_EQ(send("status cdaudio mode"), "not ready");
   EXPECT_EQ(send("status cdaudio length", mci::err::DeviceNotReady), "");
   EXPECT_EQ(send("seek cdaudio to start", mci::err::DeviceNotReady), "");
+  EXPECT_EQ(send("set cdaudio door open"), "");
+  send("close cdaudio");
+  drive_.reset();
+
+  for (const char* sheet : {"FILE \"gone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
+                            "TRACK 01 AUDIO\nINDEX 01 99:99:99\n\x01\xff garbage", ""}) {
+    std::ofstream(cue_) << sheet;
+    send("close all");
+    EXPECT_EQ(send("status cdaudio mode"), "not ready") << sheet;
+    EXPECT_EQ(send("status cdaudio number of tracks", mci::err::DeviceNotReady), "");
+    send("play cdaudio", mci::err::DeviceNotReady);
+  }
 }
 
 }  // namespace
