@@ -3,6 +3,7 @@
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
 #include <cdio/memory.h>
+#include <cdio/mmc.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -197,7 +198,7 @@ bool DiscAccess::refreshDrive() {
   if (toc_ && cdio_get_media_changed(cdio_) == 0) return false;
   std::optional<Toc> toc = readToc(cdio_);
   if (!toc) {
-    if (ejected_)
+    if (ejected_ || mmc_get_tray_status(cdio_) == 1)
       setAbsent(Presence::DoorOpen, "ejected");
     else
       setAbsent(Presence::NoDisc, "no audio disc in " + drivePath_);

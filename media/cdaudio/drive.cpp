@@ -116,7 +116,7 @@ mci::NotifyFn Drive::endPlaybackLocked() {
 
 uint32_t Drive::play(int32_t from, int32_t to, mci::NotifyFn notify) {
   mci::NotifyFn aborted;
-  bool attach = false;
+  bool attach = false, restart = false;
   {
     std::lock_guard lock(mutex_);
     if (presence_ != Presence::Ready || !toc_) return mci::err::DeviceNotReady;
@@ -133,11 +133,15 @@ uint32_t Drive::play(int32_t from, int32_t to, mci::NotifyFn notify) {
     setHeadLocked(start);
     state_.store(static_cast<int>(PlayState::Playing));
     attach = attached_ && !inOutput_;
+    restart = attached_ && inOutput_;
     if (attach) inOutput_ = true;
   }
   cv_.notify_all();
   if (aborted) aborted(mci::NotifyAborted);
-  if (attach) audio::AudioOutput::instance().addSource(this);
+  if (attach)
+    audio::AudioOutput::instance().addSource(this);
+  else if (restart)
+    audio::AudioOutput::instance().start();  // in case someone stopped it
   return mci::err::None;
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 mci=$1 mkdisc=$2
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-"$mkdisc" "$dir/disc.cue" 2 1.5 d1 3
+"$mkdisc" "$dir/disc.cue" 2 1.5 d1 0.2
 "$mkdisc" --help | grep -q 'usage: plimra-mkdisc'
 "$mci" --help | grep -q 'error N <text>'
 
@@ -25,11 +25,17 @@ stop cdaudio
 status cdaudio mode
 play cdaudio from 12
 frobnicate cdaudio
+play cdaudio from 4 notify wait
+status cdaudio mode
+status cdaudio position
+play cdaudio from 1 notify
+set cdaudio door open
+status cdaudio mode
 CMDS
 )
 expected="4
 error 0
-00:07:38
+00:04:53
 error 0
 
 error 0
@@ -52,7 +58,21 @@ error 0
 
 error 282 value out of range
 
-error 261 unrecognized command"
+error 261 unrecognized command
+
+error 0
+notify 1 play cdaudio from 4 notify wait
+stopped
+error 0
+04:00:00:15
+error 0
+
+error 0
+
+error 0
+notify 4 play cdaudio from 1 notify
+open
+error 0"
 if [ "$actual" != "$expected" ]; then
   diff <(echo "$expected") <(echo "$actual") || true
   exit 1
