@@ -349,7 +349,9 @@ void Drive::workerLoop() {
       continue;
     }
     if (reading_)
-      cv_.wait_for(lock, std::chrono::milliseconds(10));
+      // Draining the last sectors: look often so the end is told promptly.
+      // Otherwise the ring holds two seconds and a refill needs a third of one.
+      cv_.wait_for(lock, std::chrono::milliseconds(readFrom_ >= readTo_ ? 10 : 50));
     else
       cv_.wait_until(lock, nextCheck);
   }

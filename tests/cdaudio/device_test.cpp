@@ -147,7 +147,7 @@ TEST_F(CdAudioTest, BadCommandsGiveErrorsAndEmptyReplies) {
 }
 
 TEST_F(CdAudioTest, PlayFromTrackStartsAtItsFirstSampleAndCrossesIntoTheNext) {
-  insert({75, 10, 75});
+  insert({75, 10, 75}, 30);  // silent pregaps before tracks 2 and 3
   send("set cdaudio time format tmsf");
   send("play cdaudio from 2");
   EXPECT_EQ(send("status cdaudio mode"), "playing");
@@ -155,7 +155,9 @@ TEST_F(CdAudioTest, PlayFromTrackStartsAtItsFirstSampleAndCrossesIntoTheNext) {
   expectTrackSamples(pull(5 * kSpf + 100), 2, 0);
   EXPECT_EQ(send("status cdaudio position"), "02:00:00:05");
   expectTrackSamples(pull(5 * kSpf - 100), 2, 5 * kSpf + 100);
-  // Track 2 is over: the next samples are track 3's and the head says so.
+  // Track 2 is over; track 3's pregap is silence, then track 3 itself.
+  auto gap = pull(30 * kSpf);
+  EXPECT_EQ(std::count(gap.begin(), gap.end(), std::make_pair(0, 0)), 30 * kSpf);
   expectTrackSamples(pull(3 * kSpf), 3, 0);
   EXPECT_EQ(send("status cdaudio position"), "03:00:00:03");
   EXPECT_EQ(send("status cdaudio current track"), "3");
