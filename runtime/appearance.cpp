@@ -1,7 +1,11 @@
 #include "runtime/appearance.h"
 
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QComboBox>
 #include <QFontDatabase>
+#include <QLineEdit>
 #include <QPalette>
 #include <QWidget>
 
@@ -57,11 +61,20 @@ QColor toQColor(uint32_t color) {
 }
 
 void setBackColor(QWidget* w, uint32_t color) {
+  // Only the role the widget paints its own background with: children
+  // inherit the palette and keep their own background colours.
   QPalette p = w->palette();
   const QColor c = toQColor(color);
-  for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button}) p.setColor(role, c);
+  if (qobject_cast<QAbstractScrollArea*>(w) || qobject_cast<QLineEdit*>(w) ||
+      qobject_cast<QComboBox*>(w)) {
+    p.setColor(QPalette::Base, c);
+  } else if (qobject_cast<QAbstractButton*>(w)) {
+    p.setColor(QPalette::Button, c);
+  } else {
+    p.setColor(QPalette::Window, c);
+    w->setAutoFillBackground(true);
+  }
   w->setPalette(p);
-  w->setAutoFillBackground(true);
 }
 
 void setForeColor(QWidget* w, uint32_t color) {

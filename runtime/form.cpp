@@ -85,14 +85,14 @@ void Form::closeEvent(QCloseEvent* e) {
 int Form::Left() const { return PixelsToTwips(frameGeometry().x()); }
 int Form::Top() const { return PixelsToTwips(frameGeometry().y()); }
 
-int Form::Width() const {
-  // Before the window is first shown the frame is not known; the window's
-  // own size stands in for it.
-  return PixelsToTwips(isVisible() ? frameGeometry().width() : sizeHint().width());
-}
+int Form::Width() const { return PixelsToTwips(outerSize().width()); }
+int Form::Height() const { return PixelsToTwips(outerSize().height()); }
 
-int Form::Height() const {
-  return PixelsToTwips(isVisible() ? frameGeometry().height() : sizeHint().height());
+QSize Form::outerSize() const {
+  // Before the window is first shown the frame is not known and the size
+  // not yet settled: the layout settles it, the frame adds nothing yet.
+  if (!isVisible() && layout()) layout()->activate();
+  return frameGeometry().size();
 }
 
 void Form::Move(int left, int top) { move(TwipsToPixels(left), TwipsToPixels(top)); }

@@ -58,6 +58,7 @@ class Form : public QMainWindow {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  QSize outerSize() const;
   QWidget* client_;
   bool loaded_ = false;
   bool unloading_ = false;

@@ -96,7 +96,7 @@ int escapeAnswer(int style) {
 
 int MsgBox(const QString& prompt, int style, const QString& title) {
   MsgBoxRequest request{prompt, style, title};
-  if (request.title.isEmpty()) request.title = QGuiApplication::applicationDisplayName();
+  if (request.title.isEmpty()) request.title = QCoreApplication::applicationName();
   return handler() ? handler()(request) : realMsgBox(request);
 }
 

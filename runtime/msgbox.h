@@ -38,7 +38,7 @@ struct MsgBoxRequest {
 };
 
 // Shows a modal message box and returns the answer. Without a title the
-// box shows the application's display name.
+// box shows the application's name.
 int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {});
 
 // Replaces the box with `handler` (tests); an empty handler restores the

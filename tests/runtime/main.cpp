@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("PlimraTest"));
+  QApplication::setApplicationName(QStringLiteral("PlimraTest"));
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

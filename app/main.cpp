@@ -1,0 +1,31 @@
+// The program: one application, the real devices, and the MIDI window.
+#include <QApplication>
+
+#include "app/forms.h"
+#include "midi/frmplimra.h"
+#include "runtime/appearance.h"
+
+#ifdef PLIMRA_HAVE_SEQUENCER
+#include "media/sequencer/register.h"
+#endif
+#ifdef PLIMRA_HAVE_CDAUDIO
+#include "media/cdaudio/register.h"
+#endif
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  // The title message boxes show when they name none.
+  QApplication::setApplicationName(QStringLiteral("Plimra"));
+  plimra::rt::installJapaneseFontSubstitutes();
+
+#ifdef PLIMRA_HAVE_SEQUENCER
+  plimra::seq::registerSequencer();
+#endif
+#ifdef PLIMRA_HAVE_CDAUDIO
+  plimra::cd::registerCdAudio();
+#endif
+
+  // The first reference creates the window and runs its start-up.
+  plimra::app::frmPlimra()->Show();
+  return QApplication::exec();
+}

@@ -1,0 +1,216 @@
+#include "midi/frmplimra.h"
+
+#include <QMenuBar>
+#include <cmath>
+
+#include "app/module1.h"
+#include "media/control/mmcontrol.h"
+#include "media/mci/midiout.h"
+#include "resources/icons.h"
+#include "runtime/appearance.h"
+#include "runtime/program.h"
+
+namespace plimra::midi {
+
+namespace rt = plimra::rt;
+using plimra::media::MMControl;
+
+namespace {
+
+constexpr uint32_t kLightYellow = rt::RGB(255, 255, 128);
+
+rt::CommandButton* makeButton(QWidget* parent, const char* name, const QString& caption, int left) {
+  auto* b = new rt::CommandButton(caption, parent);
+  b->setObjectName(QLatin1String(name));
+  b->setFont(rt::layoutFont(rt::kPGothic, 9));
+  rt::setBackColor(b, rt::COLOR_WINDOW);
+  rt::place(b, left, 2160, 975, 375);
+  b->setVisible(false);
+  return b;
+}
+
+}  // namespace
+
+FrmPlimra::FrmPlimra(Links links)
+    : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655), links_(std::move(links)) {
+  setCaption(QStringLiteral("Midi Player"));
+  setWindowIcon(plimra::resources::notesIcon());
+  // Where the window stands before start-up centres it.
+  Move(1005, 1635);
+  QWidget* c = client();
+  c->setFont(rt::layoutFont(rt::kGothic, 10.5));
+  rt::setBackColor(c, kLightYellow);
+  rt::setForeColor(c, rt::COLOR_WINDOWTEXT);
+
+  Dir1 = new rt::DirListBox(c);
+  Dir1->setObjectName(QStringLiteral("Dir1"));
+  Dir1->setFont(rt::layoutFont(rt::kPGothic, 9));
+  rt::place(Dir1, 2160, 480, 1932, 1452);
+
+  File1 = new rt::FileListBox(c);
+  File1->setObjectName(QStringLiteral("File1"));
+  File1->setPattern(QStringLiteral("*.MID"));
+  File1->setFont(rt::layoutFont(rt::kMincho, 10.5));
+  rt::place(File1, 120, 120, 1932, 1710);
+
+  Drive1 = new rt::DriveListBox(c);
+  Drive1->setObjectName(QStringLiteral("Drive1"));
+  Drive1->setFont(rt::layoutFont(rt::kPGothic, 9));
+  rt::place(Drive1, 2160, 120, 1935, 390);
+
+  lstPort = new rt::ListBox(c);
+  lstPort->setObjectName(QStringLiteral("lstPort"));
+  lstPort->setFont(rt::layoutFont(rt::kPGothic, 9));
+  rt::place(lstPort, 4200, 120, 3972, 1824);
+  lstPort->setVisible(false);
+
+  cmdOK = makeButton(c, "cmdOK", QStringLiteral("ＯＫ"), 120);
+  cmdCancel = makeButton(c, "cmdCancel", QStringLiteral("CANCEL"), 1560);
+  cmdSave = makeButton(c, "cmdSave", QStringLiteral("保存"), 3000);
+
+  MMControl1 = new MMControl(c);
+  MMControl1->setObjectName(QStringLiteral("MMControl1"));
+  rt::place(MMControl1, 4200, 2160, 2832, 372);
+
+  QWidget::setTabOrder(Dir1, File1);
+  QWidget::setTabOrder(File1, Drive1);
+  QWidget::setTabOrder(Drive1, lstPort);
+  QWidget::setTabOrder(lstPort, cmdOK);
+  QWidget::setTabOrder(cmdOK, cmdCancel);
+  QWidget::setTabOrder(cmdCancel, cmdSave);
+  QWidget::setTabOrder(cmdSave, MMControl1);
+  Dir1->setFocus();
+
+  // The timer exists from the start but ticks only once it has an interval.
+  Timer1.setEnabled(true);
+  Timer1.setInterval(0);
+
+  QMenuBar* bar = menuBar();
+  mnuFile = new rt::MenuItem(bar, QStringLiteral("mnuFile"), QStringLiteral("ＣＤ(&F)"));
+  mnuCDP = new rt::MenuItem(mnuFile, QStringLiteral("mnuCDP"), QStringLiteral("CD Player(&C)"));
+  mnuExit = new rt::MenuItem(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("終了(&X)"));
+  mnuOpt = new rt::MenuItem(bar, QStringLiteral("mnuOpt"), QStringLiteral("動作環境(&O)"));
+  mnuMin =
+      new rt::MenuItem(mnuOpt, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&I)"));
+  mnuMode = new rt::MenuItem(mnuOpt, QStringLiteral("mnuMode"), QStringLiteral("再生モード"));
+  mnuSingle =
+      new rt::MenuItem(mnuMode, QStringLiteral("mnuSingle"), QStringLiteral("１曲のみ再生"));
+  mnuContinue =
+      new rt::MenuItem(mnuMode, QStringLiteral("mnuContinue"), QStringLiteral("連続再生"));
+  mnuRandom =
+      new rt::MenuItem(mnuMode, QStringLiteral("mnuRandom"), QStringLiteral("連続再生(ランダム)"));
+  mnuInit = new rt::MenuItem(mnuOpt, QStringLiteral("mnuInit"), QStringLiteral("音源初期化"));
+  mnuNon = new rt::MenuItem(mnuInit, QStringLiteral("mnuNon"), QStringLiteral("なし"));
+  mnuGS = new rt::MenuItem(mnuInit, QStringLiteral("mnuGS"), QStringLiteral("ＧＳリセット"));
+  mnuGM = new rt::MenuItem(mnuInit, QStringLiteral("mnuGM"), QStringLiteral("ＧＭリセット"));
+  mnuChange = new rt::MenuItem(mnuOpt, QStringLiteral("mnuChange"),
+                               QStringLiteral("CDへの切替時に曲を止める"));
+  mnuTime =
+      new rt::MenuItem(mnuOpt, QStringLiteral("mnuTime"), QStringLiteral("再生中、時間を表示"));
+  mnuPort = new rt::MenuItem(mnuOpt, QStringLiteral("mnuPort"),
+                             QStringLiteral("MIDI-OUTポートの指定(&P)"));
+  mnuSave =
+      new rt::MenuItem(mnuOpt, QStringLiteral("mnuSave"), QStringLiteral("動作環境の保存(&S)"));
+  mnuHelp = new rt::MenuItem(bar, QStringLiteral("mnuHelp"), QStringLiteral("ヘルプ(&H)"));
+  mnuAbout =
+      new rt::MenuItem(mnuHelp, QStringLiteral("mnuAbout"), QStringLiteral("PLIMRAについて(&A)"));
+
+  connect(Drive1, &rt::DriveListBox::Change, this, &FrmPlimra::Drive1_Change);
+  connect(Dir1, &rt::DirListBox::Change, this, &FrmPlimra::Dir1_Change);
+  connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
+}
+
+FrmPlimra::~FrmPlimra() = default;
+
+void FrmPlimra::Form_Load() {
+  // 1. Centre on the screen.
+  const float left = (static_cast<float>(rt::ScreenWidth()) - static_cast<float>(Width())) / 2;
+  const float top = (static_cast<float>(rt::ScreenHeight()) - static_cast<float>(Height())) / 2;
+  Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
+
+  // 2.-4. The port panel and the file panel share the same area.
+  rt::move(lstPort, 120, 120);
+  rt::move(cmdSave, 3000, 2160);
+  rt::move(cmdOK, 120, 2160);
+  rt::move(cmdCancel, 1560, 2160);
+  rt::move(MMControl1, 120, 2160);
+  rt::move(File1, 120, 120);
+
+  // 5. The transport bar drives the sequencer; nothing is opened yet.
+  MMControl1->setNotify(true);
+  MMControl1->setWait(false);
+  MMControl1->setDeviceType(QStringLiteral("Sequencer"));
+  MMControl1->setStepVisible(false);
+  MMControl1->setBackVisible(false);
+  MMControl1->setRecordVisible(false);
+  MMControl1->setEjectVisible(false);
+
+  // 6. Option defaults.
+  Module1::OptChange = true;
+  Module1::OptRandom = true;
+  Module1::OptMin = false;
+  Module1::OptTime = false;
+  Module1::OptSingle = false;
+  Module1::OptContinue = false;
+  Module1::OptReset = QStringLiteral("GM");
+
+  // 7. One entry per MIDI output, the mapper (-1) first. A failed query
+  // leaves the record as it was, and that text is listed.
+  const uint32_t n = mci::midiOutGetNumDevs();
+  const int32_t last = static_cast<int32_t>(std::min<uint32_t>(n, 32766)) - 1;
+  for (int32_t d = -1; d <= last; ++d) {
+    mci::midiOutGetDevCaps(d, Module1::MidiCaps);
+    lstPort->AddItem(QString::fromStdString(Module1::MidiCaps.name));
+  }
+
+  // 8. Saved settings.
+  LoadSettings();
+
+  // 9. Check marks from the options, in both windows.
+  mnuMin->setChecked(Module1::OptMin);
+  mnuChange->setChecked(Module1::OptChange);
+  mnuTime->setChecked(Module1::OptTime);
+  mnuSingle->setChecked(Module1::OptSingle);
+  mnuContinue->setChecked(Module1::OptContinue);
+  mnuRandom->setChecked(Module1::OptRandom);
+  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+
+  // 10. The elapsed-time display runs only with its option on.
+  Timer1.setInterval(Module1::OptTime ? 100 : 0);
+
+  // 11. The reset item, by prefix.
+  if (Module1::OptReset.left(3) == QLatin1String("NON")) {
+    mnuNon->setChecked(true);
+  } else if (Module1::OptReset.left(2) == QLatin1String("GS")) {
+    mnuGS->setChecked(true);
+  } else if (Module1::OptReset.left(2) == QLatin1String("GM")) {
+    mnuGM->setChecked(true);
+  }
+
+  // 12.
+  Refresh();
+}
+
+void FrmPlimra::LoadSettings() {
+  if (links_.loadSettings) links_.loadSettings();
+}
+
+void FrmPlimra::Form_Unload(int16_t& /*Cancel*/) {
+  MMControl1->setCommand(QStringLiteral("Close"));
+  rt::End();
+}
+
+void FrmPlimra::mnuExit_Click() {
+  MMControl1->setCommand(QStringLiteral("CLOSE"));
+  rt::End();
+}
+
+void FrmPlimra::Drive1_Change() {
+  // A drive that cannot be read (no medium, no access) leaves the lists
+  // where they were.
+  if (!Dir1->setPath(Drive1->Drive())) Drive1->revert();
+}
+
+void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
+
+}  // namespace plimra::midi
