@@ -36,9 +36,16 @@ std::string writeDisc(const std::string& cuePath, const DiscSpec& spec) {
   std::string binName =
       binPath.substr(binPath.rfind('/') == std::string::npos ? 0 : binPath.rfind('/') + 1);
 
-  std::ofstream bin(binPath, std::ios::binary | std::ios::trunc);
-  std::ofstream cue(cuePath, std::ios::trunc);
-  if (!bin || !cue) return "cannot write " + cuePath + " or " + binPath;
+  // Written under temporary names and renamed, the .bin first: a player
+  // watching the image never reads half a disc.
+  const std::string binTemp = binPath + ".part", cueTemp = cuePath + ".part";
+  std::ofstream bin(binTemp, std::ios::binary | std::ios::trunc);
+  std::ofstream cue(cueTemp, std::ios::trunc);
+  if (!bin || !cue) {
+    std::remove(binTemp.c_str());
+    std::remove(cueTemp.c_str());
+    return "cannot write " + cuePath + " or " + binPath;
+  }
   cue << "FILE \"" << binName << "\" BINARY\n";
   std::vector<uint8_t> sector(kBytes);
   int at = 0;
@@ -82,7 +89,12 @@ std::string writeDisc(const std::string& cuePath, const DiscSpec& spec) {
   }
   bin.close();
   cue.close();
-  if (!bin || !cue) return "writing " + binPath + " failed";
+  if (!bin || !cue || std::rename(binTemp.c_str(), binPath.c_str()) != 0 ||
+      std::rename(cueTemp.c_str(), cuePath.c_str()) != 0) {
+    std::remove(binTemp.c_str());
+    std::remove(cueTemp.c_str());
+    return "writing " + binPath + " failed";
+  }
   return {};
 }
 
