@@ -1,6 +1,7 @@
 #include "media/cdaudio/drive.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -74,17 +75,22 @@ void Drive::checkDisc() {
     problem = access_.problem();
   }
   mci::NotifyFn failed;
+  bool tell = false;
   {
     std::lock_guard lock(mutex_);
-    if (!changed && presence == presence_) return;
+    if (!changed && presence == presence_ && checked_) return;
+    checked_ = true;
     // A different disc: whatever played from the old one is over.
     failed = endPlaybackLocked();
     presence_ = presence;
     toc_ = toc;
+    tell = !problem.empty() && problem != problem_;
     problem_ = problem;
     const Track* first = toc ? toc->firstAudio() : nullptr;
     setHeadLocked(first ? first->start : (toc ? toc->tracks.front().start : 0));
   }
+  // The device answers only "not ready"; say once, for people, why.
+  if (tell) std::fprintf(stderr, "plimra: %s\n", problem.c_str());
   if (failed) failed(mci::NotifyFailure);
 }
 

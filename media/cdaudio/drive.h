@@ -100,6 +100,7 @@ class Drive : public audio::AudioSource {
   Presence presence_ = Presence::NoDrive;
   std::shared_ptr<const Toc> toc_;
   std::string problem_;
+  bool checked_ = false;  // the disc was looked at once
   uint32_t gen_ = 1;
   bool reading_ = false;
   int32_t readFrom_ = 0, readTo_ = 0;
