@@ -178,12 +178,11 @@ void BuiltinSynth::render(float* out, int frames) {
     if (cursor % edge_ == 0) {
       const uint64_t nowNs = nanosOfSample(cursor);
       const uint64_t lookahead = nanosOfSample(cursor + edge_ / 2) - 1 - nowNs;
-      for (OutputClient* c : clients_) c->runDue(this, nowNs, lookahead, sink);
       // Nothing is due before the edge below the next event: render up to
       // there in one go.
       uint64_t next = UINT64_MAX;
       for (OutputClient* c : clients_)
-        if (auto d = c->nextDeadline(this))
+        if (auto d = c->runDue(this, nowNs, lookahead, sink))
           next = std::min(next, sampleOfNanos(*d) / edge_ * edge_);
       until = std::max(until, next);
     }

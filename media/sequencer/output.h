@@ -20,11 +20,12 @@ class Output;
 class OutputClient {
  public:
   virtual ~OutputClient() = default;
-  // Clock time of the client's next event, if it plays on `from`.
-  virtual std::optional<uint64_t> nextDeadline(const Output* from) = 0;
   // Sends everything due by `now + lookahead` (clock time of `from`) into
   // `sink`. A play that was just started counts its time from `now`.
-  virtual void runDue(const Output* from, uint64_t now, uint64_t lookahead, MidiSink& sink) = 0;
+  // Returns the clock time of the client's next event, if it plays on
+  // `from`.
+  virtual std::optional<uint64_t> runDue(const Output* from, uint64_t now, uint64_t lookahead,
+                                         MidiSink& sink) = 0;
 };
 
 class Output {

@@ -4,6 +4,9 @@
 #include <jack/jack.h>
 #include <pthread.h>
 #include <rtmidi/RtMidi.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -181,6 +184,18 @@ uint64_t PortOutput::threadCpuNanos() const {
 }
 
 void PortOutput::loop() {
+  // Deadlines matter more here than anywhere else in the program: take
+  // real-time scheduling where the system grants it (members of the audio
+  // group usually may), and ask the kernel not to defer our wake-ups.
+  rlimit limit{};
+  getrlimit(RLIMIT_RTPRIO, &limit);
+  sched_param param{};
+  param.sched_priority = static_cast<int>(limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur == 0
+                                              ? 40
+                                              : std::min<rlim_t>(limit.rlim_cur, 40));
+  pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+
   PortSink sink(*this, observer_);
   std::unique_lock lk(mutex_);
   while (!quit_) {
@@ -188,8 +203,7 @@ void PortOutput::loop() {
     const uint64_t t = now();
     std::optional<uint64_t> next;
     for (OutputClient* c : clients_) {
-      c->runDue(this, t, 0, sink);
-      if (auto d = c->nextDeadline(this)) next = next ? std::min(*next, *d) : *d;
+      if (auto d = c->runDue(this, t, 0, sink)) next = next ? std::min(*next, *d) : *d;
     }
     if (dirty_ || quit_) continue;
     if (!next) {

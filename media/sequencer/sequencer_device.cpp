@@ -327,17 +327,13 @@ int32_t SequencerDevice::port() const {
   return port_;
 }
 
-std::optional<uint64_t> SequencerDevice::nextDeadline(const Output* from) {
-  std::lock_guard lk(mutex_);
-  if (from != output_.get()) return std::nullopt;
-  return player_.nextDeadline();
-}
-
-void SequencerDevice::runDue(const Output* from, uint64_t now, uint64_t lookahead, MidiSink& sink) {
+std::optional<uint64_t> SequencerDevice::runDue(const Output* from, uint64_t now,
+                                                uint64_t lookahead, MidiSink& sink) {
   mci::NotifyFn notify;
+  std::optional<uint64_t> next;
   {
     std::lock_guard lk(mutex_);
-    if (from != output_.get()) return;
+    if (from != output_.get()) return std::nullopt;
     while (true) {
       const auto step = player_.step(now, sink, lookahead);
       if (step == Player::Step::Idle) break;
@@ -346,8 +342,10 @@ void SequencerDevice::runDue(const Output* from, uint64_t now, uint64_t lookahea
         break;
       }
     }
+    next = player_.nextDeadline();
   }
   if (notify) notify(mci::NotifySuccessful);
+  return next;
 }
 
 }  // namespace plimra::seq

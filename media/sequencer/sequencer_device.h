@@ -55,8 +55,8 @@ class SequencerDevice : public mci::Device, private OutputClient {
   int32_t port() const;
 
  private:
-  std::optional<uint64_t> nextDeadline(const Output* from) override;
-  void runDue(const Output* from, uint64_t now, uint64_t lookahead, MidiSink& sink) override;
+  std::optional<uint64_t> runDue(const Output* from, uint64_t now, uint64_t lookahead,
+                                 MidiSink& sink) override;
   // Stops playing (silence sent), takes any pending notification. Locked.
   mci::NotifyFn haltLocked();
 

@@ -38,8 +38,7 @@ class ManualOutput : public Output {
   void advance(uint64_t to) {
     Output::NowSink sink(*this);
     while (client_) {
-      client_->runDue(this, now_, 0, sink);
-      const auto d = client_->nextDeadline(this);
+      const auto d = client_->runDue(this, now_, 0, sink);
       if (!d || *d > to) break;
       now_ = std::max(now_, *d);
     }
