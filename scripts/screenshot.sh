@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Starts the real program in a virtual X display, waits for its window and
-# writes a picture of the screen, with the options menu opened so that the
-# Japanese captions show.
+# writes two pictures of the screen: the window as it opens (out.png), and
+# with the options menu and its play-mode submenu open (out-menu.png).
+# The program starts in the current folder, so its file list shows the MIDI
+# files there.
 #   scripts/screenshot.sh [program] [out.png]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-prog=${1:-build/bin/plimra}
-out=${2:-build/plimra-screenshot.png}
+repo=$(cd "$(dirname "$0")/.." && pwd)
+prog=$(realpath -m "${1:-$repo/build/bin/plimra}")
+out=$(realpath -m "${2:-$repo/build/plimra-screenshot.png}")
 for tool in xvfb-run xdotool import; do
   command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
@@ -20,11 +22,12 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   trap "kill $pid 2>/dev/null || true" EXIT
   win=$(timeout 20 xdotool search --sync --name "^Midi Player$" | head -1)
   sleep 1
+  import -window root "$out"
   # Open the options menu (Alt+O) and its play-mode submenu for the picture.
   xdotool key --window "$win" alt+o
   sleep 0.5
   xdotool key Down Right
   sleep 0.5
-  import -window root "$out"
-  echo "$out"
+  import -window root "${out%.png}-menu.png"
+  echo "$out ${out%.png}-menu.png"
 ' _ "$prog" "$out"
