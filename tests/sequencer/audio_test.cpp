@@ -10,8 +10,11 @@
 #include <fstream>
 
 #include "media/audio/audio_output.h"
+#include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
+#include "media/mci/midiout.h"
 #include "media/sequencer/builtin_synth.h"
+#include "media/sequencer/register.h"
 #include "media/sequencer/sequencer_device.h"
 #include "song_builder.h"
 
@@ -113,6 +116,34 @@ TEST(BuiltinSynthAudio, NoteOnsetsFallWhereTheTempoMapPutsThem) {
     const double ms = (onsets[i] - onsets[0]) * 1000.0 / audio::kSampleRate;
     EXPECT_NEAR(ms, expectedMs[i], 1.0) << "onset " << i;
   }
+}
+
+TEST(SequencerRegistration, DeviceTableAndPortList) {
+  registerSequencer();
+  EXPECT_EQ(noSoundReason(), "");
+  // The port list: the mapper, then the built-in synthesizer as device 0.
+  ASSERT_GE(mci::midiOutGetNumDevs(), 1u);
+  mci::MidiOutCaps caps;
+  ASSERT_EQ(mci::midiOutGetDevCaps(0, caps), mci::err::None);
+  EXPECT_EQ(caps.name, kBuiltinSynthName);
+  EXPECT_EQ(mci::midiOutGetDevCaps(-1, caps), mci::err::None);
+
+  auto& table = mci::DeviceTable::instance();
+  uint16_t id = 0;
+  EXPECT_NE(table.open("Sequencer", ::testing::TempDir() + "missing.mid", "", id), mci::err::None);
+  const std::string path = std::string(PLIMRA_BIN_DIR) + "/GM.MID";
+  ASSERT_EQ(table.open("sequencer", path, "reset", id), mci::err::None);
+  EXPECT_NE(id, 0);
+  std::string reply;
+  EXPECT_EQ(table.sendString("status reset length", reply), mci::err::None);
+  EXPECT_EQ(reply, "100");
+  mci::SeqSetParms parms;
+  parms.dwPort = static_cast<uint32_t>(-1);
+  EXPECT_EQ(table.sendCommand(id, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &parms), mci::err::None);
+  parms.dwPort = static_cast<uint32_t>(-2);
+  EXPECT_EQ(table.sendCommand(id, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &parms),
+            mci::err::SeqPortNonexistent);
+  EXPECT_EQ(table.close(id), mci::err::None);
 }
 
 }  // namespace
