@@ -39,6 +39,12 @@ std::unique_ptr<RtMidiOut> makeOut(RtMidi::Api api) {
   quietLibraries();
   std::error_code ec;
   if (api == RtMidi::LINUX_ALSA && !std::filesystem::exists("/dev/snd/seq", ec)) return nullptr;
+  if (api == RtMidi::UNIX_JACK) {
+    // RtMidi reports a missing JACK server on the terminal; look first.
+    jack_client_t* probe = jack_client_open("Plimra probe", JackNoStartServer, nullptr);
+    if (!probe) return nullptr;
+    jack_client_close(probe);
+  }
   try {
     auto out = std::make_unique<RtMidiOut>(api, kClientName);
     out->setErrorCallback(&quietErrors, nullptr);
@@ -62,6 +68,9 @@ class RtMidiPort : public RawPort {
  public:
   explicit RtMidiPort(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
   ~RtMidiPort() override {
+    // JACK hands queued messages on at its next period; let the silence
+    // sent on close leave before the port goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     try {
       out_->closePort();
     } catch (const RtMidiError&) {

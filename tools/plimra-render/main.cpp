@@ -104,8 +104,22 @@ int main(int argc, char** argv) {
   }
   if (song.empty() || (port.empty() == wav.empty())) return usage();
 
-  if (port.empty()) seq::BuiltinSynth::setOffline(true);
+  // The synthesizer is pulled here, never by the audio output; with --port
+  // it is not used at all.
+  seq::BuiltinSynth::setOffline(true);
   auto outputs = seq::systemOutputs();
+  int32_t portNumber = -1;
+  if (!port.empty()) {
+    const auto names = outputs->outputNames();
+    auto it = std::find(names.begin() + 1, names.end(), port);
+    if (it == names.end()) {
+      std::cerr << "plimra-render: there is no MIDI-OUT port named \"" << port << "\"; ports:";
+      for (size_t i = 1; i < names.size(); ++i) std::cerr << " \"" << names[i] << "\"";
+      std::cerr << (names.size() > 1 ? "\n" : " none\n");
+      return 1;
+    }
+    portNumber = static_cast<int32_t>(it - names.begin());
+  }
   seq::SequencerDevice device(outputs);
   if (device.open(song) != mci::err::None) {
     std::cerr << "plimra-render: " << device.lastError() << "\n";
@@ -117,15 +131,7 @@ int main(int argc, char** argv) {
   for (const auto& w : s->warnings) std::cerr << "plimra-render: warning: " << w << "\n";
 
   if (!port.empty()) {
-    const auto names = outputs->outputNames();
-    auto it = std::find(names.begin() + 1, names.end(), port);
-    if (it == names.end()) {
-      std::cerr << "plimra-render: there is no MIDI-OUT port named \"" << port << "\"; ports:";
-      for (size_t i = 1; i < names.size(); ++i) std::cerr << " \"" << names[i] << "\"";
-      std::cerr << (names.size() > 1 ? "\n" : " none\n");
-      return 1;
-    }
-    if (device.setPort(static_cast<int32_t>(it - names.begin())) != mci::err::None) {
+    if (device.setPort(portNumber) != mci::err::None) {
       std::cerr << "plimra-render: " << device.lastError() << "\n";
       return 1;
     }
