@@ -86,7 +86,18 @@ bool contains(const QString& root, const QString& path) {
 }  // namespace
 
 QString DriveInfo::text() const {
-  return label.isEmpty() ? root : root + QStringLiteral(" [") + label + u']';
+  // Every drive's text carries a label, so that it never reads as a plain
+  // folder: "/home/ann" is a folder, "/home/ann [ホーム]" the home drive.
+  QString shown = label;
+  if (shown.isEmpty()) {
+    if (root == QDir::homePath())
+      shown = QStringLiteral("ホーム");
+    else if (root == QLatin1String("/"))
+      shown = QStringLiteral("ルート");
+    else
+      shown = QFileInfo(root).fileName();
+  }
+  return root + QStringLiteral(" [") + shown + u']';
 }
 
 std::vector<DriveInfo> listDrives() { return driveProvider() ? driveProvider()() : realDrives(); }
@@ -104,9 +115,8 @@ QString driveRoot(const QString& driveText) {
 }
 
 bool isDriveText(const QString& text) {
-  const QString root = driveRoot(text);
   for (const auto& d : listDrives())
-    if (d.root == root) return true;
+    if (d.text() == text) return true;
   return false;
 }
 

@@ -3,7 +3,9 @@
 //
 // Linux has no drive letters; the user's home folder and the mounted volumes
 // that hold files stand in for them. A drive's text is its folder, followed
-// by the volume's label in brackets when it has one ("/media/ann/USB [USB]").
+// and a label in brackets: the volume's label, else a name for it
+// ("/media/ann/USB [USB]", "/home/ann [ホーム]"). A text without the label is
+// a plain folder.
 #pragma once
 
 #include <QComboBox>
@@ -17,7 +19,7 @@ namespace plimra::rt {
 
 struct DriveInfo {
   QString root;   // the folder the drive stands for
-  QString label;  // empty: none shown
+  QString label;  // empty: a name made from the folder
   QString text() const;
 };
 
@@ -29,7 +31,7 @@ void setDriveProvider(std::function<std::vector<DriveInfo>()> provider);
 
 // The folder a drive text stands for: the text without a bracketed label.
 QString driveRoot(const QString& driveText);
-// Whether the text names a drive (as opposed to any folder).
+// Whether the text is a drive's text (as opposed to a folder).
 bool isDriveText(const QString& text);
 // The drive (of the current list) that holds `path`: the one with the
 // longest root that contains it. Empty when none does.

@@ -106,7 +106,7 @@ class MidiWindow : public ::testing::Test {
     touch(music + "/classics/bach.Mid");
     missing = root.path() + "-cd";
     rt::setDriveProvider([this] {
-      return std::vector<rt::DriveInfo>{{root.path(), ""}, {missing, "AUDIO_CD"}};
+      return std::vector<rt::DriveInfo>{{root.path(), "DISK"}, {missing, "AUDIO_CD"}};
     });
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
@@ -333,7 +333,7 @@ TEST_F(MidiWindow, PortListHoldsTheMapperThenEveryOutput) {
 TEST_F(MidiWindow, BrowsingShowsMidiFilesOfAnyCaseAndFollowsTheFolder) {
   FrmPlimra& w = start();
   EXPECT_EQ(w.Dir1->Path(), music);
-  EXPECT_EQ(w.Drive1->Drive(), root.path());
+  EXPECT_EQ(w.Drive1->Drive(), root.path() + " [DISK]");
   EXPECT_EQ(entries(w.File1), (QStringList{"song.mid", "ZZ.MID"}));
   ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
   EXPECT_EQ(w.File1->Path(), music + "/classics");
@@ -344,7 +344,7 @@ TEST_F(MidiWindow, ADriveWithoutMediumLeavesEverythingAsItWas) {
   FrmPlimra& w = start();
   rt::ScriptedMsgBox boxes;
   emit w.Drive1->activated(1);  // the user picks the empty CD drive
-  EXPECT_EQ(w.Drive1->Drive(), root.path());
+  EXPECT_EQ(w.Drive1->Drive(), root.path() + " [DISK]");
   EXPECT_EQ(w.Dir1->Path(), music);
   EXPECT_EQ(entries(w.File1), (QStringList{"song.mid", "ZZ.MID"}));
   EXPECT_EQ(boxes.asked().size(), 1u);

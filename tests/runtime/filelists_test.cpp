@@ -47,7 +47,7 @@ class FileLists : public ::testing::Test {
     touch(music + "/sub/d.mid");
     missing = a.path() + "-no-medium";
     setDriveProvider([this] {
-      return std::vector<DriveInfo>{{a.path(), ""}, {b.path(), "DATA"}, {missing, "CD"}};
+      return std::vector<DriveInfo>{{a.path(), "A"}, {b.path(), "DATA"}, {missing, "CD"}};
     });
   }
   void TearDown() override { setDriveProvider({}); }
@@ -137,16 +137,21 @@ TEST_F(FileLists, DriveChangeShowsTheFolderLastShownOnThatDrive) {
   QObject::connect(&drives, &DriveListBox::Change, [&] {
     if (!dirs.setPath(drives.Drive())) drives.revert();
   });
-  ASSERT_TRUE(drives.setDrive(a.path()));
+  ASSERT_TRUE(drives.setDrive(a.path()));  // a drive's folder names it too
+  EXPECT_EQ(drives.Drive(), a.path() + " [A]");
   ASSERT_TRUE(dirs.setPath(music));
   ASSERT_TRUE(drives.setDrive(b.path() + " [DATA]"));
   EXPECT_EQ(dirs.Path(), QDir::cleanPath(b.path()));
-  ASSERT_TRUE(drives.setDrive(a.path()));
+  ASSERT_TRUE(drives.setDrive(a.path() + " [A]"));
   EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
+  // A drive's folder given as a folder is that folder, not the drive's
+  // current one.
+  ASSERT_TRUE(dirs.setPath(a.path()));
+  EXPECT_EQ(dirs.Path(), QDir::cleanPath(a.path()));
   EXPECT_FALSE(drives.setDrive("/no/such/drive"));
   EXPECT_FALSE(drives.setDrive(""));
   EXPECT_EQ(driveRoot("/media/x [LABEL]"), "/media/x");
-  EXPECT_EQ(driveOf(music + "/sub"), a.path());
+  EXPECT_EQ(driveOf(music + "/sub"), a.path() + " [A]");
 }
 
 TEST_F(FileLists, ChoosingADriveWithoutMediumReturnsToThePreviousDrive) {
@@ -164,8 +169,8 @@ TEST_F(FileLists, ChoosingADriveWithoutMediumReturnsToThePreviousDrive) {
 
   ScriptedMsgBox boxes;
   emit drives.activated(2);  // as the user picking "CD" from the list
-  EXPECT_EQ(drives.Drive(), a.path());
-  EXPECT_EQ(drives.currentText(), a.path());
+  EXPECT_EQ(drives.Drive(), a.path() + " [A]");
+  EXPECT_EQ(drives.currentText(), a.path() + " [A]");
   EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
   EXPECT_EQ(files.ListCount(), 3);
   ASSERT_EQ(boxes.asked().size(), 1u);
@@ -174,6 +179,6 @@ TEST_F(FileLists, ChoosingADriveWithoutMediumReturnsToThePreviousDrive) {
   // Set from code (the settings at start-up), the failure is quiet and the
   // caller learns of it.
   EXPECT_FALSE(drives.setDrive(missing + " [CD]"));
-  EXPECT_EQ(drives.Drive(), a.path());
+  EXPECT_EQ(drives.Drive(), a.path() + " [A]");
   EXPECT_EQ(boxes.asked().size(), 1u);
 }
