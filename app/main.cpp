@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
   // The title message boxes show when they name none.
   QApplication::setApplicationName(QStringLiteral("Plimra"));
   plimra::rt::installJapaneseFontSubstitutes();
+  // Menus, message boxes and controls that name no font use the Japanese
+  // proportional face, as the desktop this program was made for did.
+  QApplication::setFont(plimra::rt::layoutFont(plimra::rt::kPGothic, 9));
 
 #ifdef PLIMRA_HAVE_SEQUENCER
   plimra::seq::registerSequencer();
