@@ -16,7 +16,10 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus"
   seeds=()
   [ -d "fuzz/seeds/${name#fuzz_}" ] && seeds+=("fuzz/seeds/${name#fuzz_}")
-  [ -f "fuzz/${name#fuzz_}.dict" ] && dict=(-dict="fuzz/${name#fuzz_}.dict") || dict=()
+  dict=()
+  for d in "fuzz/${name#fuzz_}.dict" "fuzz/${name#fuzz_}/${name#fuzz_}.dict"; do
+    [ -f "$d" ] && dict=(-dict="$d")
+  done
   echo "-- $name for ${seconds}s"
   "$t" "$corpus" "${seeds[@]}" "${dict[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 \
     -max_len=65536 -print_final_stats=1 2>"$work/$name.log" || {
