@@ -107,7 +107,7 @@ void Player::locate(uint64_t songNs) {
 
 void Player::start(std::optional<uint64_t> now, uint64_t end) {
   if (!song_) return;
-  end_ = std::clamp(end, pos_, length());
+  setEnd(end);
   anchor_ = now.value_or(0);
   unanchored_ = !now;
   running_ = true;

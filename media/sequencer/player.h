@@ -4,6 +4,7 @@
 // a MIDI-OUT port from steady_clock, a test from numbers it chooses.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -63,6 +64,8 @@ class Player {
   // when absent from the time of the next step(): the thread that drives
   // the output then picks the start, so no event of it is already late.
   void start(std::optional<uint64_t> now, uint64_t end);
+  // Where a running play ends (not before the position it started from).
+  void setEnd(uint64_t end) { end_ = std::clamp(end, pos_, length()); }
   // Stops running and keeps the position reached at `now`.
   void halt(uint64_t now);
 

@@ -142,14 +142,17 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
       player_.halt(out->now());
       sendSilence(sink, out->now());
       player_.locate(from);
-    } else {
-      player_.halt(out->now());
     }
     paused_ = false;
-    // Bring the output to the song's state: after a pause the sustain pedal
-    // was released, after a jump nothing was set yet.
-    player_.state().replay(sink, out->now());
-    player_.start(std::nullopt, std::max(to, player_.position(out->now())));
+    if (player_.running()) {
+      // Playing on from where it is: only the end may change.
+      player_.setEnd(to);
+    } else {
+      // Bring the output to the song's state: after a pause the sustain
+      // pedal was released, after a jump nothing was set yet.
+      player_.state().replay(sink, out->now());
+      player_.start(std::nullopt, to);
+    }
   }
   if (old) old(mci::NotifyAborted);
   out->wake();

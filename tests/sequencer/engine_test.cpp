@@ -126,6 +126,11 @@ TEST_F(SequencerTest, EventsLeaveAtTempoMapTimesAndPlayNotifiesSuccessAtEnd) {
   outs->synth->advance(t0 + 1100 * kMs);
   EXPECT_EQ(statusOf(mci::StatusItem::Position), 1100u);
   EXPECT_TRUE(delivered().empty());
+  // Play again while playing: the first play is cut short, the song goes
+  // on undisturbed.
+  ASSERT_EQ(dev.play({}, recorder()), mci::err::None);
+  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
+  codes.clear();
   outs->synth->runToEnd();
 
   const auto notes = notesOnly(outs->synth->sent);
