@@ -47,8 +47,7 @@ bool isSystemMount(const QString& root) {
       QStringLiteral("/etc"),     QStringLiteral("/usr"),      QStringLiteral("/var/log")};
   for (const auto& p : prefixes)
     if (root == p || root.startsWith(p + u'/')) return true;
-  // Files bind-mounted over single files (containers do this) are not volumes.
-  return !QFileInfo(root).isDir();
+  return false;
 }
 
 std::vector<DriveInfo> realDrives() {
@@ -60,7 +59,9 @@ std::vector<DriveInfo> realDrives() {
   for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
     const QString root = v.rootPath();
     if (root == QLatin1String("/") || root == home) continue;
-    if (isPseudoFileSystem(v.fileSystemType()) || isSystemMount(root)) continue;
+    // Files bind-mounted over single files (containers do this) are not
+    // volumes either.
+    if (!isUserVolume(root, v.fileSystemType()) || !QFileInfo(root).isDir()) continue;
     // A label that only repeats the folder's name is left out.
     const QString label = v.name();
     others.push_back({root, label == QFileInfo(root).fileName() ? QString() : label});
@@ -84,6 +85,10 @@ bool contains(const QString& root, const QString& path) {
 }
 
 }  // namespace
+
+bool isUserVolume(const QString& root, const QByteArray& fileSystemType) {
+  return !isPseudoFileSystem(fileSystemType) && !isSystemMount(root);
+}
 
 QString DriveInfo::text() const {
   // Every drive's text carries a label, so that it never reads as a plain

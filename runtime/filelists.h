@@ -29,6 +29,11 @@ std::vector<DriveInfo> listDrives();
 // Tests list drives of their own; empty restores the real list.
 void setDriveProvider(std::function<std::vector<DriveInfo>()> provider);
 
+// Whether a mounted volume holds the user's files: not a pseudo file system
+// (proc, tmpfs, cgroup, squashfs images ...) and not a system folder (/boot,
+// /sys, /run/user ...).
+bool isUserVolume(const QString& root, const QByteArray& fileSystemType);
+
 // The folder a drive text stands for: the text without a bracketed label.
 QString driveRoot(const QString& driveText);
 // Whether the text is a drive's text (as opposed to a folder).

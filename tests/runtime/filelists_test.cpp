@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,6 +66,28 @@ TEST(FilePattern, MatchesWithoutRegardToCase) {
   EXPECT_FALSE(FileListBox::matches("mid", "*.MID"));
   EXPECT_TRUE(FileListBox::matches("x.rmi", "*.mid;*.rmi"));
   EXPECT_TRUE(FileListBox::matches("README", "*.*"));
+}
+
+TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
+  EXPECT_TRUE(isUserVolume("/media/ann/USB STICK", "vfat"));
+  EXPECT_TRUE(isUserVolume("/run/media/ann/AUDIO_CD", "iso9660"));
+  EXPECT_TRUE(isUserVolume("/mnt/data", "ext4"));
+  EXPECT_TRUE(isUserVolume("/home", "btrfs"));
+  EXPECT_TRUE(isUserVolume("/srv/music", "nfs4"));
+  EXPECT_FALSE(isUserVolume("/proc", "proc"));
+  EXPECT_FALSE(isUserVolume("/dev/shm", "tmpfs"));
+  EXPECT_FALSE(isUserVolume("/sys/fs/cgroup/cpu", "cgroup"));
+  EXPECT_FALSE(isUserVolume("/snap/core22/1122", "squashfs"));
+  EXPECT_FALSE(isUserVolume("/boot/efi", "vfat"));
+  EXPECT_FALSE(isUserVolume("/run/user/1000/doc", "fuse.portal"));
+  EXPECT_FALSE(isUserVolume("/var/lib/docker/overlay2/x/merged", "overlay"));
+  // The real list always starts with the home folder.
+  setDriveProvider({});
+  const auto drives = listDrives();
+  ASSERT_GE(drives.size(), 2u);
+  EXPECT_EQ(drives[0].root, QDir::homePath());
+  EXPECT_EQ(drives[1].root, "/");
+  for (const auto& d : drives) EXPECT_TRUE(QFileInfo(d.root).isDir()) << d.root.toStdString();
 }
 
 TEST_F(FileLists, FileListShowsMidiFilesInAnyCaseSortedAndNothingElse) {
