@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -14,7 +15,19 @@ std::atomic<bool> gOffline{false};
 
 // Loud enough to sit beside other programs; the library's default of 0.2 is
 // far too quiet, and much more than this clips on dense songs.
-constexpr double kGain = 0.8;
+constexpr double kGain = 0.7;
+
+// Loud GM programs at full velocity still pass full scale now and then;
+// above this level the signal bends smoothly towards full scale instead of
+// being cut off hard by the output.
+constexpr float kKnee = 0.75f;
+
+float soften(float v) {
+  const float a = std::fabs(v);
+  if (a <= kKnee) return v;
+  const float bent = kKnee + (1.0f - kKnee) * std::tanh((a - kKnee) / (1.0f - kKnee));
+  return std::copysign(bent, v);
+}
 
 class SynthSink : public MidiSink {
  public:
@@ -159,7 +172,7 @@ void BuiltinSynth::synthesize(float* out, int frames) {
   while (frames > 0) {
     const int n = std::min(frames, static_cast<int>(scratch_.size() / 2));
     fluid_synth_write_float(synth_, n, scratch_.data(), 0, 2, scratch_.data(), 1, 2);
-    for (int i = 0; i < n * 2; ++i) out[i] += scratch_[i];
+    for (int i = 0; i < n * 2; ++i) out[i] += soften(scratch_[i]);
     out += n * 2;
     frames -= n;
   }
