@@ -61,12 +61,21 @@ std::string findSoundFont() {
 
 void BuiltinSynth::setOffline(bool offline) { gOffline = offline; }
 
+namespace {
+std::mutex gInstanceMutex;
+// Never destroyed: the audio thread may still pull it while the program
+// ends, and the audio output's own lifetime ends at an unknown point.
+auto* const gInstance = new std::shared_ptr<BuiltinSynth>();
+}  // namespace
+
+std::shared_ptr<BuiltinSynth> BuiltinSynth::existing() {
+  std::lock_guard lk(gInstanceMutex);
+  return *gInstance;
+}
+
 std::shared_ptr<BuiltinSynth> BuiltinSynth::shared() {
-  static std::mutex m;
-  // Never destroyed: the audio thread may still pull it while the program
-  // ends, and the audio output's own lifetime ends at an unknown point.
-  static auto* instance = new std::shared_ptr<BuiltinSynth>();
-  std::lock_guard lk(m);
+  auto* instance = gInstance;
+  std::lock_guard lk(gInstanceMutex);
   if (!*instance) {
     instance->reset(new BuiltinSynth());
     if (!gOffline) audio::AudioOutput::instance().addSource(instance->get());

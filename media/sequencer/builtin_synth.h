@@ -28,6 +28,8 @@ class BuiltinSynth : public Output, public audio::AudioSource {
   // Call from a normal thread, never from the audio thread. Unless offline
   // mode was chosen first, it joins the program's audio output.
   static std::shared_ptr<BuiltinSynth> shared();
+  // The synthesizer if it has been created, else null (loads nothing).
+  static std::shared_ptr<BuiltinSynth> existing();
   // For tools that pull the samples themselves (render to a file): the
   // synthesizer then never joins the audio output. Call before shared().
   static void setOffline(bool offline);

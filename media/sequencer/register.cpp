@@ -28,6 +28,7 @@ std::string noSoundReason() {
   // The answer is only known once the output has tried to open a device.
   if (!out.running()) out.start();
   if (!out.hasDevice()) return out.lastError();
+  if (auto synth = BuiltinSynth::existing()) return synth->problem();
   if (findSoundFont().empty())
     return "No General MIDI SoundFont was found; install timgm6mb-soundfont or set "
            "PLIMRA_SOUNDFONT.";
