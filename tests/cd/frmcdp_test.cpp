@@ -332,6 +332,9 @@ TEST_F(CdWindow, IconizeOnPlayFollowsTheOption) {
 
 TEST_F(CdWindow, TitleList) {
   cd->Show();
+  // Every control before the box in tab order is a label: it has the focus.
+  QApplication::processEvents();
+  EXPECT_EQ(QApplication::focusWidget(), cd->Text1);
   // Enter in the empty box does nothing.
   QTest::keyClick(cd->Text1, Qt::Key_Return);
   EXPECT_EQ(cd->List1->ListCount(), 1);
