@@ -5,12 +5,8 @@
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
 
-#ifdef PLIMRA_HAVE_SEQUENCER
-#include "media/sequencer/register.h"
-#endif
-#ifdef PLIMRA_HAVE_CDAUDIO
 #include "media/cdaudio/register.h"
-#endif
+#include "media/sequencer/register.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -21,12 +17,8 @@ int main(int argc, char** argv) {
   // proportional face, as the desktop this program was made for did.
   QApplication::setFont(plimra::rt::layoutFont(plimra::rt::kPGothic, 9));
 
-#ifdef PLIMRA_HAVE_SEQUENCER
   plimra::seq::registerSequencer();
-#endif
-#ifdef PLIMRA_HAVE_CDAUDIO
   plimra::cd::registerCdAudio();
-#endif
 
   // The first reference creates the window and runs its start-up.
   plimra::app::frmPlimra()->Show();

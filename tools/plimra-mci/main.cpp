@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "media/cdaudio/register.h"
+#include "media/sequencer/register.h"
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
 
@@ -61,6 +62,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   plimra::cd::registerCdAudio();
+  plimra::seq::registerSequencer();
   auto& table = plimra::mci::DeviceTable::instance();
 
   // Notifications are printed after the reply of the command during which
