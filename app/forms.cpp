@@ -1,9 +1,12 @@
 #include "app/forms.h"
 
+#include <QByteArray>
+#include <QString>
 #include <memory>
 
 #include "app/module1.h"
 #include "cd/frmcdp.h"
+#include "media/sequencer/register.h"
 #include "midi/frmplimra.h"
 
 namespace plimra::app {
@@ -25,15 +28,41 @@ std::function<void()>& settingsLoader() {
   return f;
 }
 
+// For the end-to-end tests only, until options can come from a saved
+// settings file: PLIMRA_TEST_OPTIONS="Reset=NON;Mode=Continue;Time=1;Min=1"
+// applied after the saved settings. Mode is Single, Continue or Random.
+void applyTestOptions() {
+  const QString spec = QString::fromLocal8Bit(qgetenv("PLIMRA_TEST_OPTIONS"));
+  for (const QString& item : spec.split(u';', Qt::SkipEmptyParts)) {
+    const QString key = item.section(u'=', 0, 0).trimmed();
+    const QString value = item.section(u'=', 1).trimmed();
+    const bool on = value == QLatin1String("1") ||
+                    value.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
+    if (key == QLatin1String("Reset")) {
+      Module1::OptReset = value;
+    } else if (key == QLatin1String("Mode")) {
+      Module1::OptSingle = value == QLatin1String("Single");
+      Module1::OptContinue = value == QLatin1String("Continue");
+      Module1::OptRandom = value == QLatin1String("Random");
+    } else if (key == QLatin1String("Time")) {
+      Module1::OptTime = on;
+    } else if (key == QLatin1String("Min")) {
+      Module1::OptMin = on;
+    }
+  }
+}
+
 midi::Links midiLinks() {
   midi::Links l;
   l.loadSettings = [] {
     if (settingsLoader()) settingsLoader()();
+    applyTestOptions();
   };
   l.setCdCheckMarks = [](bool optMin, bool optChange) {
     frmCDp()->mnuMin->setChecked(optMin);
     frmCDp()->mnuChange->setChecked(optChange);
   };
+  l.noSoundReason = [] { return QString::fromStdString(seq::noSoundReason()); };
   return l;
 }
 

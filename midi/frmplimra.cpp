@@ -1,13 +1,18 @@
 #include "midi/frmplimra.h"
 
+#include <QEventLoop>
 #include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
 #include <cmath>
 
 #include "app/module1.h"
 #include "media/control/mmcontrol.h"
+#include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
+#include "runtime/msgbox.h"
 #include "runtime/program.h"
 
 namespace plimra::midi {
@@ -18,6 +23,16 @@ using plimra::media::MMControl;
 namespace {
 
 constexpr uint32_t kLightYellow = rt::RGB(255, 255, 128);
+constexpr int32_t kStopped = mci::ModeStopped;
+constexpr int32_t kPlaying = mci::ModePlaying;
+
+// Milliseconds as "mm:ss"; hours are not shown, so minutes wrap at 60.
+QString minutesSeconds(uint32_t ms) {
+  const uint32_t s = ms / 1000;
+  return QStringLiteral("%1:%2")
+      .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
+      .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
 
 rt::CommandButton* makeButton(QWidget* parent, const char* name, const QString& caption, int left) {
   auto* b = new rt::CommandButton(caption, parent);
@@ -118,6 +133,16 @@ FrmPlimra::FrmPlimra(Links links)
   connect(Drive1, &rt::DriveListBox::Change, this, &FrmPlimra::Drive1_Change);
   connect(Dir1, &rt::DirListBox::Change, this, &FrmPlimra::Dir1_Change);
   connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
+  connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
+  connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
+  connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
+  connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
+  connect(MMControl1, &MMControl::NextClick, this, &FrmPlimra::MMControl1_NextClick);
+  connect(MMControl1, &MMControl::PlayClick, this, &FrmPlimra::MMControl1_PlayClick);
+  // Stop and Prev leave the song stopped on purpose: its end must not start
+  // the next one.
+  connect(MMControl1, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
+  connect(MMControl1, &MMControl::PrevClick, this, [this](int&) { songPlaying_ = false; });
 }
 
 FrmPlimra::~FrmPlimra() = default;
@@ -212,5 +237,178 @@ void FrmPlimra::Drive1_Change() {
 }
 
 void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
+
+QString FrmPlimra::ProgramFile(const QString& name) {
+  // The program in a root folder gives "/GS.MID", not "//GS.MID".
+  const QString dir = rt::AppPath();
+  return (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+}
+
+QString FrmPlimra::SongFile() const {
+  const QString dir = File1->Path();
+  return dir.endsWith(u'/') ? dir + File1->FileName() : dir + u'/' + File1->FileName();
+}
+
+void FrmPlimra::File1_DblClick() {
+  // A start made while an earlier one waits for its reset song takes over:
+  // the earlier one returns without opening its song.
+  const uint64_t call = ++playCall_;
+  resetWaiting_ = false;
+  songPlaying_ = false;
+
+  // 1.-3.
+  setCaption(File1->FileName() + QStringLiteral(" (お待ち下さい)"));
+  MMControl1->setVisible(false);
+  MMControl1->setCommand(QStringLiteral("CLOSE"));
+
+  // 4. Only the exact texts ask for a reset.
+  const QString reset = Module1::OptReset;
+  QString resetSong;
+  if (reset == QLatin1String("GS")) {
+    resetSong = ProgramFile(QStringLiteral("GS.MID"));
+  } else if (reset == QLatin1String("GM")) {
+    resetSong = ProgramFile(QStringLiteral("GM.MID"));
+  }
+
+  // 5. The reset sequence. A reset song that is missing or refused ends the
+  // wait at once and the song starts without it.
+  if (!resetSong.isEmpty()) {
+    MMControl1->setFileName(resetSong);
+    MMControl1->setCommand(QStringLiteral("OPEN"));
+    ApplyChosenPort();
+    MMControl1->setCommand(QStringLiteral("PLAY"));
+    if (!WaitForResetSong(call)) return;
+    MMControl1->setCommand(QStringLiteral("CLOSE"));
+  }
+
+  // 6.-9.
+  MMControl1->setFileName(SongFile());
+  const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
+  ApplyChosenPort();
+  const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;
+
+  // 10.-12. A song that cannot be played says so and ends the sequence
+  // here: nothing of it will report an end.
+  if (playing) {
+    songPlaying_ = true;
+    setCaption(File1->FileName());
+  } else {
+    MMControl1->setCommand(QStringLiteral("CLOSE"));
+    setCaption(File1->FileName() + QString::fromUtf16(kCannotPlay));
+  }
+  MMControl1->setVisible(true);
+  MMControl1->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
+
+  // 13. A window already iconized stays as it is; one showing why the song
+  // did not play stays in view.
+  if (playing && Module1::OptMin && WindowState() != 1) setWindowState(1);
+  if (playing) WarnIfSilent();
+}
+
+bool FrmPlimra::WaitForResetSong(uint64_t call) {
+  resetWaiting_ = true;
+  QPointer<FrmPlimra> self(this);
+  for (;;) {
+    const int32_t mode = MMControl1->Mode();
+    // Stopped: the reset song has ended (or its play was refused). Not open
+    // or not ready: it never will play. Paused by the user: keep waiting.
+    if (mode == kStopped ||
+        (mode != kPlaying && mode != mci::ModePaused && mode != mci::ModeSeeking))
+      break;
+    // Sleeps until the device reports or a short while has passed, handling
+    // whatever arrives meanwhile, a new start included.
+    QEventLoop loop;
+    QTimer tick;
+    tick.setSingleShot(true);
+    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(MMControl1, &MMControl::Done, &loop, &QEventLoop::quit);
+    tick.start(25);
+    loop.exec();
+    if (!self || playCall_ != call) return false;
+  }
+  resetWaiting_ = false;
+  return true;
+}
+
+void FrmPlimra::ApplyChosenPort() {
+  mci::SeqSetParms parms;
+  parms.dwPort = static_cast<uint32_t>(static_cast<int32_t>(lstPort->ListIndex()) - 1);
+  mci::DeviceTable::instance().sendCommand(MMControl1->DeviceID(), mci::MCI_SET,
+                                           mci::MCI_SEQ_SET_PORT, &parms);
+  MMControl1->setVisible(true);
+}
+
+void FrmPlimra::WarnIfSilent() {
+  // Only the built-in synthesizer (the mapper, its own entry, or no choice)
+  // depends on the audio device; a MIDI-OUT port sounds elsewhere.
+  if (silenceExplained_ || !links_.noSoundReason || lstPort->ListIndex() > 1) return;
+  silenceExplained_ = true;
+  const QString reason = links_.noSoundReason();
+  if (reason.isEmpty()) return;
+  // After the start has returned, so the song is already under way.
+  QTimer::singleShot(0, this, [reason] {
+    rt::MsgBox(QStringLiteral("音が出ません。曲は無音のまま進みます。\n\n") + reason,
+               rt::vbExclamation);
+  });
+}
+
+void FrmPlimra::MMControl1_Done(int NotifyCode) {
+  // 1.
+  if (MMControl1->Mode() != kStopped || Module1::OptSingle) return;
+  // 2. Only the end of the song this window started moves on: the reset
+  // song's end is the waiting start's business, and a stopped, refused or
+  // cut-short play is no end.
+  if (resetWaiting_ || !songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
+  songPlaying_ = false;
+  PlayNextFile();
+}
+
+void FrmPlimra::PlayNextFile() {
+  const int n = File1->ListCount();
+  // A folder without MIDI files: nothing to play.
+  if (n == 0) return;
+  int index;
+  if (Module1::OptRandom) {
+    rt::Randomize();
+    const float r = rt::Rnd();
+    index = static_cast<int>(std::floor(static_cast<double>(n) * static_cast<double>(r)));
+  } else {
+    const int i = File1->ListIndex();
+    index = i + 1 >= n ? 0 : i + 1;
+  }
+  File1->setListIndex(index);
+  File1_DblClick();
+}
+
+void FrmPlimra::MMControl1_NextClick(int& Cancel) {
+  PlayNextFile();
+  // The control's own Next would seek the new song to its end.
+  Cancel = 1;
+}
+
+void FrmPlimra::MMControl1_PlayClick(int& /*Cancel*/) { File1_DblClick(); }
+
+void FrmPlimra::Timer1_Timer() {
+  if (MMControl1->Mode() != kPlaying) return;
+  TimeCaption = File1->FileName() + QStringLiteral(" (") + minutesSeconds(MMControl1->Position()) +
+                QStringLiteral(" / ");
+  TimeCaption += minutesSeconds(MMControl1->Length()) + u')';
+  if (TimeCaption != ShownTimeCaption) {
+    setCaption(TimeCaption);
+    ShownTimeCaption = TimeCaption;
+  }
+}
+
+void FrmPlimra::mnuTime_Click() {
+  Module1::OptTime = !Module1::OptTime;
+  if (Module1::OptTime) {
+    mnuTime->setChecked(true);
+    Timer1.setInterval(100);
+  } else {
+    mnuTime->setChecked(false);
+    Timer1.setInterval(0);
+    if (MMControl1->Mode() == kPlaying) setCaption(File1->FileName());
+  }
+}
 
 }  // namespace plimra::midi

@@ -25,7 +25,14 @@ struct Links {
   std::function<void()> loadSettings;
   // Mirrors the two shared options in the CD window's check marks.
   std::function<void(bool optMin, bool optChange)> setCdCheckMarks;
+  // Why the built-in synthesizer cannot be heard (empty when it can). Asked
+  // once, when the first song starts on it.
+  std::function<QString()> noSoundReason;
 };
+
+// What the caption says after the name of a song that could not be opened
+// or played.
+inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
 
 class FrmPlimra : public plimra::rt::Form {
   Q_OBJECT
@@ -71,6 +78,17 @@ class FrmPlimra : public plimra::rt::Form {
   void Drive1_Change();
   void Dir1_Change();
   void mnuExit_Click();
+  void File1_DblClick();
+  void MMControl1_Done(int NotifyCode);
+  void MMControl1_NextClick(int& Cancel);
+  void MMControl1_PlayClick(int& Cancel);
+  void Timer1_Timer();
+  void mnuTime_Click();
+
+ public:
+  // The caption each tick builds, and the one it last wrote.
+  QString TimeCaption;
+  QString ShownTimeCaption;
 
  protected:
   void Form_Load() override;
@@ -78,8 +96,27 @@ class FrmPlimra : public plimra::rt::Form {
 
  private:
   void LoadSettings();
+  void PlayNextFile();
+  // Applies the port chosen in lstPort to the device just opened and shows
+  // the transport bar: what the port panel's OK does for a song.
+  void ApplyChosenPort();
+  // Waits until the reset song has stopped, or until it cannot play, or
+  // until a later start takes over (false then).
+  bool WaitForResetSong(uint64_t call);
+  void WarnIfSilent();
+  static QString ProgramFile(const QString& name);
+  QString SongFile() const;
 
   Links links_;
+  // Counts the starts of File1_DblClick, so a start that was taken over
+  // while it waited for the reset song knows it.
+  uint64_t playCall_ = 0;
+  // The reset song is playing and being waited for: its end is no song's.
+  bool resetWaiting_ = false;
+  // The song this window started is playing and its end moves on; the
+  // control's Stop and Prev clear it.
+  bool songPlaying_ = false;
+  bool silenceExplained_ = false;
 };
 
 }  // namespace plimra::midi

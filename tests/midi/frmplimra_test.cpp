@@ -270,7 +270,7 @@ TEST_F(MidiWindow, MenuTreeCaptionsInOrder) {
 
 TEST_F(MidiWindow, DefaultOptionsMarkRandomStopOnSwitchAndGmReset) {
   std::vector<std::pair<bool, bool>> cdMarks;
-  FrmPlimra& w = start({{}, [&](bool m, bool c) { cdMarks.emplace_back(m, c); }});
+  FrmPlimra& w = start({{}, [&](bool m, bool c) { cdMarks.emplace_back(m, c); }, {}});
   QStringList checked;
   for (rt::MenuItem* m : w.findChildren<rt::MenuItem*>())
     if (m->Checked()) checked << m->action()->text();
@@ -304,6 +304,7 @@ TEST_F(MidiWindow, SavedOptionsDecideTheMarksAndTheTimer) {
                             Module1::OptRandom = false;
                             Module1::OptSingle = true;
                           },
+                          {},
                           {}});
     EXPECT_EQ(portsSeen, 3);
     EXPECT_EQ(w.mnuNon->Checked(), c.marked && QString(c.marked) == "なし") << c.reset;

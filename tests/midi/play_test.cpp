@@ -1,0 +1,574 @@
+// Playing songs in the MIDI window: the reset before a song, what follows a
+// song, and the time in the caption, against a sequencer the test drives
+// (its play ends when the test says so) and, where timing matters, the real
+// one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <set>
+
+#include "app/module1.h"
+#include "media/control/mmcontrol.h"
+#include "media/mci/device_table.h"
+#include "media/mci/midiout.h"
+#include "media/sequencer/register.h"
+#include "midi/frmplimra.h"
+#include "runtime/filelists.h"
+#include "runtime/msgbox.h"
+#include "runtime/program.h"
+#include "tests/midi/song_writer.h"
+
+using plimra::media::MMControl;
+using plimra::midi::FrmPlimra;
+namespace mci = plimra::mci;
+namespace rt = plimra::rt;
+namespace Module1 = plimra::Module1;
+
+namespace {
+
+class Outputs : public mci::MidiOutCatalog {
+ public:
+  std::vector<std::string> outputNames() override { return {"Built-in synthesizer", "USB MIDI"}; }
+};
+
+struct Bus {
+  std::vector<std::string> calls;
+  int32_t mode = mci::ModeNotReady;
+  mci::NotifyFn pending;
+  uint32_t position = 0, length = 0;
+
+  void abort() {
+    if (auto fn = std::exchange(pending, {})) fn(mci::NotifyAborted);
+  }
+};
+
+// Opens only files that start like a MIDI file; a play lasts until the test
+// ends it.
+class TestSequencer : public mci::Device {
+ public:
+  explicit TestSequencer(std::shared_ptr<Bus> b) : b_(std::move(b)) {}
+  uint32_t open(const std::string& element) override {
+    b_->calls.push_back("open " + element);
+    QFile f(QString::fromStdString(element));
+    if (!f.open(QIODevice::ReadOnly) || f.read(4) != "MThd") return mci::err::InvalidFile;
+    b_->mode = mci::ModeStopped;
+    return mci::err::None;
+  }
+  uint32_t close() override {
+    b_->calls.push_back("close");
+    b_->abort();
+    b_->mode = mci::ModeNotReady;
+    return mci::err::None;
+  }
+  uint32_t play(const mci::PlayParams&, mci::NotifyFn notify) override {
+    b_->calls.push_back("play");
+    b_->abort();
+    b_->pending = std::move(notify);
+    b_->mode = mci::ModePlaying;
+    return mci::err::None;
+  }
+  uint32_t stop() override {
+    b_->calls.push_back("stop");
+    b_->abort();
+    b_->mode = mci::ModeStopped;
+    return mci::err::None;
+  }
+  uint32_t pause() override {
+    b_->mode = mci::ModePaused;
+    return mci::err::None;
+  }
+  uint32_t resume() override {
+    b_->mode = mci::ModePlaying;
+    return mci::err::None;
+  }
+  uint32_t seek(const mci::SeekParams&) override {
+    b_->calls.push_back("seek");
+    b_->abort();
+    b_->mode = mci::ModeStopped;
+    return mci::err::None;
+  }
+  uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
+    out.kind = mci::StatusValue::Kind::Integer;
+    switch (p.item) {
+      case mci::StatusItem::Mode:
+        out.kind = mci::StatusValue::Kind::Mode;
+        out.value = static_cast<uint32_t>(b_->mode);
+        break;
+      case mci::StatusItem::Position:
+        out.value = b_->position;
+        break;
+      case mci::StatusItem::Length:
+        out.value = b_->length;
+        break;
+      default:
+        out.value = 0;
+    }
+    return mci::err::None;
+  }
+  uint32_t setTimeFormat(mci::TimeFormat) override { return mci::err::None; }
+  uint32_t setPort(int32_t port) override {
+    b_->calls.push_back("port " + std::to_string(port));
+    return mci::err::None;
+  }
+
+ private:
+  std::shared_ptr<Bus> b_;
+};
+
+void pump(int ms = 0) {
+  QElapsedTimer t;
+  t.start();
+  do {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  } while (t.elapsed() < ms);
+}
+
+bool writeSong(const QString& path, int note = 60, uint32_t ms = 300) {
+  return plimra::testsong::writeFile(path.toStdString(), plimra::testsong::noteSong(note, ms));
+}
+
+using Calls = std::vector<std::string>;
+
+class Playing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.isValid());
+    app = root.filePath("app");
+    music = root.filePath("music");
+    ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(music + "/classics") &&
+                QDir().mkpath(music + "/empty"));
+    ASSERT_TRUE(writeSong(app + "/GS.MID", 0, 100) && writeSong(app + "/GM.MID", 0, 100));
+    for (const char* n : {"a.mid", "b.mid", "c.mid"}) ASSERT_TRUE(writeSong(music + "/" + n));
+    ASSERT_TRUE(writeSong(music + "/classics/bach.Mid"));
+    oldCwd = QDir::currentPath();
+    QDir::setCurrent(music);
+    rt::setAppPathForTests(app);
+    mci::setMidiOutCatalog(std::make_shared<Outputs>());
+    useTestSequencer();
+    rt::setEndHandler([] {});
+  }
+
+  void TearDown() override {
+    window.reset();
+    mci::DeviceTable::instance().resetForTests();
+    mci::setMidiOutCatalog(nullptr);
+    rt::setEndHandler({});
+    rt::setAppPathForTests({});
+    QDir::setCurrent(oldCwd);
+  }
+
+  void useTestSequencer() {
+    mci::DeviceTable::instance().registerType(
+        "Sequencer", [b = bus] { return std::make_unique<TestSequencer>(b); });
+  }
+
+  FrmPlimra& start(plimra::midi::Links links = {}) {
+    window = std::make_unique<FrmPlimra>(std::move(links));
+    window->Load();
+    window->Show();
+    // Options as a test wants them; each test changes what it needs.
+    Module1::OptReset = "NON";
+    Module1::OptRandom = false;
+    Module1::OptContinue = true;
+    window->lstPort->setListIndex(2);  // port 1
+    return *window;
+  }
+
+  // Double-clicks the file at `index` of the list.
+  void play(int index) {
+    ASSERT_TRUE(window->File1->setListIndex(index));
+    window->File1_DblClick();
+  }
+
+  // The test sequencer's play reaches its end.
+  void finish() {
+    bus->mode = mci::ModeStopped;
+    if (auto fn = std::exchange(bus->pending, {})) fn(mci::NotifySuccessful);
+    pump();
+  }
+
+  Calls takeCalls() { return std::exchange(bus->calls, {}); }
+  std::string song(const QString& name) { return "open " + (music + "/" + name).toStdString(); }
+
+  QTemporaryDir root;
+  QString app, music, oldCwd;
+  std::shared_ptr<Bus> bus = std::make_shared<Bus>();
+  std::unique_ptr<FrmPlimra> window;
+};
+
+}  // namespace
+
+TEST_F(Playing, ResetSongPlaysToItsEndBeforeTheSongAndPortFollowsEveryOpen) {
+  FrmPlimra& w = start();
+  for (const char* mode : {"GS", "GM"}) {
+    Module1::OptReset = mode;
+    QStringList captionsDuringWait;
+    QTimer::singleShot(30, [&] {
+      captionsDuringWait << w.Caption();
+      finish();
+    });
+    play(1);
+    const std::string reset = "open " + (app + "/" + mode + ".MID").toStdString();
+    const Calls expected = {reset, "port 1", "play", "close", song("b.mid"), "port 1", "play"};
+    // The second round first closes the song of the first.
+    Calls got = takeCalls();
+    if (!got.empty() && got.front() == "close") got.erase(got.begin());
+    EXPECT_EQ(got, expected) << mode;
+    EXPECT_EQ(captionsDuringWait, QStringList{"b.mid (お待ち下さい)"}) << mode;
+    EXPECT_EQ(w.Caption(), "b.mid");
+    EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
+    EXPECT_EQ(w.MMControl1->TimeFormat(), 0);
+    EXPECT_EQ(bus->mode, mci::ModePlaying);
+  }
+}
+
+TEST_F(Playing, OnlyExactlyGsOrGmWaitsForAResetSong) {
+  FrmPlimra& w = start();
+  for (const char* mode : {"NON", "GSX", "gm", "", " GM"}) {
+    Module1::OptReset = mode;
+    play(0);  // would wait forever if it played a reset song: nothing ends it
+    Calls got = takeCalls();
+    if (!got.empty() && got.front() == "close") got.erase(got.begin());
+    EXPECT_EQ(got, (Calls{song("a.mid"), "port 1", "play"})) << mode;
+    EXPECT_EQ(w.Caption(), "a.mid");
+  }
+}
+
+TEST_F(Playing, AMissingOrRefusedResetSongLetsTheSongStartAtOnce) {
+  FrmPlimra& w = start();
+  Module1::OptReset = "GM";
+  ASSERT_TRUE(QFile::remove(app + "/GM.MID"));
+  QElapsedTimer t;
+  t.start();
+  play(0);
+  EXPECT_LT(t.elapsed(), 2000);
+  EXPECT_EQ(takeCalls(),
+            (Calls{"open " + (app + "/GM.MID").toStdString(), song("a.mid"), "port 1", "play"}));
+  EXPECT_EQ(w.Caption(), "a.mid");
+
+  // Not a MIDI file: the device refuses it the same way.
+  QFile bad(app + "/GM.MID");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("RIFFjunk") == 8);
+  bad.close();
+  play(1);
+  EXPECT_EQ(takeCalls(), (Calls{"close", "open " + (app + "/GM.MID").toStdString(), song("b.mid"),
+                                "port 1", "play"}));
+  EXPECT_EQ(w.Caption(), "b.mid");
+}
+
+TEST_F(Playing, ProgramInTheRootFolderLooksForTheResetSongThere) {
+  start();
+  rt::setAppPathForTests("/");
+  Module1::OptReset = "GS";
+  play(0);
+  // No "/GS.MID" here, so the song starts without it.
+  EXPECT_EQ(takeCalls(), (Calls{"open /GS.MID", song("a.mid"), "port 1", "play"}));
+}
+
+TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
+  FrmPlimra& w = start();
+  Module1::OptReset = "GM";
+  int outerReturned = 0;
+  QTimer::singleShot(20, [&] {
+    // Another double-click while the first reset song plays.
+    play(2);
+    EXPECT_EQ(outerReturned, 0);
+  });
+  QTimer::singleShot(60, [&] { finish(); });  // ends the second call's reset
+  play(0);
+  ++outerReturned;
+  pump(100);
+  const std::string reset = "open " + (app + "/GM.MID").toStdString();
+  EXPECT_EQ(takeCalls(), (Calls{reset, "port 1", "play", "close", reset, "port 1", "play", "close",
+                                song("c.mid"), "port 1", "play"}));
+  EXPECT_EQ(w.Caption(), "c.mid");
+  EXPECT_EQ(bus->mode, mci::ModePlaying);
+
+  // The end of that song moves on once, from c.mid: the takeover left no
+  // second chain behind.
+  Module1::OptReset = "NON";
+  finish();
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
+}
+
+TEST_F(Playing, ContinuousPlayGoesDownTheListAndWraps) {
+  FrmPlimra& w = start();
+  play(1);
+  takeCalls();
+  finish();
+  EXPECT_EQ(w.File1->FileName(), "c.mid");
+  finish();
+  EXPECT_EQ(w.File1->FileName(), "a.mid");
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid"), "port 1", "play", "close", song("a.mid"),
+                                "port 1", "play"}));
+  EXPECT_EQ(w.Caption(), "a.mid");
+
+  // Files named like the reset songs are songs like any other.
+  ASSERT_TRUE(writeSong(music + "/SONGS.MID") && writeSong(music + "/MYGM.MID"));
+  w.File1->Refresh();
+  ASSERT_EQ(w.File1->List(3), "MYGM.MID");
+  play(3);
+  finish();
+  EXPECT_EQ(w.File1->FileName(), "SONGS.MID");
+  finish();
+  EXPECT_EQ(w.File1->FileName(), "a.mid");
+  EXPECT_EQ(bus->mode, mci::ModePlaying);
+}
+
+TEST_F(Playing, RandomPlayDrawsFromTheWholeList) {
+  FrmPlimra& w = start();
+  Module1::OptRandom = true;
+  std::set<QString> drawn;
+  play(0);
+  for (int i = 0; i < 40; ++i) {
+    finish();
+    ASSERT_GE(w.File1->ListIndex(), 0);
+    drawn.insert(w.File1->FileName());
+    EXPECT_EQ(w.Caption(), w.File1->FileName());
+  }
+  EXPECT_GT(drawn.size(), 1u);
+
+  // With one entry it is that one again, each time.
+  ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
+  takeCalls();
+  for (int i = 0; i < 3; ++i) finish();
+  const std::string bach = "open " + (music + "/classics/bach.Mid").toStdString();
+  EXPECT_EQ(takeCalls(), (Calls{"close", bach, "port 1", "play", "close", bach, "port 1", "play",
+                                "close", bach, "port 1", "play"}));
+}
+
+TEST_F(Playing, OneSongOnlyStopsAtTheEndButNextMovesOn) {
+  FrmPlimra& w = start();
+  Module1::OptSingle = true;
+  play(0);
+  takeCalls();
+  finish();
+  pump(50);
+  EXPECT_TRUE(takeCalls().empty());
+  EXPECT_EQ(w.Caption(), "a.mid");
+
+  w.MMControl1->click(MMControl::Next);
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
+  pump();
+  // The control's own Next does not seek the new song to its end.
+  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(w.Caption(), "b.mid");
+}
+
+TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
+  FrmPlimra& w = start();
+  play(0);
+  takeCalls();
+  w.MMControl1->click(MMControl::Stop);
+  pump(50);
+  EXPECT_EQ(takeCalls(), Calls{"stop"});
+  EXPECT_EQ(w.MMControl1->Mode(), mci::ModeStopped);
+  EXPECT_EQ(w.File1->FileName(), "a.mid");
+
+  // Play starts the selected file again from the beginning.
+  w.MMControl1->click(MMControl::Play);
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
+  w.MMControl1->click(MMControl::Pause);
+  pump(50);
+  EXPECT_EQ(bus->mode, mci::ModePaused);
+  w.MMControl1->click(MMControl::Pause);
+  pump(50);
+  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_TRUE(takeCalls().empty());
+  finish();
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
+
+  // Prev leaves the song at its start, stopped.
+  w.MMControl1->click(MMControl::Prev);
+  pump(50);
+  EXPECT_EQ(takeCalls(), Calls{"seek"});
+  EXPECT_EQ(w.Caption(), "b.mid");
+}
+
+TEST_F(Playing, ASongThatCannotBeOpenedSaysSoAndEndsTheSequence) {
+  FrmPlimra& w = start();
+  QFile bad(music + "/b.mid");
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate) && bad.write("no") == 2);
+  bad.close();
+  Module1::OptMin = true;
+  play(0);
+  w.setWindowState(0);
+  takeCalls();
+  finish();
+  EXPECT_EQ(w.Caption(), "b.mid (再生できません)");
+  EXPECT_EQ(w.MMControl1->DeviceID(), 0);
+  EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
+  EXPECT_EQ(w.WindowState(), 0);  // left in view, so the message can be read
+  pump(100);
+  EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid")}));
+  w.Timer1_Timer();
+  EXPECT_EQ(w.Caption(), "b.mid (再生できません)");
+
+  // Gone since the list was read: the same.
+  ASSERT_TRUE(QFile::remove(music + "/c.mid"));
+  play(2);
+  EXPECT_EQ(w.Caption(), "c.mid (再生できません)");
+  Module1::OptMin = false;
+}
+
+TEST_F(Playing, TheNextFileComesFromTheFolderShownNow) {
+  FrmPlimra& w = start();
+  play(1);
+  ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
+  EXPECT_EQ(w.File1->ListIndex(), -1);
+  takeCalls();
+  finish();
+  EXPECT_EQ(takeCalls(), (Calls{"close", "open " + (music + "/classics/bach.Mid").toStdString(),
+                                "port 1", "play"}));
+
+  // A folder without MIDI files: Next does nothing and nothing fails.
+  ASSERT_TRUE(w.Dir1->setPath(music + "/empty"));
+  ASSERT_EQ(w.File1->ListCount(), 0);
+  w.MMControl1->click(MMControl::Next);
+  Module1::OptRandom = true;
+  w.MMControl1->click(MMControl::Next);
+  finish();
+  EXPECT_TRUE(takeCalls().empty());
+  EXPECT_EQ(w.Caption(), "bach.Mid");
+}
+
+TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) {
+  FrmPlimra& w = start();
+  play(0);
+  int writes = 0;
+  QObject::connect(&w, &QWidget::windowTitleChanged, [&] { ++writes; });
+  w.mnuTime->trigger();
+  EXPECT_TRUE(Module1::OptTime && w.mnuTime->Checked());
+  EXPECT_EQ(w.Timer1.Interval(), 100);
+
+  struct Case {
+    uint32_t position, length;
+    const char* caption;
+  };
+  const Case cases[] = {
+      {999, 192000, "a.mid (00:00 / 03:12)"},
+      {1000, 192000, "a.mid (00:01 / 03:12)"},
+      {65 * 60000 + 3000, 3727000, "a.mid (05:03 / 02:07)"},  // hours wrap
+  };
+  for (const Case& c : cases) {
+    bus->position = c.position;
+    bus->length = c.length;
+    const int before = writes;
+    w.Timer1_Timer();
+    EXPECT_EQ(w.Caption(), c.caption);
+    w.Timer1_Timer();
+    bus->position = c.position / 1000 * 1000 + 500;  // same second: the same text
+    w.Timer1_Timer();
+    EXPECT_EQ(writes, before + 1) << c.caption;
+    EXPECT_EQ(w.ShownTimeCaption, c.caption);
+  }
+
+  // Off while playing: the name alone.
+  w.mnuTime->trigger();
+  EXPECT_FALSE(Module1::OptTime || w.mnuTime->Checked());
+  EXPECT_EQ(w.Timer1.Interval(), 0);
+  EXPECT_EQ(w.Caption(), "a.mid");
+
+  // Off while paused: the time stays.
+  w.mnuTime->trigger();
+  bus->position = 1000;
+  w.Timer1_Timer();
+  EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
+  w.MMControl1->click(MMControl::Pause);
+  ASSERT_EQ(bus->mode, mci::ModePaused);
+  bus->position = 0;
+  w.Timer1_Timer();
+  EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
+  w.mnuTime->trigger();
+  EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
+}
+
+TEST_F(Playing, TheTimerRewritesTheCaptionOnItsOwnWhileASongPlays) {
+  FrmPlimra& w = start();
+  w.mnuTime->trigger();
+  bus->length = 61000;
+  play(0);
+  bus->position = 2500;
+  pump(350);
+  EXPECT_EQ(w.Caption(), "a.mid (00:02 / 01:01)");
+  w.mnuTime->trigger();
+}
+
+TEST_F(Playing, IconizesOnceWhenTheOptionIsOn) {
+  FrmPlimra& w = start();
+  struct Counter : QObject {
+    int changes = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::WindowStateChange) ++changes;
+      return false;
+    }
+  } counter;
+  w.installEventFilter(&counter);
+  play(0);
+  EXPECT_EQ(w.WindowState(), 0);
+  Module1::OptMin = true;
+  play(1);
+  EXPECT_EQ(w.WindowState(), 1);
+  play(2);
+  EXPECT_EQ(w.WindowState(), 1);
+  EXPECT_EQ(counter.changes, 1);
+  Module1::OptMin = false;
+}
+
+TEST_F(Playing, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
+  int asked = 0;
+  FrmPlimra& w = start({{}, {}, [&] {
+                          ++asked;
+                          return QStringLiteral("No audio device: test");
+                        }});
+  rt::ScriptedMsgBox boxes;
+  play(0);  // on a MIDI-OUT port: no question
+  pump(20);
+  EXPECT_EQ(asked, 0);
+  w.lstPort->setListIndex(0);  // the mapper, which is the synthesizer
+  play(1);
+  EXPECT_TRUE(boxes.asked().empty());  // not inside the start
+  pump(20);
+  ASSERT_EQ(boxes.asked().size(), 1u);
+  EXPECT_TRUE(boxes.asked()[0].prompt.contains("No audio device: test"));
+  play(2);
+  pump(20);
+  EXPECT_EQ(boxes.asked().size(), 1u);
+  EXPECT_EQ(asked, 1);
+}
+
+// The real sequencer: the reset song ends by itself, the next song follows,
+// and Stop really stops.
+TEST_F(Playing, RealSequencerResetsThenPlaysOnAndStops) {
+  plimra::seq::registerSequencer();
+  mci::setMidiOutCatalog(std::make_shared<Outputs>());
+  FrmPlimra& w = start();
+  w.lstPort->setListIndex(0);
+  Module1::OptReset = "GM";
+  QElapsedTimer t;
+  t.start();
+  play(0);
+  EXPECT_GE(t.elapsed(), 90);  // the reset song lasts 100 ms
+  EXPECT_EQ(w.Caption(), "a.mid");
+  EXPECT_EQ(w.MMControl1->Mode(), mci::ModePlaying);
+  EXPECT_EQ(w.MMControl1->Length(), 300u);
+
+  t.restart();
+  while (w.File1->FileName() != "b.mid" && t.elapsed() < 5000) pump(10);
+  while (w.MMControl1->Mode() != mci::ModePlaying && t.elapsed() < 5000) pump(10);
+  EXPECT_EQ(w.Caption(), "b.mid");
+  EXPECT_EQ(w.MMControl1->Mode(), mci::ModePlaying);
+  w.MMControl1->click(MMControl::Stop);
+  pump(600);
+  EXPECT_EQ(w.File1->FileName(), "b.mid");
+  EXPECT_EQ(w.MMControl1->Mode(), mci::ModeStopped);
+  useTestSequencer();
+}
