@@ -92,9 +92,10 @@ TEST(AudioOutput, NoDeviceKeepsRealTimeAndSaysWhy) {
   output.removeSource(&ramp);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   double pulled = static_cast<double>(ramp.rendered()) / kSampleRate;
-  // Real-time pace: neither racing ahead nor stalling.
-  EXPECT_LE(pulled, seconds + 0.05);
-  EXPECT_GE(pulled, seconds - 0.15);
+  // Real-time pace: never ahead of the clock, and not stalled (the bound
+  // below is loose so a busy machine does not fail it).
+  EXPECT_LE(pulled, seconds + 0.02);
+  EXPECT_GE(pulled, seconds * 0.5);
   output.stop();
   EXPECT_FALSE(output.running());
 }
