@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc)
-export QT_QPA_PLATFORM=offscreen
+# Each test sets its own Qt platform: offscreen for window tests, xcb under
+# Xvfb for the end-to-end ones.
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
