@@ -322,7 +322,7 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
     tick.setSingleShot(true);
     connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(MMControl1, &MMControl::Done, &loop, &QEventLoop::quit);
-    tick.start(25);
+    tick.start(50);
     loop.exec();
     if (!self || playCall_ != call) return false;
   }

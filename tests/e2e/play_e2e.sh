@@ -23,7 +23,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   cd "$work/music"
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" PLIMRA_TEST_OPTIONS="Mode=Continue" \
     "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
+  trap "kill -KILL $pid 2>/dev/null || true" EXIT
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
   win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
