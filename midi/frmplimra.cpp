@@ -256,12 +256,12 @@ void FrmPlimra::File1_DblClick() {
   resetWaiting_ = false;
   songPlaying_ = false;
 
-  // 1.-3.
+  // Busy until the song starts; whatever played is closed.
   setCaption(File1->FileName() + QStringLiteral(" (お待ち下さい)"));
   MMControl1->setVisible(false);
   MMControl1->setCommand(QStringLiteral("CLOSE"));
 
-  // 4. Only the exact texts ask for a reset.
+  // Only the exact texts ask for a reset.
   const QString reset = Module1::OptReset;
   QString resetSong;
   if (reset == QLatin1String("GS")) {
@@ -270,7 +270,7 @@ void FrmPlimra::File1_DblClick() {
     resetSong = ProgramFile(QStringLiteral("GM.MID"));
   }
 
-  // 5. The reset sequence. A reset song that is missing or refused ends the
+  // The reset song, waited for. One that is missing or refused ends the
   // wait at once and the song starts without it.
   if (!resetSong.isEmpty()) {
     MMControl1->setFileName(resetSong);
@@ -281,14 +281,14 @@ void FrmPlimra::File1_DblClick() {
     MMControl1->setCommand(QStringLiteral("CLOSE"));
   }
 
-  // 6.-9.
+  // The song itself, on the chosen port.
   MMControl1->setFileName(SongFile());
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   ApplyChosenPort();
   const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;
 
-  // 10.-12. A song that cannot be played says so and ends the sequence
-  // here: nothing of it will report an end.
+  // A song that cannot be played says so and ends the sequence here:
+  // nothing of it will report an end.
   if (playing) {
     songPlaying_ = true;
     setCaption(File1->FileName());
@@ -299,8 +299,8 @@ void FrmPlimra::File1_DblClick() {
   MMControl1->setVisible(true);
   MMControl1->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
 
-  // 13. A window already iconized stays as it is; one showing why the song
-  // did not play stays in view.
+  // A window already iconized stays as it is; one showing why the song did
+  // not play stays in view.
   if (playing && Module1::OptMin && WindowState() != 1) setWindowState(1);
   if (playing) WarnIfSilent();
 }
@@ -353,9 +353,8 @@ void FrmPlimra::WarnIfSilent() {
 }
 
 void FrmPlimra::MMControl1_Done(int NotifyCode) {
-  // 1.
   if (MMControl1->Mode() != kStopped || Module1::OptSingle) return;
-  // 2. Only the end of the song this window started moves on: the reset
+  // Only the end of the song this window started moves on: the reset
   // song's end is the waiting start's business, and a stopped, refused or
   // cut-short play is no end.
   if (resetWaiting_ || !songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
