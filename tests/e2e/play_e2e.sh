@@ -3,7 +3,8 @@
 # driver capturing what would be heard. The reset song GM.MID there is an
 # audible high C (2093 Hz), so the capture shows it: a double-click on
 # one.mid (A, 440 Hz) gives the reset and then A; continuous play then gives
-# the reset again and two.mid (E, 659 Hz).
+# the reset again and two.mid (E, 659 Hz). The time display, turned on
+# through its menu item, shows in the caption.
 set -euo pipefail
 prog=$1 probe=$2
 for tool in xvfb-run Xvfb xdotool; do
@@ -29,14 +30,25 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
     fail "no window titled Midi Player"
   sleep 0.3
+  # "再生中、時間を表示": third from the bottom of "動作環境(&O)".
+  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  xdotool key --window "$win" alt+o
+  sleep 0.3
+  xdotool key Up Up Up Return
+  sleep 0.3
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
-  # Wait for the second song to sound, at most 10 s.
-  for _ in $(seq 1 100); do
+  # Wait for the second song to sound, at most 10 s, noting the captions.
+  : >"$work/titles"
+  for _ in $(seq 1 200); do
+    xdotool getwindowname "$win" >>"$work/titles"
     "$probe" segments "$work/out.raw" | awk "\$3 > 626 && \$3 < 692 { found = 1 } END { exit !found }" && break
-    sleep 0.1
+    sleep 0.05
   done
+  # The reset song of 400 ms, shown under the selected name.
+  grep -qx "one.mid (00:00 / 00:00)" "$work/titles" ||
+    fail "no time in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
   title=$(xdotool getwindowname "$win")
   # The notes in the order they sounded: runs near one of the three pitches,
   # one letter per note (R reset, A one.mid, E two.mid); release tails and
