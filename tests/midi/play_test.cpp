@@ -211,7 +211,7 @@ TEST_F(Playing, ResetSongPlaysToItsEndBeforeTheSongAndPortFollowsEveryOpen) {
   for (const char* mode : {"GS", "GM"}) {
     Module1::OptReset = mode;
     QStringList captionsDuringWait;
-    QTimer::singleShot(30, [&] {
+    QTimer::singleShot(30, window.get(), [&] {
       captionsDuringWait << w.Caption();
       finish();
     });
@@ -274,15 +274,15 @@ TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
   FrmPlimra& w = start();
   Module1::OptReset = "GM";
   int outerReturned = 0;
-  QTimer::singleShot(20, [&] {
+  QTimer::singleShot(20, window.get(), [&] {
     // Another double-click while the first reset song plays.
     play(2);
     EXPECT_EQ(outerReturned, 0);
   });
-  QTimer::singleShot(60, [&] { finish(); });  // ends the second call's reset
+  QTimer::singleShot(60, window.get(), [&] { finish(); });  // ends the second call's reset
   // Should the first call still wait once the second has started its song,
   // ending that song lets it return, so the test fails instead of hanging.
-  QTimer::singleShot(400, [&] {
+  QTimer::singleShot(400, window.get(), [&] {
     if (outerReturned) return;
     Module1::OptSingle = true;
     finish();
@@ -559,7 +559,7 @@ TEST_F(Playing, RealSequencerResetsThenPlaysOnAndStops) {
   Module1::OptReset = "GM";
   ASSERT_TRUE(writeSong(app + "/GM.MID", 0, 400));
   QString during;
-  QTimer::singleShot(50, [&] {
+  QTimer::singleShot(50, window.get(), [&] {
     if (w.MMControl1->Mode() == mci::ModePlaying) during = w.MMControl1->FileName();
   });
   play(0);
