@@ -28,6 +28,9 @@ bool AudioOutput::start() {
   if (running_) return hasDevice_;
 
   frames_ = 0;
+  // SDL would otherwise take over SIGINT and SIGTERM and turn them into quit
+  // events nobody reads, so the program could not be ended with kill.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
     SDL_AudioSpec want{};
     want.freq = kSampleRate;

@@ -18,6 +18,8 @@ cp "$prog" "$work/prog/plimra"
 "$probe" song "$work/music/one.mid" 69 500
 "$probe" song "$work/music/two.mid" 76 500
 
+# The program must draw on the Xvfb display, whatever the caller set.
+export QT_QPA_PLATFORM=xcb
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   work=$1 probe=$2

@@ -10,6 +10,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 touch "$work/first.mid" "$work/SECOND.MID"
 
+# The program must draw on the Xvfb display, whatever the caller set.
+export QT_QPA_PLATFORM=xcb
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   prog=$1 work=$2
