@@ -32,8 +32,8 @@ std::function<void()>& settingsLoader() {
 // settings file: PLIMRA_TEST_OPTIONS="Reset=NON;Mode=Continue;Time=1;Min=1"
 // applied after the saved settings. Mode is Single, Continue or Random.
 void applyTestOptions() {
-  const QString spec = QString::fromLocal8Bit(qgetenv("PLIMRA_TEST_OPTIONS"));
-  for (const QString& item : spec.split(u';', Qt::SkipEmptyParts)) {
+  const QString layout = QString::fromLocal8Bit(qgetenv("PLIMRA_TEST_OPTIONS"));
+  for (const QString& item : layout.split(u';', Qt::SkipEmptyParts)) {
     const QString key = item.section(u'=', 0, 0).trimmed();
     const QString value = item.section(u'=', 1).trimmed();
     const bool on = value == QLatin1String("1") ||

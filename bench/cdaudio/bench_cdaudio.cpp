@@ -80,9 +80,9 @@ int main() {
   fs::path dir = fs::temp_directory_path() / ("plimra-bench-cd-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string cue = (dir / "disc.cue").string();
-  mkdisc::DiscSpec spec;
-  for (int i = 0; i < 8; ++i) spec.tracks.push_back({10 * cd::kSectorsPerSecond});
-  if (auto e = mkdisc::writeDisc(cue, spec); !e.empty()) {
+  mkdisc::DiscSpec layout;
+  for (int i = 0; i < 8; ++i) layout.tracks.push_back({10 * cd::kSectorsPerSecond});
+  if (auto e = mkdisc::writeDisc(cue, layout); !e.empty()) {
     std::fprintf(stderr, "bench_cdaudio: %s\n", e.c_str());
     return 1;
   }

@@ -30,10 +30,10 @@ class RealDisc : public ::testing::Test {
     dir = fs::temp_directory_path() / ("plimra-cdwin-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const std::string cue = (dir / "disc.cue").string();
-    plimra::mkdisc::DiscSpec spec;
+    plimra::mkdisc::DiscSpec layout;
     // Twelve tracks of a second each; the last two play for two seconds.
-    spec.tracks.assign(12, plimra::mkdisc::TrackSpec{75, false, 0});
-    ASSERT_EQ(plimra::mkdisc::writeDisc(cue, spec), "");
+    layout.tracks.assign(12, plimra::mkdisc::TrackSpec{75, false, 0});
+    ASSERT_EQ(plimra::mkdisc::writeDisc(cue, layout), "");
     setenv("PLIMRA_CDROM", cue.c_str(), 1);
     plimra::cd::registerCdAudio();
     plimra::cdp::Links links;

@@ -21,9 +21,9 @@ TEST(CdAudioCapture, PlayedTrackReachesTheOutputUnchanged) {
   fs::create_directories(dir);
   const std::string cue = (dir / "disc.cue").string();
   const std::string raw = (dir / "out.raw").string();
-  mkdisc::DiscSpec spec;
-  spec.tracks = {{30}, {60}};
-  ASSERT_EQ(mkdisc::writeDisc(cue, spec), "");
+  mkdisc::DiscSpec layout;
+  layout.tracks = {{30}, {60}};
+  ASSERT_EQ(mkdisc::writeDisc(cue, layout), "");
   setenv("PLIMRA_CDROM", cue.c_str(), 1);
   setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
   cd::registerCdAudio();

@@ -46,10 +46,10 @@ class CdAudioTest : public ::testing::Test {
 
   // Tracks of `sectors` each; negative means a data track.
   void makeDisc(std::vector<int> sectors, int pregap = 0) {
-    mkdisc::DiscSpec spec;
+    mkdisc::DiscSpec layout;
     for (int s : sectors)
-      spec.tracks.push_back({std::abs(s), s < 0, spec.tracks.empty() ? 0 : pregap});
-    ASSERT_EQ(mkdisc::writeDisc(cue_, spec), "");
+      layout.tracks.push_back({std::abs(s), s < 0, layout.tracks.empty() ? 0 : pregap});
+    ASSERT_EQ(mkdisc::writeDisc(cue_, layout), "");
   }
   void insert(std::vector<int> sectors, int pregap = 0) {
     makeDisc(std::move(sectors), pregap);

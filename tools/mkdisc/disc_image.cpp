@@ -24,9 +24,9 @@ int16_t sineSample(int track, uint32_t frame) {
       std::lround(8192.0 * std::sin(2 * std::numbers::pi * 220.0 * track * t)));
 }
 
-std::string writeDisc(const std::string& cuePath, const DiscSpec& spec) {
-  if (spec.tracks.empty() || spec.tracks.size() > 99) return "a disc has 1 to 99 tracks";
-  for (const TrackSpec& t : spec.tracks)
+std::string writeDisc(const std::string& cuePath, const DiscSpec& layout) {
+  if (layout.tracks.empty() || layout.tracks.size() > 99) return "a disc has 1 to 99 tracks";
+  for (const TrackSpec& t : layout.tracks)
     if (t.sectors < 4 || t.pregap < 0) return "a track has at least 4 sectors";
   std::string binPath = cuePath;
   if (auto dot = binPath.rfind('.');
@@ -49,8 +49,8 @@ std::string writeDisc(const std::string& cuePath, const DiscSpec& spec) {
   cue << "FILE \"" << binName << "\" BINARY\n";
   std::vector<uint8_t> sector(kBytes);
   int at = 0;
-  for (size_t i = 0; i < spec.tracks.size(); ++i) {
-    const TrackSpec& t = spec.tracks[i];
+  for (size_t i = 0; i < layout.tracks.size(); ++i) {
+    const TrackSpec& t = layout.tracks[i];
     const int number = static_cast<int>(i) + 1;
     char head[64];
     std::snprintf(head, sizeof head, "  TRACK %02d %s\n", number, t.data ? "MODE1/2352" : "AUDIO");
@@ -73,9 +73,9 @@ std::string writeDisc(const std::string& cuePath, const DiscSpec& spec) {
       } else {
         for (int f = 0; f < kFrames; ++f) {
           uint32_t frame = static_cast<uint32_t>(s * kFrames + f);
-          int16_t l = spec.pattern == Pattern::Ident ? identSample(number, frame, 0)
+          int16_t l = layout.pattern == Pattern::Ident ? identSample(number, frame, 0)
                                                      : sineSample(number, frame);
-          int16_t r = spec.pattern == Pattern::Ident ? identSample(number, frame, 1) : l;
+          int16_t r = layout.pattern == Pattern::Ident ? identSample(number, frame, 1) : l;
           uint8_t* p = &sector[static_cast<size_t>(f) * 4];
           p[0] = static_cast<uint8_t>(l & 0xFF);
           p[1] = static_cast<uint8_t>((l >> 8) & 0xFF);

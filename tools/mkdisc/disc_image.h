@@ -26,7 +26,7 @@ struct DiscSpec {
 
 // Writes `cuePath` and the .bin beside it (same name, .bin). Returns an
 // empty string on success, else what went wrong.
-std::string writeDisc(const std::string& cuePath, const DiscSpec& spec);
+std::string writeDisc(const std::string& cuePath, const DiscSpec& layout);
 
 // The ident pattern: left = track * 1024 + frame % 1024 (never zero),
 // right = frame / 1024 + 1, where frame counts from the track's INDEX 01.

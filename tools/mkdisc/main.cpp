@@ -37,7 +37,7 @@ bool parseTrack(std::string text, plimra::mkdisc::TrackSpec& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  plimra::mkdisc::DiscSpec spec;
+  plimra::mkdisc::DiscSpec layout;
   std::string out;
   int pregap = 0;
   for (int i = 1; i < argc; ++i) {
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
       usage(stdout);
       return 0;
     } else if (a == "--sine") {
-      spec.pattern = plimra::mkdisc::Pattern::Sine;
+      layout.pattern = plimra::mkdisc::Pattern::Sine;
     } else if (a == "--pregap" && i + 1 < argc) {
       pregap = std::atoi(argv[++i]);
       if (pregap < 0 || pregap > 75 * 60) {
@@ -61,15 +61,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "plimra-mkdisc: bad track length '%s'\n", a.c_str());
         return 2;
       }
-      t.pregap = spec.tracks.empty() ? 0 : pregap;
-      spec.tracks.push_back(t);
+      t.pregap = layout.tracks.empty() ? 0 : pregap;
+      layout.tracks.push_back(t);
     }
   }
-  if (out.empty() || spec.tracks.empty()) {
+  if (out.empty() || layout.tracks.empty()) {
     usage(stderr);
     return 2;
   }
-  std::string error = plimra::mkdisc::writeDisc(out, spec);
+  std::string error = plimra::mkdisc::writeDisc(out, layout);
   if (!error.empty()) {
     std::fprintf(stderr, "plimra-mkdisc: %s\n", error.c_str());
     return 1;
