@@ -294,9 +294,7 @@ void DirListBox::open(int row) {
 
 // ----------------------------------------------------------------- files
 
-FileListBox::FileListBox(QWidget* parent) : QListWidget(parent) {
-  setSelectionMode(QAbstractItemView::SingleSelection);
-  connect(this, &QListWidget::itemDoubleClicked, this, [this] { emit DblClick(); });
+FileListBox::FileListBox(QWidget* parent) : ListBox(parent) {
   setPath(startFolder());
 }
 
@@ -344,27 +342,6 @@ void FileListBox::Refresh() {
 QString FileListBox::FileName() const {
   const auto* it = currentItem();
   return it && it->isSelected() ? it->text() : QString();
-}
-
-int16_t FileListBox::ListIndex() const {
-  const auto* it = currentItem();
-  return it && it->isSelected() ? static_cast<int16_t>(row(it)) : int16_t{-1};
-}
-
-bool FileListBox::setListIndex(int index) {
-  if (index < -1 || index >= count()) return false;
-  if (index == -1) {
-    clearSelection();
-    setCurrentRow(-1);
-  } else {
-    setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-  }
-  return true;
-}
-
-QString FileListBox::List(int index) const {
-  const auto* it = item(index);
-  return it ? it->text() : QString();
 }
 
 }  // namespace plimra::rt

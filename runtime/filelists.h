@@ -15,6 +15,8 @@
 #include <functional>
 #include <vector>
 
+#include "runtime/controls.h"
+
 namespace plimra::rt {
 
 struct DriveInfo {
@@ -102,7 +104,8 @@ class DirListBox : public QListWidget {
   QStringList rows_;  // the folder each row stands for
 };
 
-class FileListBox : public QListWidget {
+// A list box of file names; selection, entries and DblClick as ListBox.
+class FileListBox : public ListBox {
   Q_OBJECT
  public:
   explicit FileListBox(QWidget* parent = nullptr);
@@ -116,17 +119,13 @@ class FileListBox : public QListWidget {
 
   // The selected file's name without folder; empty with none selected.
   QString FileName() const;
-  int16_t ListIndex() const;
-  bool setListIndex(int index);
   int16_t ListCount() const { return static_cast<int16_t>(qMin(count(), 32767)); }
-  QString List(int index) const;
   // Reads the folder anew, keeping the selected name when it is still there.
   void Refresh();
 
   static bool matches(const QString& name, const QString& pattern);
 
  signals:
-  void DblClick();
   void PathChange();
 
  private:
