@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <cmath>
 
+#include "app/forms.h"
 #include "app/module1.h"
+#include "cd/frmcdp.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
@@ -134,6 +136,7 @@ FrmPlimra::FrmPlimra(Links links)
   connect(Dir1, &rt::DirListBox::Change, this, &FrmPlimra::Dir1_Change);
   connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
   connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
+  connect(mnuCDP, &rt::MenuItem::Click, this, &FrmPlimra::mnuCDP_Click);
   connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
   connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
   connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
@@ -228,6 +231,15 @@ void FrmPlimra::Form_Unload(int16_t& /*Cancel*/) {
 void FrmPlimra::mnuExit_Click() {
   MMControl1->setCommand(QStringLiteral("CLOSE"));
   rt::End();
+}
+
+void FrmPlimra::mnuCDP_Click() {
+  if (Module1::OptChange) MMControl1->setCommand(QStringLiteral("CLOSE"));
+  Hide();
+  Refresh();
+  cdp::FrmCDp* cd = app::frmCDp();  // loaded on first use
+  cd->Move(Left(), Top());
+  cd->Show();
 }
 
 void FrmPlimra::Drive1_Change() {

@@ -84,6 +84,7 @@ class FrmPlimra : public plimra::rt::Form {
   void MMControl1_PlayClick(int& Cancel);
   void Timer1_Timer();
   void mnuTime_Click();
+  void mnuCDP_Click();
 
  public:
   // The caption each tick builds, and the one it last wrote.

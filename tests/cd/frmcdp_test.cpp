@@ -428,26 +428,6 @@ TEST_F(CdWindow, CancelInTheNoDiscBoxReturnsToTheMidiWindow) {
   EXPECT_EQ(midi.Top(), cd->Top());
 }
 
-TEST_F(CdWindow, OptionsTickInBothWindows) {
-  cd->mnuChange->trigger();
-  EXPECT_FALSE(optChange);
-  EXPECT_FALSE(cd->mnuChange->Checked());
-  EXPECT_FALSE(midi.mnuChange->Checked());
-  cd->mnuChange_Click();
-  EXPECT_TRUE(optChange);
-  EXPECT_TRUE(cd->mnuChange->Checked());
-  EXPECT_TRUE(midi.mnuChange->Checked());
-
-  cd->mnuMin->trigger();
-  EXPECT_TRUE(optMin);
-  EXPECT_TRUE(cd->mnuMin->Checked());
-  EXPECT_TRUE(midi.mnuMin->Checked());
-  cd->mnuMin_Click();
-  EXPECT_FALSE(optMin);
-  EXPECT_FALSE(cd->mnuMin->Checked());
-  EXPECT_FALSE(midi.mnuMin->Checked());
-}
-
 TEST_F(CdWindow, SaveAsksFirst) {
   rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
   cd->mnuSave->trigger();
