@@ -19,18 +19,24 @@ echo "== build (normal)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 echo "== tests (normal)"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600
+summary=$(mktemp)
+trap 'rm -f "$summary"' EXIT
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600 | tee -a "$summary"
 
 if [ "${PLIMRA_QUICK:-0}" != 1 ]; then
   echo "== build (address + undefined sanitizers)"
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLIMRA_SANITIZE=ON -DPLIMRA_BENCH=OFF >/dev/null
   cmake --build build-asan -j"$jobs"
   echo "== tests (sanitizers)"
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitizer
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitizer |
+    tee -a "$summary"
 
   echo "== fuzzing"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMRA_FUZZ=ON >/dev/null
   cmake --build build-fuzz -j"$jobs"
   scripts/fuzz.sh build-fuzz "${PLIMRA_FUZZ_SECONDS:-30}"
 fi
+# One closing line for every ctest run above (pipefail stops on a failure).
+total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$summary" | awk '{s += $1} END {print s + 0}')
 echo "== all tests passed"
+echo "${total:-0} passed, 0 failed"
