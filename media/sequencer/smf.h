@@ -60,8 +60,10 @@ struct SmfResult {
   Smf smf;
 };
 
-// Hard limits that keep hostile input bounded.
-constexpr size_t kMaxSmfFileBytes = 64u * 1024u * 1024u;
+// Hard limits that keep hostile input bounded. Real songs stay far below
+// 16 MiB; a file of nothing but two-byte events costs about 36 bytes of
+// memory per byte read, so this cap keeps the worst case near 600 MB.
+constexpr size_t kMaxSmfFileBytes = 16u * 1024u * 1024u;
 constexpr size_t kMaxSmfTracks = 65535;
 
 SmfResult parseSmf(std::span<const uint8_t> data);
