@@ -19,6 +19,8 @@ cp "$prog" "$work/prog/plimra"
 "$probe" song "$work/music/two.mid" 76 300
 "$probe" song "$work/music/long.mid" 0 7000
 
+# The program must draw on the Xvfb display, whatever the caller set.
+export QT_QPA_PLATFORM=xcb
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   work=$1 probe=$2
