@@ -2,7 +2,8 @@
 # Installs what is missing, builds everything and runs every test headless:
 # the tests of the normal build, the same tests built with AddressSanitizer
 # and UndefinedBehaviorSanitizer, and a short run of each fuzz target.
-#   PLIMRA_QUICK=1 scripts/test.sh   skips the sanitizer build and the fuzzing
+#   PLIMRA_QUICK=1 scripts/test.sh   skips the sanitizer and release builds
+#                                     and the fuzzing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,7 +17,7 @@ export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 echo "== build (normal)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMRA_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 echo "== tests (normal)"
 summary=$(mktemp)
@@ -25,14 +26,22 @@ ctest --test-dir build --output-on-failure -j"$jobs" --timeout 600 | tee -a "$su
 
 if [ "${PLIMRA_QUICK:-0}" != 1 ]; then
   echo "== build (address + undefined sanitizers)"
-  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLIMRA_SANITIZE=ON -DPLIMRA_BENCH=OFF >/dev/null
+  cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPLIMRA_SANITIZE=ON -DPLIMRA_BENCH=OFF \
+    -DPLIMRA_WERROR=ON >/dev/null
   cmake --build build-asan -j"$jobs"
   echo "== tests (sanitizers)"
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitizer |
     tee -a "$summary"
 
+  # The optimiser finds other warnings at -O3: the whole tree as a packager
+  # builds it, kept clean.
+  echo "== build (release, -O3)"
+  cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPLIMRA_WERROR=ON >/dev/null
+  cmake --build build-release -j"$jobs"
+
   echo "== fuzzing"
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMRA_FUZZ=ON >/dev/null
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLIMRA_FUZZ=ON \
+    -DPLIMRA_WERROR=ON >/dev/null
   cmake --build build-fuzz -j"$jobs"
   scripts/fuzz.sh build-fuzz "${PLIMRA_FUZZ_SECONDS:-30}"
 fi
