@@ -145,8 +145,11 @@ Profile Profile::fromBytes(const QByteArray& bytes) {
   p.lines_ = text.split(u'\n');
   // The line end after the last line makes no line of its own.
   if (p.lines_.back().isEmpty()) p.lines_.removeLast();
-  for (QString& l : p.lines_)
-    if (l.endsWith(u'\r')) l.chop(1);
+  // A file with CRLF ends loses one CR per line; in a file with LF ends a
+  // stray CR is part of its line (and is a blank around any value).
+  if (p.crlf_)
+    for (QString& l : p.lines_)
+      if (l.endsWith(u'\r')) l.chop(1);
   return p;
 }
 
