@@ -14,8 +14,8 @@
 #include "media/mci/midiout.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
-#include "runtime/msgbox.h"
 #include "runtime/conversions.h"
+#include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "settings/profile.h"
 
@@ -278,8 +278,7 @@ const LoadedKey kLoadedKeys[] = {
     {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
     // The first use of the CD window loads it, hidden.
     {"CDp", "Top", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
-    {"CDp", "Left",
-     [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+    {"CDp", "Left", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
 };
 
 }  // namespace
@@ -300,8 +299,8 @@ bool FrmPlimra::LoadSettings() {
     return false;
   }
   for (const LoadedKey& k : kLoadedKeys)
-    k.apply(*this, read.profile.value(QLatin1String(k.section), QLatin1String(k.key))
-                       .value_or(QString()));
+    k.apply(*this,
+            read.profile.value(QLatin1String(k.section), QLatin1String(k.key)).value_or(QString()));
   return true;
 }
 

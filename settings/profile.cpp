@@ -73,9 +73,7 @@ std::optional<QString> keyOf(const QString& line) {
   return t.left(eq).trimmed();
 }
 
-bool sameName(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 QString cutToBytes(const QString& value) {
   QByteArray utf8 = value.toUtf8();
@@ -265,8 +263,9 @@ ReadResult readProfile(const QString& path) {
   ::close(fd);
   if (err != 0) {
     r.errorNumber = errorNumberOf(err);
-    r.reason = err == EFBIG ? QStringLiteral("not a settings file (not a regular file, or larger "
-                                             "than 1 MiB)")
+    r.reason = err == EFBIG ? QStringLiteral(
+                                  "not a settings file (not a regular file, or larger "
+                                  "than 1 MiB)")
                             : systemReason(err);
     return r;
   }
@@ -293,8 +292,8 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
 
   struct stat old {};
   const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
-  if (hadFile && S_ISDIR(old.st_mode)) return fail(target + QStringLiteral(": ") +
-                                                   systemReason(EISDIR));
+  if (hadFile && S_ISDIR(old.st_mode))
+    return fail(target + QStringLiteral(": ") + systemReason(EISDIR));
 
   // A name no other save (of this or another process) is using.
   static std::atomic<unsigned> counter{0};

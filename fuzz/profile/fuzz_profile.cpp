@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   if (p.value(QStringLiteral("MID"), QStringLiteral("Drive")) != drive) std::abort();
   p.setValue(QStringLiteral("Plimra"), QStringLiteral("Top"), QStringLiteral(" 15"));
-  if (p.value(QStringLiteral("plimra"), QStringLiteral("top")) != QStringLiteral("15")) std::abort();
+  if (p.value(QStringLiteral("plimra"), QStringLiteral("top")) != QStringLiteral("15"))
+    std::abort();
   return 0;
 }

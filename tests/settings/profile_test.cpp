@@ -46,12 +46,13 @@ TEST(Profile, EditsAHandWrittenFileInPlace) {
        "; my settings\n[mid]\n  DIR=/m\nColor=red\n\n[OPTION]\nreset=GS\nMin=True\n"
        "[CDp]\nTop=5\n"},
       {"a new key goes to the end of its section, before the blank lines",
-       "[Option]\nMin=True\n\n[MID]\n", "[Option]\nMin=True\nReset=GS\n\n[MID]\nDir=/m\n[CDp]\nTop=5\n"},
+       "[Option]\nMin=True\n\n[MID]\n",
+       "[Option]\nMin=True\nReset=GS\n\n[MID]\nDir=/m\n[CDp]\nTop=5\n"},
       {"CRLF line ends are kept", "[MID]\r\nDir=/x\r\n",
        "[MID]\r\nDir=/m\r\n[Option]\r\nReset=GS\r\n[CDp]\r\nTop=5\r\n"},
       {"no final line end", "[MID]\nDir=/x", "[MID]\nDir=/m\n[Option]\nReset=GS\n[CDp]\nTop=5\n"},
-      {"only the first of two sections of a name",
-       "[CDp]\nLeft=1\n[CDp]\nTop=9\n", "[CDp]\nLeft=1\nTop=5\n[CDp]\nTop=9\n[Option]\nReset=GS\n"
+      {"only the first of two sections of a name", "[CDp]\nLeft=1\n[CDp]\nTop=9\n",
+       "[CDp]\nLeft=1\nTop=5\n[CDp]\nTop=9\n[Option]\nReset=GS\n"
        "[MID]\nDir=/m\n"},
       {"an empty file", "", "[Option]\nReset=GS\n[MID]\nDir=/m\n[CDp]\nTop=5\n"},
   };
@@ -77,7 +78,8 @@ TEST(Profile, ReadsValuesAsAUserWroteThem) {
 
 TEST(Profile, AShiftJisFileFromAnOlderInstallationReadsBackRight) {
   // "ソ" ends in the byte of a backslash in Shift-JIS; "音楽" is plain.
-  const Profile p = Profile::fromBytes("[MID]\r\nDir=/home/user/\x83\x5C\x83t\x83g\x89\xB9\x8A\x79\r\n");
+  const Profile p =
+      Profile::fromBytes("[MID]\r\nDir=/home/user/\x83\x5C\x83t\x83g\x89\xB9\x8A\x79\r\n");
   EXPECT_EQ(p.value("MID", "Dir"), QStringLiteral("/home/user/ソフト音楽"));
   // Saved again, it is UTF-8.
   EXPECT_EQ(p.toBytes(), QStringLiteral("[MID]\r\nDir=/home/user/ソフト音楽\r\n").toUtf8());
@@ -185,8 +187,9 @@ TEST(ProfileFile, ASaveKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
   const QString pad(4000, u'p');  // five of them: several writes' worth
   auto valuesOf = [&](long generation) {
     Profile p;
-    for (int k = 0; k < 14; ++k) p.setValue("S" + QString::number(k % 4), "K" + QString::number(k),
-                                            QString::number(generation));
+    for (int k = 0; k < 14; ++k)
+      p.setValue("S" + QString::number(k % 4), "K" + QString::number(k),
+                 QString::number(generation));
     for (int k = 0; k < 5; ++k) p.setValue("Pad", "P" + QString::number(k), pad);
     return p;
   };
