@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -125,6 +126,19 @@ bool writeAll(int fd, const QByteArray& data) {
     left -= n;
   }
   return true;
+}
+
+// Temporary files of saves whose process died before the rename (a crash,
+// a power loss). Those of a process still running are its own business.
+void removeLeftovers(const QString& dir) {
+  const QStringList names =
+      QDir(dir).entryList({QStringLiteral(".plimra.ini.*")}, QDir::Files | QDir::Hidden);
+  for (const QString& name : names) {
+    bool ok = false;
+    const pid_t pid = static_cast<pid_t>(name.section(u'.', 3, 3).toLong(&ok));
+    if (ok && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+      ::unlink(QFile::encodeName(dir + u'/' + name).constData());
+  }
 }
 
 }  // namespace
@@ -320,6 +334,7 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
     ::unlink(tmp.constData());
     return fail(target + QStringLiteral(": ") + systemReason(err));
   }
+  removeLeftovers(dir);
   // The rename itself reaches the disk with the folder.
   const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {

@@ -130,4 +130,7 @@ TEST(ProfileFile, ASaveKilledAtAnyMomentLeavesTheOldFileOrTheNew) {
     ASSERT_EQ(f.readAll(), generation(g).toBytes()) << "trial " << trial;
     old = g;
   }
+  // The next save clears what the killed ones left.
+  ASSERT_TRUE(writeProfile(generation(1), path));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"plimra.ini"});
 }
