@@ -49,7 +49,9 @@ QString fromCp932(const QByteArray& bytes) {
 }
 
 QString decode(const QByteArray& bytes) {
-  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  // A second BOM after the one already taken off is text of the line.
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                  QStringConverter::Flag::ConvertInitialBom);
   QString text = utf8.decode(bytes);
   if (!utf8.hasError()) return text;
   return fromCp932(bytes);
