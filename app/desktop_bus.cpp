@@ -255,8 +255,12 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
  public slots:
   // Each acts after the reply has left: a start can wait for its reset song
   // in a nested event loop, and the caller must not wait for that.
-  void Next() { later([](const Shown& s) { s.control->click(MMControl::Next); }); }
-  void Previous() { later([](const Shown& s) { s.control->click(MMControl::Prev); }); }
+  void Next() {
+    later([](const Shown& s) { s.control->click(MMControl::Next); });
+  }
+  void Previous() {
+    later([](const Shown& s) { s.control->click(MMControl::Prev); });
+  }
   void Pause() {
     later([](const Shown& s) {
       if (s.control->Mode() == mci::ModePlaying) s.control->click(MMControl::Pause);
@@ -270,7 +274,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
         play(s);
     });
   }
-  void Stop() { later([](const Shown& s) { s.control->click(MMControl::Stop); }); }
+  void Stop() {
+    later([](const Shown& s) { s.control->click(MMControl::Stop); });
+  }
   void Play() { later(play); }
   void Seek(qlonglong /*Offset*/) {}
   void SetPosition(const QDBusObjectPath& /*TrackId*/, qlonglong /*Position*/) {}
@@ -377,9 +383,9 @@ bool handOverToRunningPlayer(const QByteArray& path) {
     if (bus.call(call, QDBus::Block, kCallTimeoutMs).type() != QDBusMessage::ReplyMessage)
       return false;
   }
-  QDBusMessage raise =
-      QDBusMessage::createMethodCall(QString::fromLatin1(kBusName), QString::fromLatin1(kObjectPath),
-                                     QString::fromLatin1(kRootInterface), QStringLiteral("Raise"));
+  QDBusMessage raise = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kBusName), QString::fromLatin1(kObjectPath),
+      QString::fromLatin1(kRootInterface), QStringLiteral("Raise"));
   bus.call(raise, QDBus::Block, kCallTimeoutMs);
   return true;
 }

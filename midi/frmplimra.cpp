@@ -4,11 +4,11 @@
 #include <QDropEvent>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QMimeData>
-#include <QUrl>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 
 #include "app/forms.h"
@@ -297,8 +297,7 @@ QString FrmPlimra::ProgramFile(const QString& name) {
   const QString dir = rt::AppPath();
   const QString beside = (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
   // An installed program keeps its files in the data folder beside bin/.
-  const QString installed =
-      dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name;
+  const QString installed = dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name;
   return QFileInfo::exists(beside) || !QFileInfo::exists(installed)
              ? beside
              : QFileInfo(installed).absoluteFilePath();

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     painter.setRenderHint(QPainter::Antialiasing);
     svg.render(&painter);
     painter.end();
-    const QString dir = QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
+    const QString dir =
+        QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[2])).arg(size);
     if (!QDir().mkpath(dir) || !image.save(dir + QStringLiteral("/plimra.png"))) {
       std::fprintf(stderr, "mkicon: cannot write into %s\n", qPrintable(dir));
       return 1;
