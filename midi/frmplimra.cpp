@@ -1,9 +1,14 @@
 #include "midi/frmplimra.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 
 #include "app/forms.h"
@@ -55,6 +60,7 @@ FrmPlimra::FrmPlimra(Links links)
   app::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
+  setAcceptDrops(true);
   // Where the window stands before start-up centres it.
   Move(1005, 1635);
   QWidget* c = client();
@@ -161,6 +167,42 @@ FrmPlimra::FrmPlimra(Links links)
 }
 
 FrmPlimra::~FrmPlimra() { app::release(this); }
+
+void FrmPlimra::PlayFromOutside(const QString& path) {
+  const QFileInfo song(path);
+  const QString folder = song.isDir() ? song.absoluteFilePath() : song.absolutePath();
+  if (WindowState() == 1) setWindowState(0);
+  raise();
+  activateWindow();
+  // A folder that cannot be shown leaves the lists where they were.
+  if (folder != Dir1->Path() && !Dir1->setPath(folder)) {
+    setCaption(song.fileName() + QString::fromUtf16(kCannotPlay));
+    return;
+  }
+  if (song.isDir()) return;
+  for (int i = 0; i < File1->ListCount(); ++i) {
+    if (File1->List(i) == song.fileName()) {
+      File1->setListIndex(i);
+      File1_DblClick();
+      return;
+    }
+  }
+  setCaption(song.fileName() + QString::fromUtf16(kCannotPlay));
+}
+
+void FrmPlimra::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();
+}
+
+void FrmPlimra::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  event->acceptProposedAction();
+  // After the drop has finished: the start may wait for its reset song.
+  const QString path = urls.first().toLocalFile();
+  QTimer::singleShot(0, this, [this, path] { PlayFromOutside(path); });
+}
 
 void FrmPlimra::Form_Load() {
   // 1. Centre on the screen.
@@ -334,7 +376,12 @@ void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
 QString FrmPlimra::ProgramFile(const QString& name) {
   // The program in a root folder gives "/GS.MID", not "//GS.MID".
   const QString dir = rt::AppPath();
-  return (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+  const QString beside = (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+  // An installed program keeps its files in the data folder beside bin/.
+  const QString installed = dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name;
+  return QFileInfo::exists(beside) || !QFileInfo::exists(installed)
+             ? beside
+             : QFileInfo(installed).absoluteFilePath();
 }
 
 QString FrmPlimra::SongFile() const {
@@ -375,7 +422,8 @@ void FrmPlimra::File1_DblClick() {
   }
 
   // The song itself, on the chosen port.
-  MMControl1->setFileName(SongFile());
+  playingSong_ = SongFile();
+  MMControl1->setFileName(playingSong_);
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   ApplyChosenPort();
   const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;

@@ -94,6 +94,15 @@ class FrmPlimra : public plimra::rt::Form {
   void mnuSave_Click();
 
  public:
+  // A song or a folder given from outside (the command line, another start,
+  // a drop, the desktop's player controls): the folder is shown and the song
+  // selected and played as a double-click would play it. A song that is
+  // not in the list (missing, or not a *.MID file) gets the can't-play
+  // caption.
+  void PlayFromOutside(const QString& path);
+  // The song the last start opened (empty before any).
+  QString PlayingSong() const { return playingSong_; }
+
   // The caption each tick builds, and the one it last wrote.
   QString TimeCaption;
   QString ShownTimeCaption;
@@ -101,6 +110,8 @@ class FrmPlimra : public plimra::rt::Form {
  protected:
   void Form_Load() override;
   void Form_Unload(int16_t& Cancel) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // Applies plimra.ini to both windows, or writes it when missing. False
@@ -129,6 +140,7 @@ class FrmPlimra : public plimra::rt::Form {
   // control's Stop and Prev clear it.
   bool songPlaying_ = false;
   bool silenceExplained_ = false;
+  QString playingSong_;
 };
 
 }  // namespace plimra::midi

@@ -1,6 +1,7 @@
 #include "runtime/filelists.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QFileInfo>
 #include <QHash>
 #include <QKeyEvent>
@@ -150,8 +151,13 @@ bool isReadableFolder(const QString& path) {
 
 QString startFolder() {
   const QString cwd = QDir::currentPath();
-  if (cwd != QLatin1String("/") && isReadableFolder(cwd)) return cleanFolder(cwd);
-  return cleanFolder(QDir::homePath());
+  const QString home = QDir::homePath();
+  if (cwd != QLatin1String("/") && cwd != home && isReadableFolder(cwd)) return cleanFolder(cwd);
+  // Started from the desktop's menu (in the home folder or in /): the
+  // user's music folder when there is one.
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  if (!music.isEmpty() && music != home && isReadableFolder(music)) return cleanFolder(music);
+  return cleanFolder(home);
 }
 
 // ---------------------------------------------------------------- drives
