@@ -14,6 +14,7 @@
 #include "media/mci/midiout.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
+#include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
 
@@ -250,15 +251,18 @@ void FrmPlimra::Drive1_Change() {
 
 void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
 
-QString FrmPlimra::ProgramFile(const QString& name) {
+// Paths go to the device as the file system's bytes, which need not be
+// UTF-8 (names made on Japanese Windows are Shift-JIS).
+QByteArray FrmPlimra::ProgramFile(const QString& name) {
   // The program in a root folder gives "/GS.MID", not "//GS.MID".
   const QString dir = rt::AppPath();
-  return (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+  return rt::nativePath((dir.endsWith(u'/') ? QString() : dir) + u'/' + name);
 }
 
-QString FrmPlimra::SongFile() const {
+QByteArray FrmPlimra::SongFile() const {
   const QString dir = File1->Path();
-  return dir.endsWith(u'/') ? dir + File1->FileName() : dir + u'/' + File1->FileName();
+  const QString name = File1->ExactFileName();
+  return rt::nativePath(dir.endsWith(u'/') ? dir + name : dir + u'/' + name);
 }
 
 void FrmPlimra::File1_DblClick() {
@@ -275,7 +279,7 @@ void FrmPlimra::File1_DblClick() {
 
   // Only the exact texts ask for a reset.
   const QString reset = Module1::OptReset;
-  QString resetSong;
+  QByteArray resetSong;
   if (reset == QLatin1String("GS")) {
     resetSong = ProgramFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {

@@ -3,6 +3,7 @@
 // until asked for), the timer of the elapsed-time display, and the menus.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -105,8 +106,8 @@ class FrmPlimra : public plimra::rt::Form {
   // until a later start takes over (false then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
-  static QString ProgramFile(const QString& name);
-  QString SongFile() const;
+  static QByteArray ProgramFile(const QString& name);
+  QByteArray SongFile() const;
 
   Links links_;
   // Counts the starts of File1_DblClick, so a start that was taken over
