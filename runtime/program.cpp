@@ -1,7 +1,7 @@
 #include "runtime/program.h"
 
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
 #include <QCoreApplication>
 #include <QDir>

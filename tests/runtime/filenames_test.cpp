@@ -87,8 +87,7 @@ TEST_F(RawNames, FileListShowsSortsMatchesAndOpensEveryName) {
   // Sorted by the shown names, not by the bytes: "ン" (UTF-8) comes after
   // "ド" (Shift-JIS), the broken name last; "曲.txt" is no MIDI file.
   const QString broken = displayName(pathFromNative(kBroken));
-  EXPECT_EQ(items(files), (QStringList{"b.MID", "ソ.mid", "ドラクエ序曲.MID",
-                                       "ン.mid", broken}));
+  EXPECT_EQ(items(files), (QStringList{"b.MID", "ソ.mid", "ドラクエ序曲.MID", "ン.mid", broken}));
   for (int i = 0; i < files.ListCount(); ++i) {
     ASSERT_TRUE(files.setListIndex(i));
     const QByteArray path = nativePath(files.Path() + u'/' + files.ExactFileName());
