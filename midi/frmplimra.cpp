@@ -16,7 +16,9 @@
 #include "runtime/appearance.h"
 #include "runtime/filenames.h"
 #include "runtime/msgbox.h"
+#include "runtime/conversions.h"
 #include "runtime/program.h"
+#include "settings/profile.h"
 
 namespace plimra::midi {
 
@@ -51,6 +53,7 @@ rt::CommandButton* makeButton(QWidget* parent, const char* name, const QString& 
 
 FrmPlimra::FrmPlimra(Links links)
     : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655), links_(std::move(links)) {
+  app::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
   // Where the window stands before start-up centres it.
@@ -138,6 +141,15 @@ FrmPlimra::FrmPlimra(Links links)
   connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
   connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
   connect(mnuCDP, &rt::MenuItem::Click, this, &FrmPlimra::mnuCDP_Click);
+  connect(mnuSingle, &rt::MenuItem::Click, this, &FrmPlimra::mnuSingle_Click);
+  connect(mnuContinue, &rt::MenuItem::Click, this, &FrmPlimra::mnuContinue_Click);
+  connect(mnuRandom, &rt::MenuItem::Click, this, &FrmPlimra::mnuRandom_Click);
+  connect(mnuNon, &rt::MenuItem::Click, this, &FrmPlimra::mnuNon_Click);
+  connect(mnuGS, &rt::MenuItem::Click, this, &FrmPlimra::mnuGS_Click);
+  connect(mnuGM, &rt::MenuItem::Click, this, &FrmPlimra::mnuGM_Click);
+  connect(mnuMin, &rt::MenuItem::Click, this, &FrmPlimra::mnuMin_Click);
+  connect(mnuChange, &rt::MenuItem::Click, this, &FrmPlimra::mnuChange_Click);
+  connect(mnuSave, &rt::MenuItem::Click, this, &FrmPlimra::mnuSave_Click);
   connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
   connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
   connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
@@ -149,7 +161,7 @@ FrmPlimra::FrmPlimra(Links links)
   connect(MMControl1, &MMControl::PrevClick, this, [this](int&) { songPlaying_ = false; });
 }
 
-FrmPlimra::~FrmPlimra() = default;
+FrmPlimra::~FrmPlimra() { app::release(this); }
 
 void FrmPlimra::Form_Load() {
   // 1. Centre on the screen.
@@ -192,8 +204,8 @@ void FrmPlimra::Form_Load() {
     lstPort->AddItem(QString::fromStdString(Module1::MidiCaps.name));
   }
 
-  // 8. Saved settings.
-  LoadSettings();
+  // 8. Saved settings. A file that cannot be read has ended the program.
+  if (!LoadSettings()) return;
 
   // 9. Check marks from the options, in both windows.
   mnuMin->setChecked(Module1::OptMin);
@@ -220,8 +232,78 @@ void FrmPlimra::Form_Load() {
   Refresh();
 }
 
-void FrmPlimra::LoadSettings() {
-  if (links_.loadSettings) links_.loadSettings();
+namespace {
+
+// One row of plimra.ini as start-up applies it. A missing key reads as the
+// empty text, which each row treats as its table says: an empty folder or
+// drive is refused by the list, a Boolean that does not convert keeps the
+// default, a number without digits is 0.
+struct LoadedKey {
+  const char* section;
+  const char* key;
+  void (*apply)(FrmPlimra& w, const QString& value);
+};
+
+void applyBool(bool& option, const QString& value) {
+  if (const auto b = rt::CBool(value)) option = *b;
+}
+
+// A window position in twips; one outside the coordinate range is skipped.
+void applyPosition(rt::Form& f, const QString& value, bool top) {
+  const auto n = rt::CLng(rt::Val(value));
+  if (!n) return;
+  if (top) {
+    f.setTop(*n);
+  } else {
+    f.setLeft(*n);
+  }
+}
+
+const LoadedKey kLoadedKeys[] = {
+    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(v); }},
+    {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
+    {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
+    {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},
+    {"Option", "Time", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptTime, v); }},
+    {"Option", "Single", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptSingle, v); }},
+    {"Option", "Continue",
+     [](FrmPlimra&, const QString& v) { applyBool(Module1::OptContinue, v); }},
+    {"Option", "Random", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptRandom, v); }},
+    // An index the list does not have leaves the selection as it is.
+    {"Option", "MIDIOUT",
+     [](FrmPlimra& w, const QString& v) {
+       if (const auto i = rt::CInt(rt::Val(v))) w.lstPort->setListIndex(*i);
+     }},
+    {"Option", "Reset", [](FrmPlimra&, const QString& v) { Module1::OptReset = v; }},
+    {"Plimra", "Top", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, true); }},
+    {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
+    // The first use of the CD window loads it, hidden.
+    {"CDp", "Top", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
+    {"CDp", "Left",
+     [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+};
+
+}  // namespace
+
+bool FrmPlimra::LoadSettings() {
+  const QString file = Module1::SettingsFile();
+  const settings::ReadResult read = settings::readProfile(file);
+  if (read.status == settings::ReadResult::Missing) {
+    // First run: the file starts from what start-up has set; nothing is
+    // read this time, and a file that cannot be written stays unsaid.
+    Module1::SaveSettings();
+    return true;
+  }
+  if (read.status == settings::ReadResult::Failed) {
+    rt::MsgBox(QStringLiteral("予期せぬエラー:") + rt::Str(int64_t{read.errorNumber}) +
+               QStringLiteral("\n\n") + file + QStringLiteral("\n") + read.reason);
+    rt::End();
+    return false;
+  }
+  for (const LoadedKey& k : kLoadedKeys)
+    k.apply(*this, read.profile.value(QLatin1String(k.section), QLatin1String(k.key))
+                       .value_or(QString()));
+  return true;
 }
 
 void FrmPlimra::Form_Unload(int16_t& /*Cancel*/) {
@@ -424,6 +506,50 @@ void FrmPlimra::mnuTime_Click() {
     Timer1.setInterval(0);
     if (MMControl1->Mode() == kPlaying) setCaption(File1->FileName());
   }
+}
+
+void FrmPlimra::SetPlayMode(bool single, bool inOrder, bool random) {
+  Module1::OptSingle = single;
+  mnuSingle->setChecked(single);
+  Module1::OptContinue = inOrder;
+  mnuContinue->setChecked(inOrder);
+  Module1::OptRandom = random;
+  mnuRandom->setChecked(random);
+}
+
+void FrmPlimra::mnuSingle_Click() { SetPlayMode(true, false, false); }
+void FrmPlimra::mnuContinue_Click() { SetPlayMode(false, true, false); }
+void FrmPlimra::mnuRandom_Click() { SetPlayMode(false, false, true); }
+
+void FrmPlimra::SetReset(const QString& kind) {
+  Module1::OptReset = kind;
+  mnuNon->setChecked(kind == QLatin1String("NON"));
+  mnuGS->setChecked(kind == QLatin1String("GS"));
+  mnuGM->setChecked(kind == QLatin1String("GM"));
+}
+
+void FrmPlimra::mnuNon_Click() { SetReset(QStringLiteral("NON")); }
+void FrmPlimra::mnuGS_Click() { SetReset(QStringLiteral("GS")); }
+void FrmPlimra::mnuGM_Click() { SetReset(QStringLiteral("GM")); }
+
+void FrmPlimra::mnuMin_Click() {
+  Module1::OptMin = !Module1::OptMin;
+  mnuMin->setChecked(Module1::OptMin);
+  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+}
+
+void FrmPlimra::mnuChange_Click() {
+  Module1::OptChange = !Module1::OptChange;
+  mnuChange->setChecked(Module1::OptChange);
+  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+}
+
+void FrmPlimra::mnuSave_Click() {
+  if (rt::MsgBox(Module1::kSaveQuestion, rt::vbYesNo + rt::vbExclamation, Module1::kSaveTitle) !=
+      rt::vbYes)
+    return;
+  QString why;
+  if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
 }
 
 }  // namespace plimra::midi

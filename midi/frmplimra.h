@@ -22,8 +22,6 @@ namespace plimra::midi {
 // What start-up needs from the rest of the program. The program fills these
 // in before it creates the window; a missing piece is skipped.
 struct Links {
-  // Reads the saved settings and applies them to both windows.
-  std::function<void()> loadSettings;
   // Mirrors the two shared options in the CD window's check marks.
   std::function<void(bool optMin, bool optChange)> setCdCheckMarks;
   // Why the built-in synthesizer cannot be heard (empty when it can). Asked
@@ -86,6 +84,15 @@ class FrmPlimra : public plimra::rt::Form {
   void Timer1_Timer();
   void mnuTime_Click();
   void mnuCDP_Click();
+  void mnuSingle_Click();
+  void mnuContinue_Click();
+  void mnuRandom_Click();
+  void mnuNon_Click();
+  void mnuGS_Click();
+  void mnuGM_Click();
+  void mnuMin_Click();
+  void mnuChange_Click();
+  void mnuSave_Click();
 
  public:
   // The caption each tick builds, and the one it last wrote.
@@ -97,7 +104,11 @@ class FrmPlimra : public plimra::rt::Form {
   void Form_Unload(int16_t& Cancel) override;
 
  private:
-  void LoadSettings();
+  // Applies plimra.ini to both windows, or writes it when missing. False
+  // when the file could not be read: the program has been ended.
+  bool LoadSettings();
+  void SetPlayMode(bool single, bool inOrder, bool random);
+  void SetReset(const QString& kind);
   void PlayNextFile();
   // Applies the port chosen in lstPort to the device just opened and shows
   // the transport bar: what the port panel's OK does for a song.
