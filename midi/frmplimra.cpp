@@ -260,7 +260,8 @@ void applyPosition(rt::Form& f, const QString& value, bool top) {
 }
 
 const LoadedKey kLoadedKeys[] = {
-    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(v); }},
+    {"MID", "Dir",
+     [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(rt::pathFromWritten(v)); }},
     {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
     {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
     {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},

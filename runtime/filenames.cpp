@@ -175,6 +175,71 @@ QString displayName(QStringView path) {
   return shown;
 }
 
+namespace {
+
+constexpr QLatin1StringView kFileUrl("file://");
+
+// Blanks of any kind too: the settings file trims them from a value's ends.
+bool needsEscape(QChar c) {
+  return c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'%' || c.isSpace();
+}
+
+void appendEscaped(QString& out, uint8_t byte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += u'%';
+  out += QLatin1Char(kHex[byte >> 4]);
+  out += QLatin1Char(kHex[byte & 15]);
+}
+
+int hexValue(QChar c) {
+  const char16_t u = c.unicode();
+  if (u >= u'0' && u <= u'9') return u - u'0';
+  if (u >= u'a' && u <= u'f') return u - u'a' + 10;
+  if (u >= u'A' && u <= u'F') return u - u'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+QString writtenPath(const QString& path) {
+  const bool plain = !hasKeptBytes(path) && path == path.trimmed() && !path.startsWith(kFileUrl) &&
+                     std::none_of(path.begin(), path.end(), [](QChar c) {
+                       return c.unicode() < 0x20 || c.unicode() == 0x7F;
+                     });
+  if (plain) return path;
+  QString url = kFileUrl;
+  for (qsizetype i = 0; i < path.size(); ++i) {
+    const char16_t u = path[i].unicode();
+    if (isKeptByte(u) && (i == 0 || !path[i - 1].isHighSurrogate())) {
+      appendEscaped(url, static_cast<uint8_t>(u - kKeptByteBase));
+    } else if (needsEscape(path[i])) {
+      for (const char byte : QString(path[i]).toUtf8())
+        appendEscaped(url, static_cast<uint8_t>(byte));
+    } else {
+      url += path[i];
+    }
+  }
+  return url;
+}
+
+QString pathFromWritten(const QString& text) {
+  if (!text.startsWith(kFileUrl)) return text;
+  const QStringView rest = QStringView(text).sliced(kFileUrl.size());
+  QByteArray bytes;
+  qsizetype plainFrom = 0;  // where the characters taken as they are begin
+  for (qsizetype i = 0; i < rest.size(); ++i) {
+    if (rest[i] != u'%' || i + 2 >= rest.size()) continue;
+    const int hi = hexValue(rest[i + 1]), lo = hexValue(rest[i + 2]);
+    if (hi < 0 || lo < 0) continue;  // a "%" of its own stays
+    bytes += nativePath(rest.sliced(plainFrom, i - plainFrom));
+    bytes += static_cast<char>(hi * 16 + lo);
+    i += 2;
+    plainFrom = i + 1;
+  }
+  bytes += nativePath(rest.sliced(plainFrom));
+  return pathFromNative(bytes);
+}
+
 bool isReadableFolder(const QString& path) {
   if (path.isEmpty()) return false;
   const QByteArray p = nativePath(path);

@@ -33,6 +33,16 @@ QString decodeCp932(QByteArrayView bytes, bool* ok);
 // bytes that neither reads.
 QString displayName(QStringView path);
 
+// A path as the settings file keeps it: the path itself when it is plain
+// text (valid UTF-8, no control characters, no blank at either end), else a
+// file URL in which kept bytes, "%", blanks and control characters are
+// written as %XX: "file:///home/ann/%89%B9%8Ay" for a folder named "音楽"
+// in Shift-JIS. Paths are absolute, so a plain one never starts with
+// "file:" and the two forms cannot be taken for one another.
+QString writtenPath(const QString& path);
+// The path a written value stands for; a plain value is the path itself.
+QString pathFromWritten(const QString& text);
+
 // ------------------------------------------------ the file system, by bytes
 
 // A folder that exists and can be listed and entered.

@@ -60,6 +60,29 @@ TEST(FileNames, ShownAsUtf8ElseShiftJisElseWithAReplacementCharacter) {
             QStringLiteral("/曲/音楽/ドラクエ序曲.MID"));
 }
 
+TEST(FileNames, SettingsKeepEveryFolderExactlyAndPlainOnesReadable) {
+  const struct {
+    QString path;
+    const char* written;  // nullptr: the path itself
+  } cases[] = {
+      {QStringLiteral("/home/ann/音楽"), nullptr},
+      {QStringLiteral("/home/ann/100% pure"), nullptr},
+      {pathFromNative("/home/ann/" + kSjisFolder), "file:///home/ann/%89%B9%8Ay"},
+      {pathFromNative("/m/" + kSjisFolder + " 100%"), "file:///m/%89%B9%8Ay%20100%25"},
+      {QStringLiteral("/music/trailing "), "file:///music/trailing%20"},
+      {QStringLiteral("/music/全角　"), "file:///music/全角%E3%80%80"},
+      {QStringLiteral("/two\nlines"), "file:///two%0Alines"},
+      {QStringLiteral("/file:"), nullptr},
+  };
+  for (const auto& c : cases) {
+    const QString written = writtenPath(c.path);
+    EXPECT_EQ(written, c.written ? QString::fromUtf8(c.written) : c.path);
+    EXPECT_EQ(nativePath(pathFromWritten(written)), nativePath(c.path)) << written.toStdString();
+  }
+  // A "%" not followed by two hex digits stays as it is.
+  EXPECT_EQ(pathFromWritten("file:///a%2/b%zz%"), "/a%2/b%zz%");
+}
+
 class RawNames : public ::testing::Test {
  protected:
   void SetUp() override {
