@@ -10,8 +10,6 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
-#include <QFile>
-#include <QFileInfo>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -26,6 +24,7 @@
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
 #include "midi/frmplimra.h"
+#include "runtime/filenames.h"
 
 namespace plimra::app {
 
@@ -111,8 +110,8 @@ NowPlaying nowPlaying(const Shown& s) {
     const QString song = frmPlimra()->PlayingSong();
     if (song.isEmpty()) return n;
     n.key = song;
-    n.title = QFileInfo(song).fileName();
-    n.url = QString::fromLatin1(fileUri(QFile::encodeName(song)));
+    n.title = rt::displayName(song.mid(song.lastIndexOf(u'/') + 1));
+    n.url = QString::fromLatin1(fileUri(rt::nativePath(song)));
     if (s.control->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds))
       n.lengthMicros = static_cast<qlonglong>(s.control->Length()) * 1000;
     return n;
@@ -288,7 +287,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     }
     QTimer::singleShot(0, this, [this, path] {
       if (frmCDp()->isVisible()) frmCDp()->mnuMidi_click();
-      frmPlimra()->PlayFromOutside(QFile::decodeName(path));
+      frmPlimra()->PlayFromOutside(rt::pathFromNative(path));
       emit acted();
     });
   }

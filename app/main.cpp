@@ -5,7 +5,6 @@
 // ends, so the file manager's "open with" never starts a second player.
 #include <QApplication>
 #include <QByteArray>
-#include <QFile>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +12,7 @@
 #include "app/forms.h"
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
+#include "runtime/filenames.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"
@@ -47,6 +47,6 @@ int main(int argc, char** argv) {
   plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();
   window->Show();
   plimra::app::startDesktopControls();
-  if (!song.isEmpty()) window->PlayFromOutside(QFile::decodeName(song));
+  if (!song.isEmpty()) window->PlayFromOutside(plimra::rt::pathFromNative(song));
   return QApplication::exec();
 }

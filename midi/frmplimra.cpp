@@ -1,5 +1,7 @@
 #include "midi/frmplimra.h"
 
+#include <unistd.h>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEventLoop>
@@ -20,6 +22,7 @@
 #include "resources/icons.h"
 #include "runtime/appearance.h"
 #include "runtime/conversions.h"
+#include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "settings/profile.h"
@@ -169,25 +172,31 @@ FrmPlimra::FrmPlimra(Links links)
 FrmPlimra::~FrmPlimra() { app::release(this); }
 
 void FrmPlimra::PlayFromOutside(const QString& path) {
-  const QFileInfo song(path);
-  const QString folder = song.isDir() ? song.absoluteFilePath() : song.absolutePath();
+  // The path in the lossless text form: it may hold Shift-JIS bytes.
+  const QString song = rt::absoluteClean(path);
+  const bool isFolder = rt::isReadableFolder(song);
+  const qsizetype slash = song.lastIndexOf(u'/');
+  const QString folder = isFolder ? song : song.left(qMax<qsizetype>(slash, 1));
+  const QString name = isFolder ? QString() : song.mid(slash + 1);
+  const QString cannotPlay = rt::displayName(name) + QString::fromUtf16(kCannotPlay);
   if (WindowState() == 1) setWindowState(0);
   raise();
   activateWindow();
   // A folder that cannot be shown leaves the lists where they were.
   if (folder != Dir1->Path() && !Dir1->setPath(folder)) {
-    setCaption(song.fileName() + QString::fromUtf16(kCannotPlay));
+    setCaption(cannotPlay);
     return;
   }
-  if (song.isDir()) return;
+  if (isFolder) return;
   for (int i = 0; i < File1->ListCount(); ++i) {
-    if (File1->List(i) == song.fileName()) {
-      File1->setListIndex(i);
+    File1->setListIndex(i);
+    if (File1->ExactFileName() == name) {
       File1_DblClick();
       return;
     }
   }
-  setCaption(song.fileName() + QString::fromUtf16(kCannotPlay));
+  File1->setListIndex(-1);
+  setCaption(cannotPlay);
 }
 
 void FrmPlimra::dragEnterEvent(QDragEnterEvent* event) {
@@ -200,7 +209,8 @@ void FrmPlimra::dropEvent(QDropEvent* event) {
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   event->acceptProposedAction();
   // After the drop has finished: the start may wait for its reset song.
-  const QString path = urls.first().toLocalFile();
+  const QString path = rt::pathFromNative(
+      QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1()));
   QTimer::singleShot(0, this, [this, path] { PlayFromOutside(path); });
 }
 
@@ -301,7 +311,7 @@ void applyPosition(rt::Form& f, const QString& value, bool top) {
 }
 
 const LoadedKey kLoadedKeys[] = {
-    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(v); }},
+    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(rt::pathFromWritten(v)); }},
     {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
     {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
     {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},
@@ -373,20 +383,24 @@ void FrmPlimra::Drive1_Change() {
 
 void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
 
-QString FrmPlimra::ProgramFile(const QString& name) {
+// Paths go to the device as the file system's bytes, which need not be
+// UTF-8 (names made on Japanese Windows are Shift-JIS).
+QByteArray FrmPlimra::ProgramFile(const QString& name) {
   // The program in a root folder gives "/GS.MID", not "//GS.MID".
   const QString dir = rt::AppPath();
-  const QString beside = (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+  const QByteArray beside = rt::nativePath((dir.endsWith(u'/') ? QString() : dir) + u'/' + name);
   // An installed program keeps its files in the data folder beside bin/.
-  const QString installed = dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name;
-  return QFileInfo::exists(beside) || !QFileInfo::exists(installed)
+  const QByteArray installed =
+      rt::nativePath(dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name);
+  return ::access(beside.constData(), F_OK) == 0 || ::access(installed.constData(), F_OK) != 0
              ? beside
-             : QFileInfo(installed).absoluteFilePath();
+             : installed;
 }
 
-QString FrmPlimra::SongFile() const {
+QByteArray FrmPlimra::SongFile() const {
   const QString dir = File1->Path();
-  return dir.endsWith(u'/') ? dir + File1->FileName() : dir + u'/' + File1->FileName();
+  const QString name = File1->ExactFileName();
+  return rt::nativePath(dir.endsWith(u'/') ? dir + name : dir + u'/' + name);
 }
 
 void FrmPlimra::File1_DblClick() {
@@ -403,7 +417,7 @@ void FrmPlimra::File1_DblClick() {
 
   // Only the exact texts ask for a reset.
   const QString reset = Module1::OptReset;
-  QString resetSong;
+  QByteArray resetSong;
   if (reset == QLatin1String("GS")) {
     resetSong = ProgramFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {
@@ -422,8 +436,8 @@ void FrmPlimra::File1_DblClick() {
   }
 
   // The song itself, on the chosen port.
-  playingSong_ = SongFile();
-  MMControl1->setFileName(playingSong_);
+  playingSong_ = rt::pathFromNative(SongFile());
+  MMControl1->setFileName(SongFile());
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   ApplyChosenPort();
   const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;

@@ -3,6 +3,7 @@
 // until asked for), the timer of the elapsed-time display, and the menus.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -100,7 +101,8 @@ class FrmPlimra : public plimra::rt::Form {
   // not in the list (missing, or not a *.MID file) gets the can't-play
   // caption.
   void PlayFromOutside(const QString& path);
-  // The song the last start opened (empty before any).
+  // The song the last start opened, in the lossless text form of file names
+  // (empty before any).
   QString PlayingSong() const { return playingSong_; }
 
   // The caption each tick builds, and the one it last wrote.
@@ -127,8 +129,8 @@ class FrmPlimra : public plimra::rt::Form {
   // until a later start takes over (false then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
-  static QString ProgramFile(const QString& name);
-  QString SongFile() const;
+  static QByteArray ProgramFile(const QString& name);
+  QByteArray SongFile() const;
 
   Links links_;
   // Counts the starts of File1_DblClick, so a start that was taken over
