@@ -190,9 +190,12 @@ class RootAdaptor : public QDBusAbstractAdaptor {
       w->activateWindow();
     });
   }
-  // After the reply has left: the exit handlers end the process at once.
+  // The exit handlers end the process at once, so the reply must have
+  // reached the bus first: a round trip to the bus after it (messages leave
+  // in order) makes sure it has.
   void Quit() {
     QTimer::singleShot(0, [] {
+      QDBusConnection::sessionBus().interface()->isServiceRegistered(QString::fromLatin1(kBusName));
       const Shown s = shownWindow();
       if (s.cd)
         frmCDp()->mnuEnd_Click();
