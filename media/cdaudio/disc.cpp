@@ -287,7 +287,10 @@ int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out, const std::at
     paranoiaTried_ = true;
     paranoia_ = ParanoiaReader::open(cdio_);
   }
-  if (paranoia_) return paranoia_->read(sector, count, out, stop);
+  if (paranoia_) {
+    const int good = paranoia_->read(sector, count, out, stop);
+    if (good >= 0) return good;
+  }
   if (stop && stop->load(std::memory_order_relaxed)) return 0;
   // An image read past its end can succeed short; what is not read stays silent.
   if (cdio_read_audio_sectors(cdio_, out, sector, static_cast<uint32_t>(count)) ==

@@ -55,7 +55,8 @@ int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::ato
   if (count <= 0) return 0;
   std::memset(out, 0, static_cast<size_t>(count) * kBytesPerSector);
   if (sector != next_) {
-    cdio_paranoia_seek(paranoia_, sector, SEEK_SET);
+    next_ = -1;
+    if (cdio_paranoia_seek(paranoia_, sector, SEEK_SET) == -1) return -1;
     next_ = sector;
   }
   int good = 0;
@@ -64,13 +65,10 @@ int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::ato
     skippedInRead = 0;
     const int16_t* samples = cdio_paranoia_read_limited(paranoia_, countSkips, kMaxRetries);
     if (!samples) {
-      // Paranoia lost its place: find it again at the next sector.
+      // The medium is gone or the drive closed: nothing more to read, and
+      // the next read seeks afresh.
       next_ = -1;
-      if (i + 1 < count) {
-        cdio_paranoia_seek(paranoia_, sector + i + 1, SEEK_SET);
-        next_ = sector + i + 1;
-      }
-      continue;
+      break;
     }
     ++next_;
     // Paranoia hands samples in the host's order; the ring wants them

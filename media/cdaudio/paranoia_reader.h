@@ -35,7 +35,8 @@ class ParanoiaReader {
   // Reads `count` sectors from `sector` into `out` (S16 little-endian
   // stereo, 2352 bytes a sector). Stops between two sectors once `stop` is
   // set; what was not read stays zero. Returns how many sectors came back
-  // verified or repaired (skipped ones are not counted).
+  // verified or repaired (skipped ones are not counted), or -1 when
+  // `sector` lies outside every track, where paranoia cannot go.
   int read(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr);
 
  private:
