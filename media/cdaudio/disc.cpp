@@ -278,7 +278,8 @@ bool DiscAccess::refreshDrive() {
   return true;
 }
 
-int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop) {
+int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop,
+                          const std::atomic<bool>* hurry) {
   if (count <= 0) return 0;
   memset(out, 0, static_cast<size_t>(count) * kBytesPerSector);
   if (!cdio_) return 0;
@@ -288,7 +289,7 @@ int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out, const std::at
     paranoia_ = ParanoiaReader::open(cdio_);
   }
   if (paranoia_) {
-    const int good = paranoia_->read(sector, count, out, stop);
+    const int good = paranoia_->read(sector, count, out, stop, hurry);
     if (good >= 0) return good;
   }
   if (stop && stop->load(std::memory_order_relaxed)) return 0;

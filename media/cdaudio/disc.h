@@ -54,8 +54,11 @@ class DiscAccess {
   // (count * 2352 bytes, S16 little-endian stereo): verified reads on a
   // drive, plain ones from an image. Unreadable sectors are zeroed, and so
   // is what is left once `stop` is set (it is looked at between sectors).
-  // Returns how many were read successfully.
-  int readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr);
+  // While `hurry` is set, a drive too is read plainly: the music has run
+  // dry and cannot wait for re-reads. Returns how many were read
+  // successfully.
+  int readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr,
+                const std::atomic<bool>* hurry = nullptr);
 
   // Door. For an image, eject makes the disc absent until the image file
   // changes or the door is closed again.

@@ -140,6 +140,7 @@ mci::NotifyFn Drive::endPlaybackLocked() {
   ++gen_;
   curGen_.store(gen_, std::memory_order_release);
   cancelRead_.store(true, std::memory_order_relaxed);
+  starved_.store(false, std::memory_order_relaxed);
   head_.store(packHead(gen_, headSector()));
   state_.store(static_cast<int>(PlayState::Stopped));
   reading_ = false;
@@ -293,6 +294,9 @@ void Drive::render(float* out, int frames) {
     }
   }
   readSeq_.store(r, std::memory_order_release);
+  if (played >= 0) soundedGen_ = gen;
+  // Ran dry in the middle of a play: the reader is behind the music.
+  if (playing && frames > 0 && soundedGen_ == gen) starved_.store(true, std::memory_order_relaxed);
   if (played >= 0) {
     // Only while this play is still the current one.
     uint64_t cur = head_.load();
@@ -352,7 +356,7 @@ void Drive::workerLoop() {
         {
           std::lock_guard io(ioMutex_);
           // Bad sectors come back as silence; a stop ends the read early.
-          access_.readAudio(from, n, buffer.data(), &cancelRead_);
+          access_.readAudio(from, n, buffer.data(), &cancelRead_, &starved_);
         }
         lock.lock();
         if (gen != gen_ || !reading_) continue;
@@ -367,6 +371,9 @@ void Drive::workerLoop() {
           slotSector_[slot] = from + i;
         }
         writeSeq_.store(seq, std::memory_order_release);
+        // A chunk's worth ahead of the music again: re-reads can be afforded.
+        if (seq - readSeq_.load(std::memory_order_acquire) >= static_cast<uint64_t>(kChunk))
+          starved_.store(false, std::memory_order_relaxed);
         firstChunk_ = false;
         readFrom_ = toc->nextAudioSector(from + n, readTo_);
         if (readFrom_ >= readTo_) finalSeq_ = seq;

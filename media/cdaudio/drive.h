@@ -124,6 +124,10 @@ class Drive : public audio::AudioSource {
   std::atomic<uint32_t> curGen_{1};
   // Set when the play being read for ends: the reader gives up between sectors.
   std::atomic<bool> cancelRead_{false};
+  // Set by the audio thread when a play that has sounded finds the ring
+  // empty: the reader skips re-reads until the ring has filled again.
+  std::atomic<bool> starved_{false};
+  uint32_t soundedGen_ = 0;  // audio thread only: the play that has sounded
   std::atomic<int> state_{static_cast<int>(PlayState::Stopped)};
   std::atomic<uint64_t> head_{0};  // generation << 32 | sector
   std::atomic<uint64_t> writeSeq_{0};

@@ -43,7 +43,7 @@ std::unique_ptr<ParanoiaReader> ParanoiaReader::open(CdIo_t* cdio) {
   // bounded retries rather than read for ever.
   cdio_paranoia_modeset(paranoia, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
   cdio_paranoia_cachemodel_size(paranoia, kCacheSectors);
-  return std::unique_ptr<ParanoiaReader>(new ParanoiaReader(drive, paranoia));
+  return std::unique_ptr<ParanoiaReader>(new ParanoiaReader(cdio, drive, paranoia));
 }
 
 ParanoiaReader::~ParanoiaReader() {
@@ -51,17 +51,31 @@ ParanoiaReader::~ParanoiaReader() {
   cdio_cddap_close_no_free_cdio(drive_);
 }
 
-int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop) {
+int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop,
+                         const std::atomic<bool>* hurry) {
   if (count <= 0) return 0;
   std::memset(out, 0, static_cast<size_t>(count) * kBytesPerSector);
-  if (sector != next_) {
-    next_ = -1;
-    if (cdio_paranoia_seek(paranoia_, sector, SEEK_SET) == -1) return -1;
-    next_ = sector;
-  }
   int good = 0;
   for (int i = 0; i < count; ++i) {
     if (stop && stop->load(std::memory_order_relaxed)) break;
+    uint8_t* p = out + static_cast<size_t>(i) * kBytesPerSector;
+    if (hurry && hurry->load(std::memory_order_relaxed)) {
+      // Paranoia's place is lost: it seeks again when it reads next.
+      next_ = -1;
+      if (cdio_read_audio_sectors(cdio_, p, sector + i, 1) == DRIVER_OP_SUCCESS)
+        ++good;
+      else
+        std::memset(p, 0, kBytesPerSector);
+      continue;
+    }
+    if (sector + i != next_) {
+      if (cdio_paranoia_seek(paranoia_, sector + i, SEEK_SET) == -1) {
+        next_ = -1;
+        if (i == 0) return -1;
+        break;
+      }
+      next_ = sector + i;
+    }
     skippedInRead = 0;
     const int16_t* samples = cdio_paranoia_read_limited(paranoia_, countSkips, kMaxRetries);
     if (!samples) {
@@ -73,7 +87,6 @@ int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::ato
     ++next_;
     // Paranoia hands samples in the host's order; the ring wants them
     // little-endian like every other read.
-    uint8_t* p = out + static_cast<size_t>(i) * kBytesPerSector;
     for (int k = 0; k < kBytesPerSector / 2; ++k) {
       const auto v = static_cast<uint16_t>(samples[k]);
       p[2 * k] = static_cast<uint8_t>(v & 0xFF);

@@ -34,15 +34,19 @@ class ParanoiaReader {
 
   // Reads `count` sectors from `sector` into `out` (S16 little-endian
   // stereo, 2352 bytes a sector). Stops between two sectors once `stop` is
-  // set; what was not read stays zero. Returns how many sectors came back
-  // verified or repaired (skipped ones are not counted), or -1 when
-  // `sector` lies outside every track, where paranoia cannot go.
-  int read(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr);
+  // set; what was not read stays zero. While `hurry` is set (the music ran
+  // dry while paranoia re-read), sectors are read plainly, once each.
+  // Returns how many sectors came back whole (skipped ones are not
+  // counted), or -1 when `sector` lies outside every track, where paranoia
+  // cannot go.
+  int read(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr,
+           const std::atomic<bool>* hurry = nullptr);
 
  private:
-  ParanoiaReader(cdrom_drive_t* drive, cdrom_paranoia_t* paranoia)
-      : drive_(drive), paranoia_(paranoia) {}
+  ParanoiaReader(CdIo_t* cdio, cdrom_drive_t* drive, cdrom_paranoia_t* paranoia)
+      : cdio_(cdio), drive_(drive), paranoia_(paranoia) {}
 
+  CdIo_t* cdio_;
   cdrom_drive_t* drive_;
   cdrom_paranoia_t* paranoia_;
   int32_t next_ = -1;  // the sector paranoia reads next without a seek
