@@ -448,11 +448,13 @@ void FrmPlimra::File1_DblClick() {
     songPlaying_ = true;
     setCaption(File1->FileName());
   } else {
+    silentSongs_ = 0;
     MMControl1->setCommand(QStringLiteral("CLOSE"));
     setCaption(File1->FileName() + QString::fromUtf16(kCannotPlay));
   }
   MMControl1->setVisible(true);
   MMControl1->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
+  if (playing) silentSongs_ = MMControl1->Length() == 0 ? silentSongs_ + 1 : 0;
 
   // A window already iconized stays as it is; one showing why the song did
   // not play stays in view.
@@ -463,6 +465,7 @@ void FrmPlimra::File1_DblClick() {
 bool FrmPlimra::WaitForResetSong(uint64_t call) {
   resetWaiting_ = true;
   QPointer<FrmPlimra> self(this);
+  const uint16_t device = MMControl1->DeviceID();
   for (;;) {
     const int32_t mode = MMControl1->Mode();
     // Stopped: the reset song has ended (or its play was refused). Not open
@@ -480,6 +483,13 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
     tick.start(50);
     loop.exec();
     if (!self || playCall_ != call) return false;
+    // Closed by someone else meanwhile (the switch to the CD player, the
+    // end of the program): that was no end of the reset, and no song follows.
+    if (MMControl1->DeviceID() != device) {
+      resetWaiting_ = false;
+      setCaption(File1->FileName());
+      return false;
+    }
   }
   resetWaiting_ = false;
   return true;
@@ -514,6 +524,13 @@ void FrmPlimra::MMControl1_Done(int NotifyCode) {
   // cut-short play is no end.
   if (resetWaiting_ || !songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
   songPlaying_ = false;
+  // A whole pass of the list without a sound: going on would only open one
+  // file after another for ever.
+  if (silentSongs_ > 0 && silentSongs_ >= File1->ListCount()) {
+    silentSongs_ = 0;
+    setCaption(File1->FileName() + QString::fromUtf16(kNothingSounds));
+    return;
+  }
   PlayNextFile();
 }
 

@@ -32,6 +32,9 @@ struct Links {
 // What the caption says after the name of a song that could not be opened
 // or played.
 inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
+// What the caption says after the name of the last song when continuous or
+// random play stopped because a whole pass of the list played no sound.
+inline constexpr char16_t kNothingSounds[] = u" (音の出る曲がありません)";
 
 class FrmPlimra : public plimra::rt::Form {
   Q_OBJECT
@@ -125,8 +128,9 @@ class FrmPlimra : public plimra::rt::Form {
   // Applies the port chosen in lstPort to the device just opened and shows
   // the transport bar: what the port panel's OK does for a song.
   void ApplyChosenPort();
-  // Waits until the reset song has stopped, or until it cannot play, or
-  // until a later start takes over (false then).
+  // Waits until the reset song has stopped, or until it cannot play. False
+  // when a later start took over or the device was closed from outside
+  // (the start ends then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
   static QByteArray ProgramFile(const QString& name);
@@ -141,6 +145,9 @@ class FrmPlimra : public plimra::rt::Form {
   // The song this window started is playing and its end moves on; the
   // control's Stop and Prev clear it.
   bool songPlaying_ = false;
+  // Songs started in a row that lasted no time: a whole list of them ends
+  // continuous play instead of going round it for ever.
+  int silentSongs_ = 0;
   bool silenceExplained_ = false;
   QString playingSong_;
 };
