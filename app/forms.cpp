@@ -1,9 +1,11 @@
 #include "app/forms.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
+#include "about/frmabout.h"
 #include "app/module1.h"
 #include "cd/frmcdp.h"
 #include "media/sequencer/register.h"
@@ -96,6 +98,17 @@ cdp::FrmCDp* frmCDp() {
     w->Load();
   }
   return w.get();
+}
+
+about::FrmAbout* frmAbout() {
+  static QPointer<about::FrmAbout> w;
+  // A window that has closed may still wait for its deferred deletion.
+  if (w && w->unloaded()) delete w.data();
+  if (!w) {
+    w = new about::FrmAbout();
+    w->Load();
+  }
+  return w.data();
 }
 
 void setLoadSettings(std::function<void()> loader) { settingsLoader() = std::move(loader); }

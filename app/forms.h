@@ -10,11 +10,17 @@ class FrmPlimra;
 namespace plimra::cdp {
 class FrmCDp;
 }
+namespace plimra::about {
+class FrmAbout;
+}
 
 namespace plimra::app {
 
 plimra::midi::FrmPlimra* frmPlimra();
 plimra::cdp::FrmCDp* frmCDp();
+// Unlike the players, the About window is destroyed when it closes; the next
+// use makes (and loads) a new one.
+plimra::about::FrmAbout* frmAbout();
 
 // The reader of the saved settings that the MIDI window's start-up runs
 // (after the port list is filled, before the check marks are set). Set it

@@ -10,6 +10,6 @@ bool OptSingle = false;
 bool OptContinue = false;
 bool OptRandom = false;
 QString OptReset;
-plimra::mci::MidiOutCaps MidiCaps;
+plimra::mci::SeqSetParms SeqParms;
 
 }  // namespace plimra::Module1

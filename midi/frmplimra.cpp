@@ -5,7 +5,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <cmath>
+#include <cstdio>
 
+#include "about/frmabout.h"
 #include "app/forms.h"
 #include "app/module1.h"
 #include "cd/frmcdp.h"
@@ -27,6 +29,10 @@ namespace {
 constexpr uint32_t kLightYellow = rt::RGB(255, 255, 128);
 constexpr int32_t kStopped = mci::ModeStopped;
 constexpr int32_t kPlaying = mci::ModePlaying;
+// How long start-up and the port panel wait for the port systems before they
+// go on without the answer.
+constexpr int kPortListLimitMs = 1000;
+constexpr int kPortRefreshLimitMs = 200;
 
 // Milliseconds as "mm:ss"; hours are not shown, so minutes wrap at 60.
 QString minutesSeconds(uint32_t ms) {
@@ -137,6 +143,10 @@ FrmPlimra::FrmPlimra(Links links)
   connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
   connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
   connect(mnuCDP, &rt::MenuItem::Click, this, &FrmPlimra::mnuCDP_Click);
+  connect(mnuPort, &rt::MenuItem::Click, this, &FrmPlimra::mnuPort_Click);
+  connect(mnuAbout, &rt::MenuItem::Click, this, &FrmPlimra::mnuAbout_Click);
+  connect(cmdOK, &rt::CommandButton::Click, this, &FrmPlimra::cmdOK_Click);
+  connect(cmdCancel, &rt::CommandButton::Click, this, &FrmPlimra::cmdCancel_Click);
   connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
   connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
   connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
@@ -182,14 +192,10 @@ void FrmPlimra::Form_Load() {
   Module1::OptContinue = false;
   Module1::OptReset = QStringLiteral("GM");
 
-  // 7. One entry per MIDI output, the mapper (-1) first. A failed query
-  // leaves the record as it was, and that text is listed.
-  const uint32_t n = mci::midiOutGetNumDevs();
-  const int32_t last = static_cast<int32_t>(std::min<uint32_t>(n, 32766)) - 1;
-  for (int32_t d = -1; d <= last; ++d) {
-    mci::midiOutGetDevCaps(d, Module1::MidiCaps);
-    lstPort->AddItem(QString::fromStdString(Module1::MidiCaps.name));
-  }
+  // 7. One entry per MIDI output, the mapper (-1) first, asked off this
+  // thread: a port system that does not answer leaves the list empty until
+  // it does, and the window comes up meanwhile.
+  ListPorts(kPortListLimitMs);
 
   // 8. Saved settings.
   LoadSettings();
@@ -287,7 +293,7 @@ void FrmPlimra::File1_DblClick() {
   if (!resetSong.isEmpty()) {
     MMControl1->setFileName(resetSong);
     MMControl1->setCommand(QStringLiteral("OPEN"));
-    ApplyChosenPort();
+    cmdOK_Click();
     MMControl1->setCommand(QStringLiteral("PLAY"));
     if (!WaitForResetSong(call)) return;
     MMControl1->setCommand(QStringLiteral("CLOSE"));
@@ -296,7 +302,7 @@ void FrmPlimra::File1_DblClick() {
   // The song itself, on the chosen port.
   MMControl1->setFileName(SongFile());
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
-  ApplyChosenPort();
+  cmdOK_Click();
   const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;
 
   // A song that cannot be played says so and ends the sequence here:
@@ -340,14 +346,6 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
   }
   resetWaiting_ = false;
   return true;
-}
-
-void FrmPlimra::ApplyChosenPort() {
-  mci::SeqSetParms parms;
-  parms.dwPort = static_cast<uint32_t>(static_cast<int32_t>(lstPort->ListIndex()) - 1);
-  mci::DeviceTable::instance().sendCommand(MMControl1->DeviceID(), mci::MCI_SET,
-                                           mci::MCI_SEQ_SET_PORT, &parms);
-  MMControl1->setVisible(true);
 }
 
 void FrmPlimra::WarnIfSilent() {
@@ -420,6 +418,114 @@ void FrmPlimra::mnuTime_Click() {
     Timer1.setInterval(0);
     if (MMControl1->Mode() == kPlaying) setCaption(File1->FileName());
   }
+}
+
+void FrmPlimra::mnuPort_Click() {
+  ShowPortPanel(true);
+  // Ports come and go (a device plugged in or removed): list them afresh.
+  ListPorts(kPortRefreshLimitMs);
+}
+
+void FrmPlimra::cmdOK_Click() {
+  // The entry's position minus one, in 16 bits, widened with its sign: the
+  // mapper gives -1, no selection -2.
+  const int16_t index = lstPort->ListIndex();
+  Module1::SeqParms.dwPort =
+      static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(index - 1)));
+  const uint16_t device = MMControl1->DeviceID();
+  const uint32_t result = mci::DeviceTable::instance().sendCommand(
+      device, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &Module1::SeqParms);
+  ReportUnopenedPort(device, index, result);
+  ShowPortPanel(false);
+}
+
+void FrmPlimra::cmdCancel_Click() { ShowPortPanel(false); }
+
+void FrmPlimra::ShowPortPanel(bool open) {
+  QWidget* focus = focusWidget();
+  const bool focusInPanel =
+      focus == lstPort || focus == cmdOK || focus == cmdCancel || focus == cmdSave;
+  lstPort->setVisible(open);
+  MMControl1->setVisible(!open);
+  cmdSave->setVisible(open);
+  cmdOK->setVisible(open);
+  cmdCancel->setVisible(open);
+  Drive1->setVisible(!open);
+  Dir1->setVisible(!open);
+  File1->setVisible(!open);
+  // The keyboard follows: into the list on opening, and back to the first
+  // control of the browser when the panel that had it goes.
+  if (open) {
+    lstPort->setFocus();
+  } else if (focusInPanel) {
+    Dir1->setFocus();
+  }
+}
+
+bool FrmPlimra::ListPorts(int limitMs) {
+  auto listing = mci::MidiOutListing::start();
+  portListing_ = listing;
+  if (listing->waitFor(std::chrono::milliseconds(limitMs))) {
+    FillPortList(listing->names());
+    return true;
+  }
+  static bool told = false;
+  if (!told) {
+    told = true;
+    const std::string system = listing->waitingOn();
+    std::fprintf(stderr,
+                 "plimra: the %s MIDI system did not answer within a second; the MIDI-OUT port "
+                 "list is filled when it does.\n",
+                 system.empty() ? "port" : system.c_str());
+  }
+  QPointer<FrmPlimra> self(this);
+  listing->whenDone([self, listing] {
+    // Only the latest look counts, and only while the window lives.
+    if (!self || self->portListing_ != listing) return;
+    self->FillPortList(listing->names());
+  });
+  return false;
+}
+
+void FrmPlimra::FillPortList(const std::vector<std::string>& names) {
+  const int16_t old = lstPort->ListIndex();
+  const QString chosen = lstPort->List(old);
+  lstPort->Clear();
+  for (const std::string& name : names) lstPort->AddItem(QString::fromStdString(name));
+  if (old < 0) return;
+  // The same place when it still holds that port, else the first entry of
+  // that name; a port that has gone leaves nothing selected.
+  int keep = old < lstPort->ListCount() && lstPort->List(old) == chosen ? old : -1;
+  for (int i = 0; keep < 0 && i < lstPort->ListCount(); ++i)
+    if (lstPort->List(i) == chosen) keep = i;
+  lstPort->setListIndex(keep);
+}
+
+void FrmPlimra::ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result) {
+  // No song open, or no port chosen: refused on purpose, nothing to say.
+  if (device == 0 || index < 0) return;
+  if (result == mci::err::None) {
+    unopenedPort_.clear();
+    return;
+  }
+  const QString name = lstPort->List(index);
+  if (name == unopenedPort_) return;
+  unopenedPort_ = name;
+  // After the handler has returned, so the song goes on meanwhile.
+  QTimer::singleShot(0, this, [name] {
+    rt::MsgBox(QStringLiteral("MIDI-OUTポート「%1」を開けませんでした。\n曲はこれまでの出力で続きます。")
+                   .arg(name),
+               rt::vbExclamation);
+  });
+}
+
+void FrmPlimra::mnuAbout_Click() {
+  const float left = static_cast<float>(Left()) + 200.0F;
+  const float top = static_cast<float>(Top()) + 200.0F;
+  // Loads the window (a new one after every close), then shows it modally.
+  about::FrmAbout* about = app::frmAbout();
+  about->Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
+  about->Show(1);
 }
 
 }  // namespace plimra::midi

@@ -6,6 +6,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "runtime/controls.h"
 #include "runtime/filelists.h"
@@ -14,6 +17,9 @@
 
 namespace plimra::media {
 class MMControl;
+}
+namespace plimra::mci {
+class MidiOutListing;
 }
 
 namespace plimra::midi {
@@ -85,6 +91,10 @@ class FrmPlimra : public plimra::rt::Form {
   void Timer1_Timer();
   void mnuTime_Click();
   void mnuCDP_Click();
+  void mnuPort_Click();
+  void cmdOK_Click();
+  void cmdCancel_Click();
+  void mnuAbout_Click();
 
  public:
   // The caption each tick builds, and the one it last wrote.
@@ -98,9 +108,16 @@ class FrmPlimra : public plimra::rt::Form {
  private:
   void LoadSettings();
   void PlayNextFile();
-  // Applies the port chosen in lstPort to the device just opened and shows
-  // the transport bar: what the port panel's OK does for a song.
-  void ApplyChosenPort();
+  // Shows the port panel (true) or the file browser with the transport bar.
+  void ShowPortPanel(bool open);
+  // Asks the system for its MIDI outputs off this thread and fills lstPort
+  // with the answer if it comes within `limit`, else when it comes. True
+  // when lstPort was filled before returning.
+  bool ListPorts(int limitMs);
+  // Fills lstPort, keeping the selection on the port of the same name.
+  void FillPortList(const std::vector<std::string>& names);
+  // Says once which port the user chose could not be opened.
+  void ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
   // Waits until the reset song has stopped, or until it cannot play, or
   // until a later start takes over (false then).
   bool WaitForResetSong(uint64_t call);
@@ -118,6 +135,10 @@ class FrmPlimra : public plimra::rt::Form {
   // control's Stop and Prev clear it.
   bool songPlaying_ = false;
   bool silenceExplained_ = false;
+  // The latest look at the MIDI outputs; a newer one replaces it.
+  std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
+  // The port last reported as one that cannot be opened.
+  QString unopenedPort_;
 };
 
 }  // namespace plimra::midi
