@@ -1,6 +1,5 @@
 #include "app/forms.h"
 
-#include <QByteArray>
 #include <QPointer>
 #include <QString>
 #include <memory>
@@ -15,51 +14,30 @@ namespace plimra::app {
 
 namespace {
 
-std::unique_ptr<midi::FrmPlimra>& midiInstance() {
+// The windows the accessors made (and own).
+std::unique_ptr<midi::FrmPlimra>& ownedMidi() {
   static std::unique_ptr<midi::FrmPlimra> w;
   return w;
 }
 
-std::unique_ptr<cdp::FrmCDp>& cdInstance() {
+std::unique_ptr<cdp::FrmCDp>& ownedCd() {
   static std::unique_ptr<cdp::FrmCDp> w;
   return w;
 }
 
-std::function<void()>& settingsLoader() {
-  static std::function<void()> f;
-  return f;
+// The program's instance of each window, however it was made.
+midi::FrmPlimra*& currentMidi() {
+  static midi::FrmPlimra* w = nullptr;
+  return w;
 }
 
-// For the end-to-end tests only, until options can come from a saved
-// settings file: PLIMRA_TEST_OPTIONS="Reset=NON;Mode=Continue;Time=1;Min=1"
-// applied after the saved settings. Mode is Single, Continue or Random.
-void applyTestOptions() {
-  const QString layout = QString::fromLocal8Bit(qgetenv("PLIMRA_TEST_OPTIONS"));
-  for (const QString& item : layout.split(u';', Qt::SkipEmptyParts)) {
-    const QString key = item.section(u'=', 0, 0).trimmed();
-    const QString value = item.section(u'=', 1).trimmed();
-    const bool on = value == QLatin1String("1") ||
-                    value.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
-    if (key == QLatin1String("Reset")) {
-      Module1::OptReset = value;
-    } else if (key == QLatin1String("Mode")) {
-      Module1::OptSingle = value == QLatin1String("Single");
-      Module1::OptContinue = value == QLatin1String("Continue");
-      Module1::OptRandom = value == QLatin1String("Random");
-    } else if (key == QLatin1String("Time")) {
-      Module1::OptTime = on;
-    } else if (key == QLatin1String("Min")) {
-      Module1::OptMin = on;
-    }
-  }
+cdp::FrmCDp*& currentCd() {
+  static cdp::FrmCDp* w = nullptr;
+  return w;
 }
 
 midi::Links midiLinks() {
   midi::Links l;
-  l.loadSettings = [] {
-    if (settingsLoader()) settingsLoader()();
-    applyTestOptions();
-  };
   l.setCdCheckMarks = [](bool optMin, bool optChange) {
     frmCDp()->mnuMin->setChecked(optMin);
     frmCDp()->mnuChange->setChecked(optChange);
@@ -83,21 +61,21 @@ cdp::Links cdLinks() {
 }  // namespace
 
 midi::FrmPlimra* frmPlimra() {
-  auto& w = midiInstance();
-  if (!w) {
-    w = std::make_unique<midi::FrmPlimra>(midiLinks());
-    w->Load();
+  if (!currentMidi()) {
+    // The constructor adopts the window; Load runs with it in place, so
+    // that what start-up reaches through this accessor is this window.
+    ownedMidi() = std::make_unique<midi::FrmPlimra>(midiLinks());
+    ownedMidi()->Load();
   }
-  return w.get();
+  return currentMidi();
 }
 
 cdp::FrmCDp* frmCDp() {
-  auto& w = cdInstance();
-  if (!w) {
-    w = std::make_unique<cdp::FrmCDp>(cdLinks());
-    w->Load();
+  if (!currentCd()) {
+    ownedCd() = std::make_unique<cdp::FrmCDp>(cdLinks());
+    ownedCd()->Load();
   }
-  return w.get();
+  return currentCd();
 }
 
 about::FrmAbout* frmAbout() {
@@ -111,11 +89,20 @@ about::FrmAbout* frmAbout() {
   return w.data();
 }
 
-void setLoadSettings(std::function<void()> loader) { settingsLoader() = std::move(loader); }
+void adopt(midi::FrmPlimra* window) { currentMidi() = window; }
+void adopt(cdp::FrmCDp* window) { currentCd() = window; }
+
+void release(midi::FrmPlimra* window) {
+  if (currentMidi() == window) currentMidi() = nullptr;
+}
+
+void release(cdp::FrmCDp* window) {
+  if (currentCd() == window) currentCd() = nullptr;
+}
 
 void destroyFormsForTests() {
-  cdInstance().reset();
-  midiInstance().reset();
+  ownedCd().reset();
+  ownedMidi().reset();
 }
 
 }  // namespace plimra::app

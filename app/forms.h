@@ -2,8 +2,6 @@
 // use, which runs its Form_Load, and lives until the program ends.
 #pragma once
 
-#include <functional>
-
 namespace plimra::midi {
 class FrmPlimra;
 }
@@ -22,10 +20,13 @@ plimra::cdp::FrmCDp* frmCDp();
 // use makes (and loads) a new one.
 plimra::about::FrmAbout* frmAbout();
 
-// The reader of the saved settings that the MIDI window's start-up runs
-// (after the port list is filled, before the check marks are set). Set it
-// before the first use of frmPlimra(); none: start-up keeps the defaults.
-void setLoadSettings(std::function<void()> loader);
+// Each window is the program's one instance of its kind from its
+// construction to its destruction, whoever created it: a window made
+// before the first use of the accessor is the one the accessor returns.
+void adopt(plimra::midi::FrmPlimra* window);
+void adopt(plimra::cdp::FrmCDp* window);
+void release(plimra::midi::FrmPlimra* window);
+void release(plimra::cdp::FrmCDp* window);
 
 // Destroys both windows so that the next use creates them afresh (tests).
 void destroyFormsForTests();

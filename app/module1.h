@@ -1,4 +1,5 @@
-// The options both windows share, and the records the platform calls reuse.
+// The options both windows share, the records the platform calls reuse,
+// and the writer of the settings file.
 // Booleans are plain bool: true where the settings file says True.
 #pragma once
 
@@ -19,5 +20,21 @@ extern QString OptReset;  // reset before each song: "GS", "GM" or "NON"
 // The port request the port panel sends to the sequencer; only dwPort is
 // ever written.
 extern plimra::mci::SeqSetParms SeqParms;
+
+// Where plimra.ini lives (see settings::profilePath), for both reading and
+// writing.
+QString SettingsFile();
+
+// Writes the settings of both windows (the CD window is loaded, hidden, if
+// it was not yet), keeping whatever else the file holds. False, with `why`
+// set, when the file could not be written; the file is then as it was.
+bool SaveSettings(QString* why = nullptr);
+
+// What a confirmed save that failed tells the user.
+void ReportSaveFailure(const QString& why);
+
+// The confirmation both windows' "動作環境の保存(&S)" ask.
+inline const QString kSaveQuestion = QStringLiteral("保存してよろしいですか？");
+inline const QString kSaveTitle = QStringLiteral("PLIMRAの動作環境の保存");
 
 }  // namespace plimra::Module1

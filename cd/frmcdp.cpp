@@ -5,6 +5,8 @@
 #include <QMenuBar>
 #include <algorithm>
 
+#include "app/forms.h"
+#include "app/module1.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
@@ -55,6 +57,7 @@ void takeReply(const std::string& buffer, QString& reply) {
 
 FrmCDp::FrmCDp(Links links)
     : rt::Form(QStringLiteral("frmCDp"), 3885, 1815), links_(std::move(links)) {
+  app::adopt(this);
   setCaption(QStringLiteral("CD Player"));
   setWindowIcon(cdIcon());
   // The window names no font: the default proportional Japanese UI font.
@@ -136,7 +139,7 @@ FrmCDp::FrmCDp(Links links)
   connect(mnuSave, &rt::MenuItem::Click, this, &FrmCDp::mnuSave_Click);
 }
 
-FrmCDp::~FrmCDp() = default;
+FrmCDp::~FrmCDp() { app::release(this); }
 
 int32_t FrmCDp::SendMciString(const QString& command, QString& reply) {
   // The device writes into a fresh buffer of NULs, as long as the platform's.
@@ -334,10 +337,11 @@ void FrmCDp::mnuMin_Click() {
 }
 
 void FrmCDp::mnuSave_Click() {
-  if (rt::MsgBox(QStringLiteral("保存してよろしいですか？"), rt::vbYesNo + rt::vbExclamation,
-                 QStringLiteral("PLIMRAの動作環境の保存")) == rt::vbYes) {
-    if (links_.saveSettings) links_.saveSettings();
-  }
+  if (rt::MsgBox(Module1::kSaveQuestion, rt::vbYesNo + rt::vbExclamation, Module1::kSaveTitle) !=
+      rt::vbYes)
+    return;
+  QString why;
+  if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
 }
 
 }  // namespace plimra::cdp

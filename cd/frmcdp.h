@@ -38,9 +38,9 @@ inline const QString kNewCd = QStringLiteral("新しいＣＤ");
 void takeReply(const std::string& buffer, QString& reply);
 
 // What the CD window reaches beyond itself: the MIDI window it gives way to
-// (with the two option menu items that mirror its own), the two shared
-// options, and the settings writer. The program fills these in when it
-// creates the window; a missing piece is skipped.
+// (with the two option menu items that mirror its own) and the two shared
+// options. The program fills these in when it creates the window; a missing
+// piece is skipped.
 struct Links {
   std::function<plimra::rt::Form*()> midiWindow;
   std::function<plimra::rt::MenuItem*()> midiMnuMin;
@@ -49,8 +49,6 @@ struct Links {
   std::function<void(bool)> setOptMin;
   std::function<bool()> optChange;
   std::function<void(bool)> setOptChange;
-  // Writes the settings of both windows; empty until a settings writer exists.
-  std::function<void()> saveSettings;
 };
 
 class FrmCDp : public plimra::rt::Form {

@@ -17,7 +17,9 @@
 #include "resources/icons.h"
 #include "runtime/appearance.h"
 #include "runtime/msgbox.h"
+#include "runtime/conversions.h"
 #include "runtime/program.h"
+#include "settings/profile.h"
 
 namespace plimra::midi {
 
@@ -56,6 +58,7 @@ rt::CommandButton* makeButton(QWidget* parent, const char* name, const QString& 
 
 FrmPlimra::FrmPlimra(Links links)
     : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655), links_(std::move(links)) {
+  app::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
   // Where the window stands before start-up centres it.
@@ -143,10 +146,21 @@ FrmPlimra::FrmPlimra(Links links)
   connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
   connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
   connect(mnuCDP, &rt::MenuItem::Click, this, &FrmPlimra::mnuCDP_Click);
+  connect(mnuSingle, &rt::MenuItem::Click, this, &FrmPlimra::mnuSingle_Click);
+  connect(mnuContinue, &rt::MenuItem::Click, this, &FrmPlimra::mnuContinue_Click);
+  connect(mnuRandom, &rt::MenuItem::Click, this, &FrmPlimra::mnuRandom_Click);
+  connect(mnuNon, &rt::MenuItem::Click, this, &FrmPlimra::mnuNon_Click);
+  connect(mnuGS, &rt::MenuItem::Click, this, &FrmPlimra::mnuGS_Click);
+  connect(mnuGM, &rt::MenuItem::Click, this, &FrmPlimra::mnuGM_Click);
+  connect(mnuMin, &rt::MenuItem::Click, this, &FrmPlimra::mnuMin_Click);
+  connect(mnuChange, &rt::MenuItem::Click, this, &FrmPlimra::mnuChange_Click);
+  connect(mnuSave, &rt::MenuItem::Click, this, &FrmPlimra::mnuSave_Click);
   connect(mnuPort, &rt::MenuItem::Click, this, &FrmPlimra::mnuPort_Click);
   connect(mnuAbout, &rt::MenuItem::Click, this, &FrmPlimra::mnuAbout_Click);
   connect(cmdOK, &rt::CommandButton::Click, this, &FrmPlimra::cmdOK_Click);
   connect(cmdCancel, &rt::CommandButton::Click, this, &FrmPlimra::cmdCancel_Click);
+  connect(cmdSave, &rt::CommandButton::Click, this, &FrmPlimra::cmdSave_Click);
+  connect(lstPort, &rt::ListBox::DblClick, this, &FrmPlimra::lstPort_DblClick);
   connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
   connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
   connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
@@ -158,7 +172,7 @@ FrmPlimra::FrmPlimra(Links links)
   connect(MMControl1, &MMControl::PrevClick, this, [this](int&) { songPlaying_ = false; });
 }
 
-FrmPlimra::~FrmPlimra() = default;
+FrmPlimra::~FrmPlimra() { app::release(this); }
 
 void FrmPlimra::Form_Load() {
   // 1. Centre on the screen.
@@ -195,10 +209,10 @@ void FrmPlimra::Form_Load() {
   // 7. One entry per MIDI output, the mapper (-1) first, asked off this
   // thread: a port system that does not answer leaves the list empty until
   // it does, and the window comes up meanwhile.
-  ListPorts(kPortListLimitMs);
+  portListPending_ = !ListPorts(kPortListLimitMs);
 
-  // 8. Saved settings.
-  LoadSettings();
+  // 8. Saved settings. A file that cannot be read has ended the program.
+  if (!LoadSettings()) return;
 
   // 9. Check marks from the options, in both windows.
   mnuMin->setChecked(Module1::OptMin);
@@ -225,8 +239,100 @@ void FrmPlimra::Form_Load() {
   Refresh();
 }
 
-void FrmPlimra::LoadSettings() {
-  if (links_.loadSettings) links_.loadSettings();
+namespace {
+
+// One row of plimra.ini as start-up applies it. A missing key reads as the
+// empty text, which each row treats as its table says: an empty folder or
+// drive is refused by the list, a Boolean that does not convert keeps the
+// default, a number without digits is 0.
+struct LoadedKey {
+  const char* section;
+  const char* key;
+  void (*apply)(FrmPlimra& w, const QString& value);
+};
+
+void applyBool(bool& option, const QString& value) {
+  if (const auto b = rt::CBool(value)) option = *b;
+}
+
+// A window position in twips; one outside the coordinate range is skipped.
+void applyPosition(rt::Form& f, const QString& value, bool top) {
+  const auto n = rt::CLng(rt::Val(value));
+  if (!n) return;
+  if (top) {
+    f.setTop(*n);
+  } else {
+    f.setLeft(*n);
+  }
+}
+
+// An index the list does not have leaves the selection as it is.
+void restorePortIndex(FrmPlimra& w, const QString& value) {
+  if (const auto i = rt::CInt(rt::Val(value))) w.lstPort->setListIndex(*i);
+}
+
+// The port's name wins over its index when the list has it: a device plugged
+// in or removed since the save moves the index, not the name. Files written
+// before the name was kept have none, and the index stands.
+void restorePortName(FrmPlimra& w, const QString& value) {
+  if (value.isEmpty()) return;
+  for (int i = 0; i < w.lstPort->ListCount(); ++i) {
+    if (w.lstPort->List(i) == value) {
+      w.lstPort->setListIndex(i);
+      return;
+    }
+  }
+}
+
+const LoadedKey kLoadedKeys[] = {
+    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(v); }},
+    {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
+    {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
+    {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},
+    {"Option", "Time", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptTime, v); }},
+    {"Option", "Single", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptSingle, v); }},
+    {"Option", "Continue",
+     [](FrmPlimra&, const QString& v) { applyBool(Module1::OptContinue, v); }},
+    {"Option", "Random", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptRandom, v); }},
+    {"Option", "MIDIOUT", &restorePortIndex},
+    {"Option", "MIDIOUTName", &restorePortName},
+    {"Option", "Reset", [](FrmPlimra&, const QString& v) { Module1::OptReset = v; }},
+    {"Plimra", "Top", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, true); }},
+    {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
+    // The first use of the CD window loads it, hidden.
+    {"CDp", "Top", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
+    {"CDp", "Left",
+     [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+};
+
+}  // namespace
+
+bool FrmPlimra::LoadSettings() {
+  const QString file = Module1::SettingsFile();
+  const settings::ReadResult read = settings::readProfile(file);
+  if (read.status == settings::ReadResult::Missing) {
+    // First run: the file starts from what start-up has set; nothing is
+    // read this time, and a file that cannot be written stays unsaid.
+    Module1::SaveSettings();
+    return true;
+  }
+  if (read.status == settings::ReadResult::Failed) {
+    rt::MsgBox(QStringLiteral("予期せぬエラー:") + rt::Str(int64_t{read.errorNumber}) +
+               QStringLiteral("\n\n") + file + QStringLiteral("\n") + read.reason);
+    rt::End();
+    return false;
+  }
+  for (const LoadedKey& k : kLoadedKeys)
+    k.apply(*this, read.profile.value(QLatin1String(k.section), QLatin1String(k.key))
+                       .value_or(QString()));
+  // Ports not listed yet: the saved choice waits for the list.
+  if (portListPending_) {
+    const auto saved = [&read](const char* key) {
+      return read.profile.value(QStringLiteral("Option"), QLatin1String(key)).value_or(QString());
+    };
+    savedPort_ = {saved("MIDIOUT"), saved("MIDIOUTName")};
+  }
+  return true;
 }
 
 void FrmPlimra::Form_Unload(int16_t& /*Cancel*/) {
@@ -441,6 +547,14 @@ void FrmPlimra::cmdOK_Click() {
 
 void FrmPlimra::cmdCancel_Click() { ShowPortPanel(false); }
 
+void FrmPlimra::cmdSave_Click() {
+  // The panel is closed before the question is asked.
+  cmdOK_Click();
+  mnuSave_Click();
+}
+
+void FrmPlimra::lstPort_DblClick() { cmdSave_Click(); }
+
 void FrmPlimra::ShowPortPanel(bool open) {
   QWidget* focus = focusWidget();
   const bool focusInPanel =
@@ -466,7 +580,7 @@ bool FrmPlimra::ListPorts(int limitMs) {
   auto listing = mci::MidiOutListing::start();
   portListing_ = listing;
   if (listing->waitFor(std::chrono::milliseconds(limitMs))) {
-    FillPortList(listing->names());
+    PortsListed(listing->names());
     return true;
   }
   static bool told = false;
@@ -481,10 +595,18 @@ bool FrmPlimra::ListPorts(int limitMs) {
   QPointer<FrmPlimra> self(this);
   listing->whenDone([self, listing] {
     // Only the latest look counts, and only while the window lives.
-    if (!self || self->portListing_ != listing) return;
-    self->FillPortList(listing->names());
+    if (self && self->portListing_ == listing) self->PortsListed(listing->names());
   });
   return false;
+}
+
+void FrmPlimra::PortsListed(const std::vector<std::string>& names) {
+  FillPortList(names);
+  if (std::exchange(portListPending_, false) && savedPort_) {
+    restorePortIndex(*this, savedPort_->first);
+    restorePortName(*this, savedPort_->second);
+  }
+  savedPort_.reset();
 }
 
 void FrmPlimra::FillPortList(const std::vector<std::string>& names) {
@@ -526,6 +648,50 @@ void FrmPlimra::mnuAbout_Click() {
   about::FrmAbout* about = app::frmAbout();
   about->Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
   about->Show(1);
+}
+
+void FrmPlimra::SetPlayMode(bool single, bool inOrder, bool random) {
+  Module1::OptSingle = single;
+  mnuSingle->setChecked(single);
+  Module1::OptContinue = inOrder;
+  mnuContinue->setChecked(inOrder);
+  Module1::OptRandom = random;
+  mnuRandom->setChecked(random);
+}
+
+void FrmPlimra::mnuSingle_Click() { SetPlayMode(true, false, false); }
+void FrmPlimra::mnuContinue_Click() { SetPlayMode(false, true, false); }
+void FrmPlimra::mnuRandom_Click() { SetPlayMode(false, false, true); }
+
+void FrmPlimra::SetReset(const QString& kind) {
+  Module1::OptReset = kind;
+  mnuNon->setChecked(kind == QLatin1String("NON"));
+  mnuGS->setChecked(kind == QLatin1String("GS"));
+  mnuGM->setChecked(kind == QLatin1String("GM"));
+}
+
+void FrmPlimra::mnuNon_Click() { SetReset(QStringLiteral("NON")); }
+void FrmPlimra::mnuGS_Click() { SetReset(QStringLiteral("GS")); }
+void FrmPlimra::mnuGM_Click() { SetReset(QStringLiteral("GM")); }
+
+void FrmPlimra::mnuMin_Click() {
+  Module1::OptMin = !Module1::OptMin;
+  mnuMin->setChecked(Module1::OptMin);
+  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+}
+
+void FrmPlimra::mnuChange_Click() {
+  Module1::OptChange = !Module1::OptChange;
+  mnuChange->setChecked(Module1::OptChange);
+  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+}
+
+void FrmPlimra::mnuSave_Click() {
+  if (rt::MsgBox(Module1::kSaveQuestion, rt::vbYesNo + rt::vbExclamation, Module1::kSaveTitle) !=
+      rt::vbYes)
+    return;
+  QString why;
+  if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
 }
 
 }  // namespace plimra::midi

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,6 @@ namespace plimra::midi {
 // What start-up needs from the rest of the program. The program fills these
 // in before it creates the window; a missing piece is skipped.
 struct Links {
-  // Reads the saved settings and applies them to both windows.
-  std::function<void()> loadSettings;
   // Mirrors the two shared options in the CD window's check marks.
   std::function<void(bool optMin, bool optChange)> setCdCheckMarks;
   // Why the built-in synthesizer cannot be heard (empty when it can). Asked
@@ -91,9 +91,20 @@ class FrmPlimra : public plimra::rt::Form {
   void Timer1_Timer();
   void mnuTime_Click();
   void mnuCDP_Click();
+  void mnuSingle_Click();
+  void mnuContinue_Click();
+  void mnuRandom_Click();
+  void mnuNon_Click();
+  void mnuGS_Click();
+  void mnuGM_Click();
+  void mnuMin_Click();
+  void mnuChange_Click();
+  void mnuSave_Click();
   void mnuPort_Click();
   void cmdOK_Click();
   void cmdCancel_Click();
+  void cmdSave_Click();
+  void lstPort_DblClick();
   void mnuAbout_Click();
 
  public:
@@ -106,7 +117,11 @@ class FrmPlimra : public plimra::rt::Form {
   void Form_Unload(int16_t& Cancel) override;
 
  private:
-  void LoadSettings();
+  // Applies plimra.ini to both windows, or writes it when missing. False
+  // when the file could not be read: the program has been ended.
+  bool LoadSettings();
+  void SetPlayMode(bool single, bool inOrder, bool random);
+  void SetReset(const QString& kind);
   void PlayNextFile();
   // Shows the port panel (true) or the file browser with the transport bar.
   void ShowPortPanel(bool open);
@@ -114,6 +129,9 @@ class FrmPlimra : public plimra::rt::Form {
   // with the answer if it comes within `limit`, else when it comes. True
   // when lstPort was filled before returning.
   bool ListPorts(int limitMs);
+  // The answer has come: fills lstPort, then chooses the saved port if
+  // start-up went on without the list.
+  void PortsListed(const std::vector<std::string>& names);
   // Fills lstPort, keeping the selection on the port of the same name.
   void FillPortList(const std::vector<std::string>& names);
   // Says once which port the user chose could not be opened.
@@ -137,6 +155,10 @@ class FrmPlimra : public plimra::rt::Form {
   bool silenceExplained_ = false;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
+  // Start-up went on before the ports were listed; the saved port (index
+  // and name as the file has them) is chosen when the list comes.
+  bool portListPending_ = false;
+  std::optional<std::pair<QString, QString>> savedPort_;
   // The port last reported as one that cannot be opened.
   QString unopenedPort_;
 };

@@ -27,16 +27,19 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   cd "$work/music"
   tick=$(getconf CLK_TCK)
   cpu() { awk "{ print \$14 + \$15 }" /proc/$1/stat; }
+  # One song only, with the reset given ($1), from plimra.ini beside the program.
   start() {
-    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" PLIMRA_TEST_OPTIONS="$1" \
-      "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
+    printf "[Option]\nSingle=True\nContinue=False\nRandom=False\nReset=%s\n" "$1" \
+      >"$work/prog/plimra.ini"
+    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
+    pid=$!
     win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1)
     sleep 1
   }
   dblclick() { xdotool mousemove --window "$win" 30 $1 click --repeat 2 --delay 20 1; }
 
   # 1. The reset wait. The list: long.mid, one.mid, two.mid.
-  start "Mode=Single;Reset=GM"
+  start GM
   a=$(cpu $pid); sleep 3; b=$(cpu $pid)
   dblclick 50
   sleep 0.5
@@ -47,7 +50,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 
   # 2. The same silence as a song, then double-click to first sound.
   rm -f "$work/out.raw"
-  start "Mode=Single;Reset=NON"
+  start NON
   dblclick 34
   sleep 0.5
   e=$(cpu $pid); sleep 6; f=$(cpu $pid)

@@ -53,7 +53,6 @@ class CdWindow : public ::testing::Test {
     links.setOptMin = [this](bool on) { optMin = on; };
     links.optChange = [this] { return optChange; };
     links.setOptChange = [this](bool on) { optChange = on; };
-    links.saveSettings = [this] { ++saves; };
     cd = std::make_unique<FrmCDp>(links);
     cd->Load();
   }
@@ -93,7 +92,6 @@ class CdWindow : public ::testing::Test {
   bool optMin = false;
   bool optChange = true;
   int ends = 0;
-  int saves = 0;
 };
 
 TEST_F(CdWindow, LayoutAtCreation) {
@@ -426,18 +424,6 @@ TEST_F(CdWindow, CancelInTheNoDiscBoxReturnsToTheMidiWindow) {
   EXPECT_TRUE(midi.isVisible());
   EXPECT_EQ(midi.Left(), cd->Left());
   EXPECT_EQ(midi.Top(), cd->Top());
-}
-
-TEST_F(CdWindow, SaveAsksFirst) {
-  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
-  cd->mnuSave->trigger();
-  EXPECT_EQ(saves, 0);
-  cd->mnuSave->trigger();
-  EXPECT_EQ(saves, 1);
-  ASSERT_EQ(boxes.asked().size(), 2u);
-  EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
-  EXPECT_EQ(boxes.asked()[0].title, "PLIMRAの動作環境の保存");
-  EXPECT_EQ(boxes.asked()[0].style, 52);
 }
 
 TEST_F(CdWindow, ExitAndCloseStopAndCloseTheDiscThenEnd) {

@@ -17,6 +17,8 @@ cp "$prog" "$work/prog/plimra"
 "$probe" song "$work/prog/GM.MID" 96 400
 "$probe" song "$work/music/one.mid" 69 500
 "$probe" song "$work/music/two.mid" 76 500
+# Continuous play in list order, as a saved plimra.ini beside the program says.
+printf '[Option]\nSingle=False\nContinue=True\nRandom=False\nReset=GM\n' >"$work/prog/plimra.ini"
 
 # The program must draw on the Xvfb display, whatever the caller set.
 export QT_QPA_PLATFORM=xcb
@@ -24,8 +26,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   set -euo pipefail
   work=$1 probe=$2
   cd "$work/music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" PLIMRA_TEST_OPTIONS="Mode=Continue" \
-    "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
   trap "kill -KILL $pid 2>/dev/null || true" EXIT
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 

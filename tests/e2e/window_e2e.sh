@@ -9,6 +9,11 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 touch "$work/first.mid" "$work/SECOND.MID"
+# A copy of its own, so that the plimra.ini it writes on its first run lands
+# here and not beside the build.
+mkdir "$work/prog"
+cp "$prog" "$work/prog/plimra"
+prog=$work/prog/plimra
 
 # The program must draw on the Xvfb display, whatever the caller set.
 export QT_QPA_PLATFORM=xcb

@@ -270,7 +270,7 @@ TEST_F(MidiWindow, MenuTreeCaptionsInOrder) {
 
 TEST_F(MidiWindow, DefaultOptionsMarkRandomStopOnSwitchAndGmReset) {
   std::vector<std::pair<bool, bool>> cdMarks;
-  FrmPlimra& w = start({{}, [&](bool m, bool c) { cdMarks.emplace_back(m, c); }, {}});
+  FrmPlimra& w = start({[&](bool m, bool c) { cdMarks.emplace_back(m, c); }, {}});
   QStringList checked;
   for (rt::MenuItem* m : w.findChildren<rt::MenuItem*>())
     if (m->Checked()) checked << m->action()->text();
@@ -295,18 +295,14 @@ TEST_F(MidiWindow, SavedOptionsDecideTheMarksAndTheTimer) {
                         {"GM", "ＧＭリセット"}, {"gs", nullptr}, {"", nullptr},
                         {"NO", nullptr}};
   for (const Case& c : cases) {
-    int portsSeen = -1;
-    FrmPlimra& w = start({[&] {
-                            // The loader runs after the port list is filled and the defaults set.
-                            portsSeen = window->lstPort->ListCount();
-                            Module1::OptReset = c.reset;
-                            Module1::OptTime = true;
-                            Module1::OptRandom = false;
-                            Module1::OptSingle = true;
-                          },
-                          {},
-                          {}});
-    EXPECT_EQ(portsSeen, 3);
+    QFile ini(root.filePath("plimra.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(QByteArray("[Option]\nTime=True\nRandom=False\nSingle=True\nMIDIOUT=2\nReset=") +
+              c.reset + "\n");
+    ini.close();
+    FrmPlimra& w = start();
+    // Read after the port list was filled.
+    EXPECT_EQ(w.lstPort->ListIndex(), 2);
     EXPECT_EQ(w.mnuNon->Checked(), c.marked && QString(c.marked) == "なし") << c.reset;
     EXPECT_EQ(w.mnuGS->Checked(), c.marked && QString(c.marked) == "ＧＳリセット") << c.reset;
     EXPECT_EQ(w.mnuGM->Checked(), c.marked && QString(c.marked) == "ＧＭリセット") << c.reset;

@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 
+#include "app/forms.h"
 #include "app/module1.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
@@ -158,6 +159,7 @@ class Playing : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
+    plimra::app::destroyFormsForTests();
     mci::DeviceTable::instance().resetForTests();
     mci::setMidiOutCatalog(nullptr);
     rt::setEndHandler({});
@@ -529,7 +531,7 @@ TEST_F(Playing, IconizesOnceWhenTheOptionIsOn) {
 
 TEST_F(Playing, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
   int asked = 0;
-  FrmPlimra& w = start({{}, {}, [&] {
+  FrmPlimra& w = start({{}, [&] {
                           ++asked;
                           return QStringLiteral("No audio device: test");
                         }});

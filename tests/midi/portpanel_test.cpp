@@ -104,6 +104,17 @@ class PortPanel : public ::testing::Test {
     window->File1_DblClick();
   }
 
+  QString iniPath() const { return root.filePath("plimra.ini"); }
+  void writeIni(const QByteArray& text) {
+    QFile f(iniPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  QByteArray readIni() const {
+    QFile f(iniPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
   bool panelShown() const {
     const bool panel = window->lstPort->isVisibleTo(window.get());
     // The two halves of the window are never shown together.
@@ -214,7 +225,41 @@ TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
   EXPECT_EQ(boxes.asked().size(), 1u);
 }
 
+TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNameOnYes) {
+  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  FrmPlimra& w = start();
+  const QByteArray before = readIni();
+  play(0);
+  log->take();
+  w.mnuPort_Click();
+  w.lstPort->setListIndex(3);
+  w.cmdSave_Click();
+  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_FALSE(panelShown());
+  ASSERT_EQ(boxes.asked().size(), 1u);
+  EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
+  EXPECT_EQ(readIni(), before);
+
+  // A double-click on a port saves too, its name right after its index.
+  w.mnuPort_Click();
+  w.lstPort_DblClick();
+  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
+}
+
+TEST_F(PortPanel, ASavedNameThatIsListedWinsOverAStaleIndex) {
+  for (auto [ini, chosen] : {std::pair{"[Option]\nMIDIOUT=2\nMIDIOUTName=Module\n", 3},
+                             // Gone, or saved before names were kept: the index stands.
+                             {"[Option]\nMIDIOUT=2\nMIDIOUTName=Unplugged\n", 2},
+                             {"[Option]\nMIDIOUT=2\n", 2}}) {
+    writeIni(ini);
+    EXPECT_EQ(start().lstPort->ListIndex(), chosen) << ini;
+  }
+}
+
 TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) {
+  // The saved port is chosen once the list has come.
+  writeIni("[Option]\nMIDIOUT=1\nMIDIOUTName=Late port\n");
   auto stalled = std::make_shared<StalledOutputs>();
   mci::setMidiOutCatalog(stalled);
   testing::internal::CaptureStderr();
@@ -229,6 +274,7 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
     QTest::qWait(10);
   }
   EXPECT_EQ(w.lstPort->ListCount(), 3);
+  EXPECT_EQ(w.lstPort->ListIndex(), 2);
   EXPECT_EQ(w.lstPort->List(2), "Late port");
 }
 

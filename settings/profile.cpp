@@ -1,0 +1,330 @@
+#include "settings/profile.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <atomic>
+#include <chrono>
+
+namespace plimra::settings {
+
+namespace {
+
+// Shift-JIS as Windows wrote it (CP932); a byte that does not decode
+// becomes U+FFFD and decoding goes on.
+QString fromCp932(const QByteArray& bytes) {
+  iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "SHIFT_JIS");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return QString::fromLatin1(bytes);
+  QByteArray out;
+  out.reserve(bytes.size() * 3 / 2 + 16);
+  char* in = const_cast<char*>(bytes.constData());
+  size_t inLeft = static_cast<size_t>(bytes.size());
+  char buf[1024];
+  while (inLeft > 0) {
+    char* o = buf;
+    size_t oLeft = sizeof buf;
+    const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    out.append(buf, static_cast<qsizetype>(o - buf));
+    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+      // EILSEQ or EINVAL (cut short at the end): skip one byte.
+      out.append("\xEF\xBF\xBD");
+      ++in;
+      --inLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return QString::fromUtf8(out);
+}
+
+QString decode(const QByteArray& bytes) {
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  QString text = utf8.decode(bytes);
+  if (!utf8.hasError()) return text;
+  return fromCp932(bytes);
+}
+
+bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
+
+// "[name]" (the bracket may be missing): the name, else nullopt.
+std::optional<QString> sectionOf(const QString& line) {
+  const QString t = line.trimmed();
+  if (!t.startsWith(u'[')) return std::nullopt;
+  const qsizetype end = t.indexOf(u']');
+  return (end < 0 ? t.mid(1) : t.mid(1, end - 1)).trimmed();
+}
+
+// "key = value": the key, else nullopt (comments and other lines).
+std::optional<QString> keyOf(const QString& line) {
+  const QString t = line.trimmed();
+  if (t.isEmpty() || t.startsWith(u';') || t.startsWith(u'[')) return std::nullopt;
+  const qsizetype eq = t.indexOf(u'=');
+  if (eq <= 0) return std::nullopt;
+  return t.left(eq).trimmed();
+}
+
+bool sameName(const QString& a, const QString& b) {
+  return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString cutToBytes(const QString& value) {
+  QByteArray utf8 = value.toUtf8();
+  if (utf8.size() <= kMaxValueBytes) return value;
+  utf8.truncate(kMaxValueBytes);
+  // Not in the middle of a character.
+  while (!utf8.isEmpty() && (static_cast<uchar>(utf8.back()) & 0xC0) == 0x80) utf8.chop(1);
+  if (!utf8.isEmpty() && static_cast<uchar>(utf8.back()) >= 0xC0) utf8.chop(1);
+  return QString::fromUtf8(utf8);
+}
+
+bool writableName(const QString& name) {
+  if (name.trimmed().isEmpty() || name.trimmed() != name) return false;
+  for (QChar c : name)
+    if (c == u'[' || c == u']' || c == u'=' || c == u'\n' || c == u'\r') return false;
+  return !name.startsWith(u';');
+}
+
+QString systemReason(int err) { return QString::fromLocal8Bit(strerror(err)); }
+
+int errorNumberOf(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return kErrFileNotFound;
+    case EACCES:
+    case EPERM:
+      return kErrPermissionDenied;
+    case EISDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+    case EFBIG:
+      return kErrPathFileAccess;
+    default:
+      return kErrDeviceIo;
+  }
+}
+
+bool writeAll(int fd, const QByteArray& data) {
+  const char* p = data.constData();
+  qsizetype left = data.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+Profile Profile::fromBytes(const QByteArray& bytes) {
+  Profile p;
+  QByteArray body = bytes;
+  if (body.startsWith("\xEF\xBB\xBF")) {
+    p.bom_ = true;
+    body.remove(0, 3);
+  }
+  const qsizetype firstLf = body.indexOf('\n');
+  p.crlf_ = firstLf > 0 && body.at(firstLf - 1) == '\r';
+  if (body.isEmpty()) return p;
+  const QString text = decode(body);
+  p.lines_ = text.split(u'\n');
+  // The line end after the last line makes no line of its own.
+  if (p.lines_.back().isEmpty()) p.lines_.removeLast();
+  for (QString& l : p.lines_)
+    if (l.endsWith(u'\r')) l.chop(1);
+  return p;
+}
+
+QByteArray Profile::toBytes() const {
+  const char* eol = crlf_ ? "\r\n" : "\n";
+  QByteArray out;
+  if (bom_) out += "\xEF\xBB\xBF";
+  for (const QString& l : lines_) {
+    out += l.toUtf8();
+    out += eol;
+  }
+  return out;
+}
+
+std::optional<QString> Profile::value(const QString& section, const QString& key) const {
+  qsizetype i = 0;
+  for (; i < lines_.size(); ++i) {
+    const auto s = sectionOf(lines_[i]);
+    if (s && sameName(*s, section)) break;
+  }
+  for (++i; i < lines_.size(); ++i) {
+    if (sectionOf(lines_[i])) break;
+    const auto k = keyOf(lines_[i]);
+    if (k && sameName(*k, key)) {
+      const QString& l = lines_[i];
+      return cutToBytes(l.mid(l.indexOf(u'=') + 1).trimmed());
+    }
+  }
+  return std::nullopt;
+}
+
+bool Profile::setValue(const QString& section, const QString& key, const QString& value) {
+  if (!writableName(section) || !writableName(key) || value.contains(u'\n') ||
+      value.contains(u'\r'))
+    return false;
+  qsizetype head = -1;
+  for (qsizetype i = 0; i < lines_.size() && head < 0; ++i) {
+    const auto s = sectionOf(lines_[i]);
+    if (s && sameName(*s, section)) head = i;
+  }
+  if (head < 0) {
+    lines_ << u'[' + section + u']' << key + u'=' + value;
+    return true;
+  }
+  // The key's line, or the last line of the section that is not blank.
+  qsizetype last = head;
+  for (qsizetype i = head + 1; i < lines_.size(); ++i) {
+    if (sectionOf(lines_[i])) break;
+    const auto k = keyOf(lines_[i]);
+    if (k && sameName(*k, key)) {
+      // In place, keeping the key as the file spells it and the blanks
+      // before it.
+      QString& l = lines_[i];
+      qsizetype indent = 0;
+      while (indent < l.size() && isBlank(l[indent])) ++indent;
+      l = l.left(indent) + *k + u'=' + value;
+      return true;
+    }
+    if (!lines_[i].trimmed().isEmpty()) last = i;
+  }
+  lines_.insert(last + 1, key + u'=' + value);
+  return true;
+}
+
+QString profilePath(const QString& programDir) {
+  const QString name = QStringLiteral("plimra.ini");
+  const QString beside = (programDir.endsWith(u'/') ? programDir : programDir + u'/') + name;
+  if (QFileInfo::exists(beside) || ::access(QFile::encodeName(programDir).constData(), W_OK) == 0)
+    return beside;
+  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (!QDir::isAbsolutePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
+  return config + QStringLiteral("/plimra/") + name;
+}
+
+ReadResult readProfile(const QString& path) {
+  ReadResult r;
+  const QByteArray native = QFile::encodeName(path);
+  // Non-blocking, so that a FIFO under the name cannot stall start-up.
+  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    const int err = errno;
+    r.errorNumber = errorNumberOf(err);
+    r.status = r.errorNumber == kErrFileNotFound ? ReadResult::Missing : ReadResult::Failed;
+    r.reason = systemReason(err);
+    return r;
+  }
+  struct stat st {};
+  QByteArray bytes;
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+  } else if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+    err = EFBIG;
+  } else {
+    char buf[16384];
+    for (;;) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        err = errno;
+        break;
+      }
+      if (n == 0) break;
+      bytes.append(buf, n);
+      if (bytes.size() > kMaxFileBytes) {
+        err = EFBIG;
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (err != 0) {
+    r.errorNumber = errorNumberOf(err);
+    r.reason = err == EFBIG ? QStringLiteral("not a settings file (not a regular file, or larger "
+                                             "than 1 MiB)")
+                            : systemReason(err);
+    return r;
+  }
+  r.status = ReadResult::Ok;
+  r.profile = Profile::fromBytes(bytes);
+  return r;
+}
+
+bool writeProfile(const Profile& profile, const QString& path, QString* reason) {
+  auto fail = [&](const QString& why) {
+    if (reason) *reason = why;
+    return false;
+  };
+  // A link is followed: the file it names is the one replaced.
+  QString target = path;
+  const QFileInfo info(path);
+  if (info.isSymLink()) {
+    const QString resolved = info.symLinkTarget();
+    if (!resolved.isEmpty()) target = resolved;
+  }
+  const QString dir = QFileInfo(target).absolutePath();
+  if (!QDir().mkpath(dir)) return fail(dir + QStringLiteral(": ") + systemReason(errno));
+  const QByteArray nativeTarget = QFile::encodeName(target);
+
+  struct stat old {};
+  const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
+  if (hadFile && S_ISDIR(old.st_mode)) return fail(target + QStringLiteral(": ") +
+                                                   systemReason(EISDIR));
+
+  // A name no other save (of this or another process) is using.
+  static std::atomic<unsigned> counter{0};
+  QByteArray tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    tmp = QFile::encodeName(dir + QStringLiteral("/.plimra.ini.%1.%2.%3")
+                                      .arg(::getpid())
+                                      .arg(counter++)
+                                      .arg(static_cast<qulonglong>(now) & 0xFFFFFF, 0, 36));
+    fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail(dir + QStringLiteral(": ") + systemReason(errno));
+
+  int err = 0;
+  if (hadFile && ::fchmod(fd, old.st_mode & 07777) != 0) err = errno;
+  if (err == 0 && !writeAll(fd, profile.toBytes())) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.constData(), nativeTarget.constData()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(tmp.constData());
+    return fail(target + QStringLiteral(": ") + systemReason(err));
+  }
+  // The rename itself reaches the disk with the folder.
+  const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace plimra::settings

@@ -1,0 +1,79 @@
+// The settings file: an INI-style profile kept the way a user left it.
+//
+// Section and key names are compared without regard to letter case. Setting
+// a value replaces an existing key's value in place, appends a new key at
+// the end of its section and a new section at the end of the file; comments
+// (";" lines), blank lines, unknown sections and keys stay as they were.
+// The file is written in UTF-8; one that is not valid UTF-8 is read as
+// Shift-JIS (CP932), as older installations wrote it.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace plimra::settings {
+
+// No value is longer than this when read (longer ones are cut); a folder
+// path on Linux is at most this long.
+inline constexpr qsizetype kMaxValueBytes = 4096;
+// A larger file is no settings file.
+inline constexpr qint64 kMaxFileBytes = 1 << 20;
+
+// The classic error numbers the start-up message shows.
+inline constexpr int kErrFileNotFound = 53;
+inline constexpr int kErrDeviceIo = 57;
+inline constexpr int kErrPermissionDenied = 70;
+inline constexpr int kErrPathFileAccess = 75;
+
+class Profile {
+ public:
+  // Parses a file's bytes; never fails (a line that is neither a section,
+  // a comment nor "key=value" is kept and otherwise ignored).
+  static Profile fromBytes(const QByteArray& bytes);
+  // The file's bytes: UTF-8, with the line ends the file had ("\n" for a
+  // new one) and a line end after the last line.
+  QByteArray toBytes() const;
+
+  // The value of `key` in the first section named `section`, without the
+  // blanks around it; nullopt when the section or the key is missing.
+  std::optional<QString> value(const QString& section, const QString& key) const;
+  // Sets a value as described above. False (nothing changes) for a name
+  // that cannot be written as one (empty, or holding "[", "]", "=" or a line
+  // end) or a value holding a line end, which would break the file apart.
+  bool setValue(const QString& section, const QString& key, const QString& value);
+
+  bool isEmpty() const { return lines_.isEmpty(); }
+
+ private:
+  QStringList lines_;
+  bool crlf_ = false;
+  bool bom_ = false;
+};
+
+// Where the settings live for a program in `programDir`: "plimra.ini"
+// there when that file exists or the folder is writable, else
+// $XDG_CONFIG_HOME/plimra/plimra.ini (~/.config when the variable is unset
+// or not absolute). The one rule for reading and writing.
+QString profilePath(const QString& programDir);
+
+struct ReadResult {
+  enum Status { Ok, Missing, Failed } status = Failed;
+  Profile profile;
+  int errorNumber = 0;  // kErrFileNotFound when missing, else one of the above
+  QString reason;       // the system's words, for messages
+};
+// Reads the whole file. Never blocks on something that is not a regular
+// file and never reads more than kMaxFileBytes.
+ReadResult readProfile(const QString& path);
+
+// Writes the profile to `path` so that a crash at any moment leaves either
+// the old file or the new one: a temporary file in the same folder, flushed
+// to disk, renamed over the old one (a symbolic link is followed), with the
+// old file's permissions. Creates the folder when missing. False with
+// `reason` set when the file could not be written; the old file is then
+// untouched.
+bool writeProfile(const Profile& profile, const QString& path, QString* reason = nullptr);
+
+}  // namespace plimra::settings
