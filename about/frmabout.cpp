@@ -1,7 +1,9 @@
 #include "about/frmabout.h"
 
 #include <QLabel>
+#include <QFontMetrics>
 #include <QMenuBar>
+#include <algorithm>
 #include <QtGlobal>
 
 #include "resources/icons.h"
@@ -62,10 +64,27 @@ void FrmAbout::Form_Load() {
   QString text = QStringLiteral("Midi Player Version 5.95") + u'\r';
   text += QStringLiteral("    for Linux (X11 / Wayland)") + u'\r';
   text += QStringLiteral("    C++20 / Qt ") + QString::fromLatin1(qVersion()) + u'\r';
-  text += QStringLiteral("Copyright (C) the Plimra developers") + u'\r';
+  text += QStringLiteral("Copyright (C) Plimra developers") + u'\r';
   text += QStringLiteral("             Plimra: see its README") + u'\r';
   text += QStringLiteral("October 13, 1997");
   lblAbout->setCaption(text);
+  FitAboutText();
+}
+
+void FrmAbout::FitAboutText() {
+  // The label holds six lines of the window's font where that font is as
+  // compact as the one the layout was made for; a taller or wider face here
+  // is stepped down until every line shows whole.
+  QFont f = font();
+  const QStringList lines = lblAbout->text().split(u'\n');
+  for (double points = f.pointSizeF(); points > 6.0; points -= 0.5) {
+    f.setPointSizeF(points);
+    const QFontMetrics m(f);
+    int widest = 0;
+    for (const QString& line : lines) widest = std::max(widest, m.horizontalAdvance(line));
+    if (m.lineSpacing() * lines.size() <= lblAbout->height() && widest <= lblAbout->width()) break;
+  }
+  lblAbout->setFont(f);
 }
 
 void FrmAbout::Command1_Click() { Unload(); }

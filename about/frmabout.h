@@ -37,6 +37,8 @@ class FrmAbout : public plimra::rt::Form {
   void Form_Unload(int16_t& Cancel) override;
 
  private:
+  void FitAboutText();
+
   bool unloaded_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -324,6 +325,9 @@ TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
       QTest::keyClick(about, Qt::Key_Escape);
       EXPECT_TRUE(about->isVisible());
       texts << about->lblAbout->Caption();
+      // Every line shows whole, whatever the installed font's metrics.
+      const QFontMetrics m(about->lblAbout->font());
+      EXPECT_LE(m.lineSpacing() * 6, about->lblAbout->height());
       if (round == 0) first = about;
       QTest::keyClick(about->Command1, Qt::Key_Return);
     });
