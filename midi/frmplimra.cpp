@@ -588,8 +588,8 @@ bool FrmPlimra::ListPorts(int limitMs) {
     told = true;
     const std::string system = listing->waitingOn();
     std::fprintf(stderr,
-                 "plimra: the %s MIDI system did not answer within a second; the MIDI-OUT port "
-                 "list is filled when it does.\n",
+                 "plimra: the %s MIDI system does not answer; the MIDI-OUT port list is "
+                 "filled when it does.\n",
                  system.empty() ? "port" : system.c_str());
   }
   QPointer<FrmPlimra> self(this);

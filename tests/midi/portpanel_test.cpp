@@ -175,6 +175,9 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   play(1);
   EXPECT_EQ(log->take().at(2), "port 2");
+  rt::ScriptedMsgBox boxes({rt::vbYes});
+  w.mnuSave_Click();
+  EXPECT_TRUE(readIni().contains("MIDIOUT= 3\n")) << readIni().toStdString();
 }
 
 TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
