@@ -1,9 +1,18 @@
 // The program: one application, the real devices, and the MIDI window.
+//   plimra [SONG.mid | FOLDER]
+// With a song or a folder, that folder is shown and the song played. When a
+// player already runs on the desktop, the song goes to it and this start
+// ends, so the file manager's "open with" never starts a second player.
 #include <QApplication>
+#include <QByteArray>
+#include <cstdio>
+#include <cstring>
 
+#include "app/desktop_bus.h"
 #include "app/forms.h"
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
+#include "runtime/filenames.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"
@@ -12,6 +21,20 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // The title message boxes show when they name none.
   QApplication::setApplicationName(QStringLiteral("Plimra"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.plimra.Plimra"));
+
+  // Qt has taken its own options out of argv; the first other one is the
+  // song, kept as the file system's bytes.
+  QByteArray song;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("usage: plimra [SONG.mid | FOLDER]\n");
+      return 0;
+    }
+    if (song.isEmpty()) song = QByteArray(argv[i]);
+  }
+  if (plimra::app::handOverToRunningPlayer(song)) return 0;
+
   plimra::rt::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese
   // proportional face, as the desktop this program was made for did.
@@ -21,6 +44,9 @@ int main(int argc, char** argv) {
   plimra::cd::registerCdAudio();
 
   // The first reference creates the window and runs its start-up.
-  plimra::app::frmPlimra()->Show();
+  plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();
+  window->Show();
+  plimra::app::startDesktopControls();
+  if (!song.isEmpty()) window->PlayFromOutside(plimra::rt::pathFromNative(song));
   return QApplication::exec();
 }

@@ -6,6 +6,7 @@
 #include "cd/frmcdp.h"
 #include "midi/frmplimra.h"
 #include "runtime/conversions.h"
+#include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "settings/profile.h"
@@ -38,7 +39,8 @@ struct SavedKey {
 };
 
 const SavedKey kSavedKeys[] = {
-    {"MID", "Dir", [] { return midiWindow().Dir1->Path(); }},
+    // A folder whose name is not plain UTF-8 text is written as a file URL.
+    {"MID", "Dir", [] { return rt::writtenPath(midiWindow().Dir1->Path()); }},
     {"MID", "Drive", [] { return midiWindow().Drive1->Drive(); }},
     {"Option", "Min", [] { return rt::BoolText(OptMin); }},
     {"Option", "Change", [] { return rt::BoolText(OptChange); }},

@@ -1,9 +1,16 @@
 #include "midi/frmplimra.h"
 
+#include <unistd.h>
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <cmath>
 #include <cstdio>
 
@@ -16,8 +23,9 @@
 #include "media/mci/midiout.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
-#include "runtime/msgbox.h"
 #include "runtime/conversions.h"
+#include "runtime/filenames.h"
+#include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "settings/profile.h"
 
@@ -61,6 +69,7 @@ FrmPlimra::FrmPlimra(Links links)
   app::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
+  setAcceptDrops(true);
   // Where the window stands before start-up centres it.
   Move(1005, 1635);
   QWidget* c = client();
@@ -174,6 +183,49 @@ FrmPlimra::FrmPlimra(Links links)
 
 FrmPlimra::~FrmPlimra() { app::release(this); }
 
+void FrmPlimra::PlayFromOutside(const QString& path) {
+  // The path in the lossless text form: it may hold Shift-JIS bytes.
+  const QString song = rt::absoluteClean(path);
+  const bool isFolder = rt::isReadableFolder(song);
+  const qsizetype slash = song.lastIndexOf(u'/');
+  const QString folder = isFolder ? song : song.left(qMax<qsizetype>(slash, 1));
+  const QString name = isFolder ? QString() : song.mid(slash + 1);
+  const QString cannotPlay = rt::displayName(name) + QString::fromUtf16(kCannotPlay);
+  if (WindowState() == 1) setWindowState(0);
+  raise();
+  activateWindow();
+  // A folder that cannot be shown leaves the lists where they were.
+  if (folder != Dir1->Path() && !Dir1->setPath(folder)) {
+    setCaption(cannotPlay);
+    return;
+  }
+  if (isFolder) return;
+  for (int i = 0; i < File1->ListCount(); ++i) {
+    File1->setListIndex(i);
+    if (File1->ExactFileName() == name) {
+      File1_DblClick();
+      return;
+    }
+  }
+  File1->setListIndex(-1);
+  setCaption(cannotPlay);
+}
+
+void FrmPlimra::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();
+}
+
+void FrmPlimra::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  event->acceptProposedAction();
+  // After the drop has finished: the start may wait for its reset song.
+  const QString path = rt::pathFromNative(
+      QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1()));
+  QTimer::singleShot(0, this, [this, path] { PlayFromOutside(path); });
+}
+
 void FrmPlimra::Form_Load() {
   // 1. Centre on the screen.
   const float left = (static_cast<float>(rt::ScreenWidth()) - static_cast<float>(Width())) / 2;
@@ -285,7 +337,7 @@ void restorePortName(FrmPlimra& w, const QString& value) {
 }
 
 const LoadedKey kLoadedKeys[] = {
-    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(v); }},
+    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(rt::pathFromWritten(v)); }},
     {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
     {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
     {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},
@@ -301,8 +353,7 @@ const LoadedKey kLoadedKeys[] = {
     {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
     // The first use of the CD window loads it, hidden.
     {"CDp", "Top", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
-    {"CDp", "Left",
-     [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+    {"CDp", "Left", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
 };
 
 }  // namespace
@@ -323,8 +374,8 @@ bool FrmPlimra::LoadSettings() {
     return false;
   }
   for (const LoadedKey& k : kLoadedKeys)
-    k.apply(*this, read.profile.value(QLatin1String(k.section), QLatin1String(k.key))
-                       .value_or(QString()));
+    k.apply(*this,
+            read.profile.value(QLatin1String(k.section), QLatin1String(k.key)).value_or(QString()));
   // Ports not listed yet: the saved choice waits for the list.
   if (portListPending_) {
     const auto saved = [&read](const char* key) {
@@ -362,15 +413,24 @@ void FrmPlimra::Drive1_Change() {
 
 void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
 
-QString FrmPlimra::ProgramFile(const QString& name) {
+// Paths go to the device as the file system's bytes, which need not be
+// UTF-8 (names made on Japanese Windows are Shift-JIS).
+QByteArray FrmPlimra::ProgramFile(const QString& name) {
   // The program in a root folder gives "/GS.MID", not "//GS.MID".
   const QString dir = rt::AppPath();
-  return (dir.endsWith(u'/') ? QString() : dir) + u'/' + name;
+  const QByteArray beside = rt::nativePath((dir.endsWith(u'/') ? QString() : dir) + u'/' + name);
+  // An installed program keeps its files in the data folder beside bin/.
+  const QByteArray installed =
+      rt::nativePath(dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name);
+  return ::access(beside.constData(), F_OK) == 0 || ::access(installed.constData(), F_OK) != 0
+             ? beside
+             : installed;
 }
 
-QString FrmPlimra::SongFile() const {
+QByteArray FrmPlimra::SongFile() const {
   const QString dir = File1->Path();
-  return dir.endsWith(u'/') ? dir + File1->FileName() : dir + u'/' + File1->FileName();
+  const QString name = File1->ExactFileName();
+  return rt::nativePath(dir.endsWith(u'/') ? dir + name : dir + u'/' + name);
 }
 
 void FrmPlimra::File1_DblClick() {
@@ -387,7 +447,7 @@ void FrmPlimra::File1_DblClick() {
 
   // Only the exact texts ask for a reset.
   const QString reset = Module1::OptReset;
-  QString resetSong;
+  QByteArray resetSong;
   if (reset == QLatin1String("GS")) {
     resetSong = ProgramFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {
@@ -406,6 +466,7 @@ void FrmPlimra::File1_DblClick() {
   }
 
   // The song itself, on the chosen port.
+  playingSong_ = rt::pathFromNative(SongFile());
   MMControl1->setFileName(SongFile());
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   cmdOK_Click();
@@ -417,11 +478,13 @@ void FrmPlimra::File1_DblClick() {
     songPlaying_ = true;
     setCaption(File1->FileName());
   } else {
+    silentSongs_ = 0;
     MMControl1->setCommand(QStringLiteral("CLOSE"));
     setCaption(File1->FileName() + QString::fromUtf16(kCannotPlay));
   }
   MMControl1->setVisible(true);
   MMControl1->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
+  if (playing) silentSongs_ = MMControl1->Length() == 0 ? silentSongs_ + 1 : 0;
 
   // A window already iconized stays as it is; one showing why the song did
   // not play stays in view.
@@ -432,6 +495,7 @@ void FrmPlimra::File1_DblClick() {
 bool FrmPlimra::WaitForResetSong(uint64_t call) {
   resetWaiting_ = true;
   QPointer<FrmPlimra> self(this);
+  const uint16_t device = MMControl1->DeviceID();
   for (;;) {
     const int32_t mode = MMControl1->Mode();
     // Stopped: the reset song has ended (or its play was refused). Not open
@@ -449,6 +513,13 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
     tick.start(50);
     loop.exec();
     if (!self || playCall_ != call) return false;
+    // Closed by someone else meanwhile (the switch to the CD player, the
+    // end of the program): that was no end of the reset, and no song follows.
+    if (MMControl1->DeviceID() != device) {
+      resetWaiting_ = false;
+      setCaption(File1->FileName());
+      return false;
+    }
   }
   resetWaiting_ = false;
   return true;
@@ -475,6 +546,13 @@ void FrmPlimra::MMControl1_Done(int NotifyCode) {
   // cut-short play is no end.
   if (resetWaiting_ || !songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
   songPlaying_ = false;
+  // A whole pass of the list without a sound: going on would only open one
+  // file after another for ever.
+  if (silentSongs_ > 0 && silentSongs_ >= File1->ListCount()) {
+    silentSongs_ = 0;
+    setCaption(File1->FileName() + QString::fromUtf16(kNothingSounds));
+    return;
+  }
   PlayNextFile();
 }
 

@@ -3,6 +3,7 @@
 // until asked for), the timer of the elapsed-time display, and the menus.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -39,6 +40,9 @@ struct Links {
 // What the caption says after the name of a song that could not be opened
 // or played.
 inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
+// What the caption says after the name of the last song when continuous or
+// random play stopped because a whole pass of the list played no sound.
+inline constexpr char16_t kNothingSounds[] = u" (音の出る曲がありません)";
 
 class FrmPlimra : public plimra::rt::Form {
   Q_OBJECT
@@ -108,6 +112,16 @@ class FrmPlimra : public plimra::rt::Form {
   void mnuAbout_Click();
 
  public:
+  // A song or a folder given from outside (the command line, another start,
+  // a drop, the desktop's player controls): the folder is shown and the song
+  // selected and played as a double-click would play it. A song that is
+  // not in the list (missing, or not a *.MID file) gets the can't-play
+  // caption.
+  void PlayFromOutside(const QString& path);
+  // The song the last start opened, in the lossless text form of file names
+  // (empty before any).
+  QString PlayingSong() const { return playingSong_; }
+
   // The caption each tick builds, and the one it last wrote.
   QString TimeCaption;
   QString ShownTimeCaption;
@@ -115,6 +129,8 @@ class FrmPlimra : public plimra::rt::Form {
  protected:
   void Form_Load() override;
   void Form_Unload(int16_t& Cancel) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   // Applies plimra.ini to both windows, or writes it when missing. False
@@ -136,12 +152,13 @@ class FrmPlimra : public plimra::rt::Form {
   void FillPortList(const std::vector<std::string>& names);
   // Says once which port the user chose could not be opened.
   void ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
-  // Waits until the reset song has stopped, or until it cannot play, or
-  // until a later start takes over (false then).
+  // Waits until the reset song has stopped, or until it cannot play. False
+  // when a later start took over or the device was closed from outside
+  // (the start ends then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
-  static QString ProgramFile(const QString& name);
-  QString SongFile() const;
+  static QByteArray ProgramFile(const QString& name);
+  QByteArray SongFile() const;
 
   Links links_;
   // Counts the starts of File1_DblClick, so a start that was taken over
@@ -152,7 +169,11 @@ class FrmPlimra : public plimra::rt::Form {
   // The song this window started is playing and its end moves on; the
   // control's Stop and Prev clear it.
   bool songPlaying_ = false;
+  // Songs started in a row that lasted no time: a whole list of them ends
+  // continuous play instead of going round it for ever.
+  int silentSongs_ = 0;
   bool silenceExplained_ = false;
+  QString playingSong_;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
   // Start-up went on before the ports were listed; the saved port (index

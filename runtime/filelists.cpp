@@ -1,11 +1,14 @@
 #include "runtime/filelists.h"
 
+#include <mntent.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QKeyEvent>
 #include <QRegularExpression>
 #include <QSet>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QStyle>
 #include <algorithm>
@@ -50,9 +53,36 @@ bool isSystemMount(const QString& root) {
   return false;
 }
 
+// The last part of a path; "/" for the root.
+QString lastPart(const QString& path) {
+  if (path == QLatin1String("/")) return path;
+  return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
+// The folder that holds a path; the root holds itself.
+QString parentOf(const QString& path) {
+  const qsizetype slash = path.lastIndexOf(u'/');
+  return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// Mount points whose names are not UTF-8: Qt's volume list cannot name
+// them, the mount table's bytes can.
+std::vector<QString> mountsWithKeptBytes() {
+  std::vector<QString> roots;
+  FILE* table = setmntent("/proc/self/mounts", "r");
+  if (!table) return roots;
+  while (const mntent* m = getmntent(table)) {
+    const QString root = pathFromNative(m->mnt_dir);
+    if (hasKeptBytes(root) && isUserVolume(root, m->mnt_type) && isReadableFolder(root))
+      roots.push_back(root);
+  }
+  endmntent(table);
+  return roots;
+}
+
 std::vector<DriveInfo> realDrives() {
   std::vector<DriveInfo> drives;
-  const QString home = QDir::homePath();
+  const QString home = homeFolder();
   drives.push_back({home, QString()});
   drives.push_back({QStringLiteral("/"), QString()});
   std::vector<DriveInfo> others;
@@ -66,6 +96,8 @@ std::vector<DriveInfo> realDrives() {
     const QString label = v.name();
     others.push_back({root, label == QFileInfo(root).fileName() ? QString() : label});
   }
+  for (const QString& root : mountsWithKeptBytes())
+    if (root != home) others.push_back({root, QString()});
   std::sort(others.begin(), others.end(),
             [](const DriveInfo& a, const DriveInfo& b) { return a.root < b.root; });
   for (auto& d : others)
@@ -75,10 +107,7 @@ std::vector<DriveInfo> realDrives() {
   return drives;
 }
 
-QString cleanFolder(const QString& path) {
-  if (path.isEmpty()) return path;
-  return QDir::cleanPath(QDir(path).absolutePath());
-}
+QString cleanFolder(const QString& path) { return absoluteClean(path); }
 
 bool contains(const QString& root, const QString& path) {
   return root == QLatin1String("/") || path == root || path.startsWith(root + u'/');
@@ -95,14 +124,14 @@ QString DriveInfo::text() const {
   // folder: "/home/ann" is a folder, "/home/ann [ホーム]" the home drive.
   QString shown = label;
   if (shown.isEmpty()) {
-    if (root == QDir::homePath())
+    if (root == homeFolder())
       shown = QStringLiteral("ホーム");
     else if (root == QLatin1String("/"))
       shown = QStringLiteral("ルート");
     else
-      shown = QFileInfo(root).fileName();
+      shown = displayName(lastPart(root));
   }
-  return root + QStringLiteral(" [") + shown + u']';
+  return displayName(root) + QStringLiteral(" [") + shown + u']';
 }
 
 std::vector<DriveInfo> listDrives() { return driveProvider() ? driveProvider()() : realDrives(); }
@@ -113,6 +142,9 @@ void setDriveProvider(std::function<std::vector<DriveInfo>()> provider) {
 }
 
 QString driveRoot(const QString& driveText) {
+  // The shown folder of a drive is decoded; the list knows its exact bytes.
+  for (const auto& d : listDrives())
+    if (d.text() == driveText) return d.root;
   static const QRegularExpression label(QStringLiteral(R"( \[[^\]]*\]$)"));
   QString t = driveText;
   t.remove(label);
@@ -138,20 +170,15 @@ QString driveOf(const QString& path) {
   return best;
 }
 
-bool isReadableFolder(const QString& path) {
-  if (path.isEmpty()) return false;
-  const QFileInfo fi(path);
-  if (!fi.isDir() || !fi.isReadable() || !fi.isExecutable()) return false;
-  // A folder whose medium is gone can still look like one; only a real
-  // listing tells.
-  QDir dir(path);
-  return dir.exists() && dir.isReadable();
-}
-
 QString startFolder() {
-  const QString cwd = QDir::currentPath();
-  if (cwd != QLatin1String("/") && isReadableFolder(cwd)) return cleanFolder(cwd);
-  return cleanFolder(QDir::homePath());
+  const QString cwd = currentFolder();
+  const QString home = homeFolder();
+  if (cwd != QLatin1String("/") && cwd != home && isReadableFolder(cwd)) return cleanFolder(cwd);
+  // Started from the desktop's menu (in the home folder or in /): the
+  // user's music folder when there is one.
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  if (!music.isEmpty() && music != home && isReadableFolder(music)) return cleanFolder(music);
+  return cleanFolder(home);
 }
 
 // ---------------------------------------------------------------- drives
@@ -256,23 +283,21 @@ void DirListBox::Refresh() {
   const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
   const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
   QStringList chain;
-  for (QString p = path_;; p = QFileInfo(p).path()) {
+  for (QString p = path_;; p = parentOf(p)) {
     chain.prepend(p);
-    if (p == QLatin1String("/") || QFileInfo(p).path() == p) break;
+    if (p == QLatin1String("/") || parentOf(p) == p) break;
   }
   int depth = 0;
   for (const QString& p : chain) {
-    const QString name = p == QLatin1String("/") ? p : QFileInfo(p).fileName();
-    addItem(new QListWidgetItem(openIcon, QString(depth * 2, u' ') + name));
+    addItem(new QListWidgetItem(openIcon, QString(depth * 2, u' ') + displayName(lastPart(p))));
     rows_ << p;
     ++depth;
   }
   setCurrentRow(static_cast<int>(rows_.size()) - 1);
-  const QStringList children =
-      QDir(path_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-  for (const QString& c : children) {
-    addItem(new QListWidgetItem(closedIcon, QString(depth * 2, u' ') + c));
-    rows_ << QDir(path_).filePath(c);
+  const QString prefix = path_ == QLatin1String("/") ? path_ : path_ + u'/';
+  for (const FolderEntry& c : folderEntries(path_, EntryKind::Folders)) {
+    addItem(new QListWidgetItem(closedIcon, QString(depth * 2, u' ') + c.shown));
+    rows_ << prefix + c.name;
   }
 }
 
@@ -288,15 +313,13 @@ void DirListBox::open(int row) {
   if (row < 0 || row >= rows_.size()) return;
   const QString target = rows_[row];
   if (setPath(target)) return;
-  MsgBox(QStringLiteral("フォルダ %1 を開けません。").arg(target), vbExclamation);
+  MsgBox(QStringLiteral("フォルダ %1 を開けません。").arg(displayName(target)), vbExclamation);
   Refresh();
 }
 
 // ----------------------------------------------------------------- files
 
-FileListBox::FileListBox(QWidget* parent) : ListBox(parent) {
-  setPath(startFolder());
-}
+FileListBox::FileListBox(QWidget* parent) : ListBox(parent) { setPath(startFolder()); }
 
 bool FileListBox::matches(const QString& name, const QString& pattern) {
   for (const QString& p : pattern.split(u';', Qt::SkipEmptyParts)) {
@@ -326,22 +349,26 @@ void FileListBox::setPattern(const QString& pattern) {
 }
 
 void FileListBox::Refresh() {
-  const QString keep = FileName();
+  const QString keep = ExactFileName();
   clear();
   if (path_.isEmpty()) return;
-  const QStringList names =
-      QDir(path_).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
-  for (const QString& n : names)
-    if (matches(n, pattern_)) addItem(n);
-  if (!keep.isEmpty()) {
-    const auto found = findItems(keep, Qt::MatchExactly);
-    if (!found.isEmpty()) setCurrentItem(found.first());
+  for (const FolderEntry& e : folderEntries(path_, EntryKind::Files)) {
+    if (!matches(e.shown, pattern_)) continue;
+    auto* item = new QListWidgetItem(e.shown);
+    item->setData(Qt::UserRole, e.name);
+    addItem(item);
+    if (!keep.isEmpty() && e.name == keep) setCurrentItem(item);
   }
 }
 
 QString FileListBox::FileName() const {
   const auto* it = currentItem();
   return it && it->isSelected() ? it->text() : QString();
+}
+
+QString FileListBox::ExactFileName() const {
+  const auto* it = currentItem();
+  return it && it->isSelected() ? it->data(Qt::UserRole).toString() : QString();
 }
 
 }  // namespace plimra::rt

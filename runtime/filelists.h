@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "runtime/controls.h"
+#include "runtime/filenames.h"
 
 namespace plimra::rt {
 
+// Paths, folders and file names are in the lossless text form of
+// runtime/filenames.h; the lists show them decoded.
 struct DriveInfo {
   QString root;   // the folder the drive stands for
   QString label;  // empty: a name made from the folder
@@ -36,7 +39,8 @@ void setDriveProvider(std::function<std::vector<DriveInfo>()> provider);
 // /sys, /run/user ...).
 bool isUserVolume(const QString& root, const QByteArray& fileSystemType);
 
-// The folder a drive text stands for: the text without a bracketed label.
+// The folder a drive text stands for: the listed drive's folder, else the
+// text without a bracketed label.
 QString driveRoot(const QString& driveText);
 // Whether the text is a drive's text (as opposed to a folder).
 bool isDriveText(const QString& text);
@@ -47,9 +51,6 @@ QString driveOf(const QString& path);
 // The folder the program starts in: the current folder, or the home folder
 // when the current one is the root or cannot be read.
 QString startFolder();
-
-// A folder that can be listed.
-bool isReadableFolder(const QString& path);
 
 class DriveListBox : public QComboBox {
   Q_OBJECT
@@ -117,12 +118,16 @@ class FileListBox : public ListBox {
   QString Pattern() const { return pattern_; }
   void setPattern(const QString& pattern);
 
-  // The selected file's name without folder; empty with none selected.
+  // The selected file's name without folder, as shown; empty with none
+  // selected.
   QString FileName() const;
+  // The same name as the file system has it, for opening the file.
+  QString ExactFileName() const;
   int16_t ListCount() const { return static_cast<int16_t>(qMin(count(), 32767)); }
   // Reads the folder anew, keeping the selected name when it is still there.
   void Refresh();
 
+  // Whether a shown name matches the pattern.
   static bool matches(const QString& name, const QString& pattern);
 
  signals:

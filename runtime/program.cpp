@@ -1,5 +1,8 @@
 #include "runtime/program.h"
 
+#include <unistd.h>
+#include <climits>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -12,6 +15,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "runtime/filenames.h"
 #include "runtime/twips.h"
 
 namespace plimra::rt {
@@ -40,11 +44,24 @@ QString withoutTrailingSlash(QString p) {
 
 }  // namespace
 
+// The running program's folder from the link the kernel keeps, as bytes:
+// a folder whose name is not UTF-8 is found again exactly.
+QString programFolder() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) return {};
+  const QByteArrayView exe(buffer, n);
+  const qsizetype slash = exe.lastIndexOf('/');
+  if (slash < 0) return {};
+  return pathFromNative(slash == 0 ? QByteArrayView("/") : exe.first(slash));
+}
+
 QString AppPath() {
   if (!appPathOverride().isEmpty()) return withoutTrailingSlash(appPathOverride());
+  if (const QString folder = programFolder(); !folder.isEmpty()) return folder;
   if (QCoreApplication::instance())
     return withoutTrailingSlash(QCoreApplication::applicationDirPath());
-  return withoutTrailingSlash(QDir::currentPath());
+  return withoutTrailingSlash(currentFolder());
 }
 
 void setAppPathForTests(const QString& path) { appPathOverride() = path; }

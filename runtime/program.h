@@ -8,7 +8,7 @@
 namespace plimra::rt {
 
 // The folder of the running program, without a trailing "/" except for the
-// root folder.
+// root folder; in the lossless text form of runtime/filenames.h.
 QString AppPath();
 // Tests run the windows against a temporary program folder; empty restores
 // the real one.

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6test6
+  qt6-base-dev qt6-base-dev-tools libqt6test6 qt6-svg-dev
   libfluidsynth-dev timgm6mb-soundfont fluidsynth
   librtmidi-dev libjack-jackd2-dev jackd2
   libcdio-dev libcdio-paranoia-dev
@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
   libsmf-dev sox
+  dbus-daemon dbus-bin desktop-file-utils appstream
 )
 
 missing=()

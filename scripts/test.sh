@@ -12,6 +12,9 @@ jobs=$(nproc)
 # Each test sets its own Qt platform: offscreen for window tests, xcb under
 # Xvfb for the end-to-end ones.
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
+# Tests that need a session bus start their own; none may reach the
+# desktop's (and a player running there).
+unset DBUS_SESSION_BUS_ADDRESS
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -3,17 +3,20 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
+
+#include "runtime/filenames.h"
 
 namespace plimra::settings {
 
@@ -48,7 +51,9 @@ QString fromCp932(const QByteArray& bytes) {
 }
 
 QString decode(const QByteArray& bytes) {
-  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  // A second BOM after the one already taken off is text of the line.
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                  QStringConverter::Flag::ConvertInitialBom);
   QString text = utf8.decode(bytes);
   if (!utf8.hasError()) return text;
   return fromCp932(bytes);
@@ -73,9 +78,7 @@ std::optional<QString> keyOf(const QString& line) {
   return t.left(eq).trimmed();
 }
 
-bool sameName(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
 QString cutToBytes(const QString& value) {
   QByteArray utf8 = value.toUtf8();
@@ -114,6 +117,32 @@ int errorNumberOf(int err) {
   }
 }
 
+// Where a symbolic link points (absolute); empty when `path` is no link.
+QString linkTarget(const QString& path) {
+  const QByteArray native = rt::nativePath(path);
+  char buf[PATH_MAX];
+  const ssize_t n = ::readlink(native.constData(), buf, sizeof buf);
+  if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return {};
+  const QString linked = rt::pathFromNative(QByteArrayView(buf, n));
+  if (linked.startsWith(u'/')) return QDir::cleanPath(linked);
+  return QDir::cleanPath(path.left(path.lastIndexOf(u'/') + 1) + linked);
+}
+
+// Creates a folder and those above it that are missing.
+bool makeFolders(const QByteArray& dir) {
+  struct stat st {};
+  if (::stat(dir.constData(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  }
+  for (qsizetype slash = dir.indexOf('/', 1);; slash = dir.indexOf('/', slash + 1)) {
+    const QByteArray part = slash < 0 ? dir : dir.left(slash);
+    if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) return false;
+    if (slash < 0) return true;
+  }
+}
+
 bool writeAll(int fd, const QByteArray& data) {
   const char* p = data.constData();
   qsizetype left = data.size();
@@ -127,6 +156,19 @@ bool writeAll(int fd, const QByteArray& data) {
     left -= n;
   }
   return true;
+}
+
+// Temporary files of saves whose process died before the rename (a crash,
+// a power loss). Those of a process still running are its own business.
+void removeLeftovers(const QString& dir) {
+  const QStringList names =
+      QDir(dir).entryList({QStringLiteral(".plimra.ini.*")}, QDir::Files | QDir::Hidden);
+  for (const QString& name : names) {
+    bool ok = false;
+    const pid_t pid = static_cast<pid_t>(name.section(u'.', 3, 3).toLong(&ok));
+    if (ok && pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+      ::unlink(QFile::encodeName(dir + u'/' + name).constData());
+  }
 }
 
 }  // namespace
@@ -145,8 +187,11 @@ Profile Profile::fromBytes(const QByteArray& bytes) {
   p.lines_ = text.split(u'\n');
   // The line end after the last line makes no line of its own.
   if (p.lines_.back().isEmpty()) p.lines_.removeLast();
-  for (QString& l : p.lines_)
-    if (l.endsWith(u'\r')) l.chop(1);
+  // A file with CRLF ends loses one CR per line; in a file with LF ends a
+  // stray CR is part of its line (and is a blank around any value).
+  if (p.crlf_)
+    for (QString& l : p.lines_)
+      if (l.endsWith(u'\r')) l.chop(1);
   return p;
 }
 
@@ -211,19 +256,23 @@ bool Profile::setValue(const QString& section, const QString& key, const QString
   return true;
 }
 
+// Paths are in the lossless text form of runtime/filenames.h: a program or
+// settings folder whose name is not UTF-8 is reached by its exact bytes.
 QString profilePath(const QString& programDir) {
   const QString name = QStringLiteral("plimra.ini");
   const QString beside = (programDir.endsWith(u'/') ? programDir : programDir + u'/') + name;
-  if (QFileInfo::exists(beside) || ::access(QFile::encodeName(programDir).constData(), W_OK) == 0)
+  struct stat st {};
+  if (::stat(rt::nativePath(beside).constData(), &st) == 0 ||
+      ::access(rt::nativePath(programDir).constData(), W_OK) == 0)
     return beside;
-  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (!QDir::isAbsolutePath(config)) config = QDir::homePath() + QStringLiteral("/.config");
+  QString config = rt::pathFromNative(qgetenv("XDG_CONFIG_HOME"));
+  if (!config.startsWith(u'/')) config = rt::homeFolder() + QStringLiteral("/.config");
   return config + QStringLiteral("/plimra/") + name;
 }
 
 ReadResult readProfile(const QString& path) {
   ReadResult r;
-  const QByteArray native = QFile::encodeName(path);
+  const QByteArray native = rt::nativePath(path);
   // Non-blocking, so that a FIFO under the name cannot stall start-up.
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
@@ -262,8 +311,9 @@ ReadResult readProfile(const QString& path) {
   ::close(fd);
   if (err != 0) {
     r.errorNumber = errorNumberOf(err);
-    r.reason = err == EFBIG ? QStringLiteral("not a settings file (not a regular file, or larger "
-                                             "than 1 MiB)")
+    r.reason = err == EFBIG ? QStringLiteral(
+                                  "not a settings file (not a regular file, or larger "
+                                  "than 1 MiB)")
                             : systemReason(err);
     return r;
   }
@@ -278,20 +328,17 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
     return false;
   };
   // A link is followed: the file it names is the one replaced.
-  QString target = path;
-  const QFileInfo info(path);
-  if (info.isSymLink()) {
-    const QString resolved = info.symLinkTarget();
-    if (!resolved.isEmpty()) target = resolved;
-  }
-  const QString dir = QFileInfo(target).absolutePath();
-  if (!QDir().mkpath(dir)) return fail(dir + QStringLiteral(": ") + systemReason(errno));
-  const QByteArray nativeTarget = QFile::encodeName(target);
+  QString target = rt::absoluteClean(path);
+  if (const QString linked = linkTarget(target); !linked.isEmpty()) target = linked;
+  const QString dir = target.left(std::max<qsizetype>(target.lastIndexOf(u'/'), 1));
+  const QByteArray nativeDir = rt::nativePath(dir);
+  if (!makeFolders(nativeDir)) return fail(dir + QStringLiteral(": ") + systemReason(errno));
+  const QByteArray nativeTarget = rt::nativePath(target);
 
   struct stat old {};
   const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
-  if (hadFile && S_ISDIR(old.st_mode)) return fail(target + QStringLiteral(": ") +
-                                                   systemReason(EISDIR));
+  if (hadFile && S_ISDIR(old.st_mode))
+    return fail(target + QStringLiteral(": ") + systemReason(EISDIR));
 
   // A name no other save (of this or another process) is using.
   static std::atomic<unsigned> counter{0};
@@ -299,10 +346,10 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    tmp = QFile::encodeName(dir + QStringLiteral("/.plimra.ini.%1.%2.%3")
-                                      .arg(::getpid())
-                                      .arg(counter++)
-                                      .arg(static_cast<qulonglong>(now) & 0xFFFFFF, 0, 36));
+    tmp = rt::nativePath(dir + QStringLiteral("/.plimra.ini.%1.%2.%3")
+                                   .arg(::getpid())
+                                   .arg(counter++)
+                                   .arg(static_cast<qulonglong>(now) & 0xFFFFFF, 0, 36));
     fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }
@@ -318,8 +365,9 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
     ::unlink(tmp.constData());
     return fail(target + QStringLiteral(": ") + systemReason(err));
   }
+  removeLeftovers(dir);
   // The rename itself reaches the disk with the folder.
-  const int dirFd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dirFd = ::open(nativeDir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd >= 0) {
     ::fsync(dirFd);
     ::close(dirFd);

@@ -1,11 +1,14 @@
 // CD audio benchmarks on a generated disc image, each against the naive way
 // in the same run:
 //   status poll       cached answer   vs  asking libcdio (open the image, read the table)
+//   disc check        file identities vs  reading the cue sheet again each time
+//   verified reads    paranoia (as on a drive) vs plain reads (as from an image)
 //   play to sound     read-ahead thread vs reading two seconds on the calling thread first
 //   CPU while playing worker + ring   vs  reading sectors inside the audio callback
 #include <cdio/cdio.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +21,7 @@
 #include "media/audio/audio_output.h"
 #include "media/cdaudio/disc.h"
 #include "media/cdaudio/drive.h"
+#include "media/cdaudio/paranoia_reader.h"
 #include "media/cdaudio/register.h"
 #include "media/mci/device_table.h"
 #include "tools/mkdisc/disc_image.h"
@@ -109,6 +113,56 @@ int main() {
                 ours * 1e6);
     std::printf("  naive (open the image and read its table each time): %.2f us, ratio %.1fx\n",
                 naive * 1e6, naive / ours);
+  }
+
+  // 1b. The worker's look for a changed image, twice a second while the CD
+  // window is open: the sheet is read again only when its identity changes.
+  {
+    cd::DiscAccess disc(cue);
+    disc.refresh();
+    const int n = 100000;
+    auto t = clk::now();
+    for (int i = 0; i < n; ++i) disc.refresh();
+    double ours = secondsSince(t) / n;
+    t = clk::now();
+    size_t files = 0;
+    for (int i = 0; i < n; ++i) {
+      std::string why;
+      auto text = cd::readCueSheet(cue, why);
+      for (const auto& path : cd::cueDataFiles(cue, text.value_or(""))) {
+        struct stat st {};
+        files += stat(path.c_str(), &st) == 0 ? 1 : 0;
+      }
+    }
+    double naive = secondsSince(t) / n;
+    if (files != static_cast<size_t>(n)) return 1;
+    std::printf("disc check: %.2f us (stat the sheet and its data file)\n", ours * 1e6);
+    std::printf("  naive (read and parse the sheet, then stat): %.2f us, ratio %.1fx\n",
+                naive * 1e6, naive / ours);
+  }
+
+  // 1c. Reading the whole disc in the player's chunks, verified and plain.
+  // Speeds are multiples of real time: a drive must stay well above 1x.
+  {
+    const int32_t sectors = 8 * 10 * cd::kSectorsPerSecond;
+    std::vector<uint8_t> buf(25 * cd::kBytesPerSector);
+    CdIo_t* cdio = cdio_open(cue.c_str(), DRIVER_BINCUE);
+    auto reader = cd::ParanoiaReader::open(cdio);
+    if (!reader) return 1;
+    auto t = clk::now();
+    for (int32_t s = 0; s < sectors; s += 25) reader->read(s, 25, buf.data());
+    double verified = secondsSince(t);
+    reader.reset();
+    cdio_destroy(cdio);
+    cd::DiscAccess disc(cue);
+    disc.refresh();
+    t = clk::now();
+    for (int32_t s = 0; s < sectors; s += 25) disc.readAudio(s, 25, buf.data());
+    double plain = secondsSince(t);
+    const double audio = static_cast<double>(sectors) / cd::kSectorsPerSecond;
+    std::printf("verified reads: %.0fx real time (paranoia, on the image)\n", audio / verified);
+    std::printf("  plain reads: %.0fx real time; verified ones cost %.1fx as much\n", audio / plain,
+                verified / plain);
   }
 
   // 2. From "play cdaudio from n" to the first sound, pulling as the output would.

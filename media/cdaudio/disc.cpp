@@ -4,13 +4,18 @@
 #include <cdio/logging.h>
 #include <cdio/memory.h>
 #include <cdio/mmc.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <mutex>
+#include <sstream>
+
+#include "media/cdaudio/paranoia_reader.h"
 
 namespace plimra::cd {
 
@@ -57,19 +62,50 @@ std::optional<Toc> readToc(CdIo_t* cdio) {
   return Toc::validated(std::move(toc));
 }
 
-std::vector<std::string> cueDataFiles(const std::string& cuePath) {
+std::optional<std::string> readCueSheet(const std::string& cuePath, std::string& why) {
+  // Opened without blocking, so a FIFO in its place cannot hold the caller;
+  // the checks look at what was opened, not at the name.
+  const int fd = ::open(cuePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    why = "disc image not found: " + cuePath;
+    return std::nullopt;
+  }
+  struct stat st {};
+  std::optional<std::string> text;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = "disc image is not a regular file: " + cuePath;
+  } else if (static_cast<uint64_t>(st.st_size) > kMaxCueSheetBytes) {
+    why = "cue sheet too large (" + std::to_string(st.st_size) + " bytes): " + cuePath;
+  } else {
+    std::string buf(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    // The file may have grown since fstat: read no more than the cap.
+    while (got < buf.size()) {
+      const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    buf.resize(got);
+    text = std::move(buf);
+  }
+  ::close(fd);
+  return text;
+}
+
+std::vector<std::string> cueDataFiles(const std::string& cuePath, const std::string& text) {
   std::vector<std::string> files;
-  std::ifstream in(cuePath);
+  std::istringstream in(text);
   std::string folder;
   if (auto slash = cuePath.rfind('/'); slash != std::string::npos)
     folder = cuePath.substr(0, slash + 1);
   std::string line;
-  // Cue sheets are small; anything huge is not one.
-  for (int lines = 0; lines < 10000 && std::getline(in, line); ++lines) {
+  while (std::getline(in, line)) {
     size_t p = line.find_first_not_of(" \t");
     if (p == std::string::npos || line.size() - p < 5) continue;
     std::string key = line.substr(p, 5);
-    std::transform(key.begin(), key.end(), key.begin(), ::toupper);
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     if (key != "FILE " && key != "FILE\t") continue;
     p = line.find_first_not_of(" \t", p + 5);
     if (p == std::string::npos) continue;
@@ -79,7 +115,7 @@ std::vector<std::string> cueDataFiles(const std::string& cuePath) {
       if (q == std::string::npos) continue;
       name = line.substr(p + 1, q - p - 1);
     } else {
-      size_t q = line.find_first_of(" \t", p);
+      size_t q = line.find_first_of(" \t\r", p);
       name = line.substr(p, q == std::string::npos ? std::string::npos : q - p);
     }
     if (name.empty()) continue;
@@ -96,6 +132,8 @@ DiscAccess::DiscAccess(std::string source) : source_(std::move(source)) {
 DiscAccess::~DiscAccess() { releaseHandle(); }
 
 void DiscAccess::releaseHandle() {
+  paranoia_.reset();  // before the handle it reads through
+  paranoiaTried_ = false;
   if (cdio_) cdio_destroy(cdio_);
   cdio_ = nullptr;
 }
@@ -106,35 +144,61 @@ void DiscAccess::setAbsent(Presence p, std::string why) {
   problem_ = std::move(why);
 }
 
-std::vector<DiscAccess::FileId> DiscAccess::imageIdentity() const {
-  std::vector<FileId> ids;
-  std::vector<std::string> paths{source_};
-  if (endsWithNoCase(source_, ".cue")) {
-    auto data = cueDataFiles(source_);
-    paths.insert(paths.end(), data.begin(), data.end());
+DiscAccess::FileId DiscAccess::fileId(const std::string& path) {
+  FileId id{path};
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0) {
+    id.dev = st.st_dev;
+    id.ino = st.st_ino;
+    id.size = static_cast<uint64_t>(st.st_size);
+    id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    id.regular = S_ISREG(st.st_mode);
   }
-  for (const auto& path : paths) {
-    struct stat st {};
-    FileId id{path};
-    if (stat(path.c_str(), &st) == 0) {
-      id.dev = st.st_dev;
-      id.ino = st.st_ino;
-      id.size = static_cast<uint64_t>(st.st_size);
-      id.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return id;
+}
+
+std::vector<DiscAccess::FileId> DiscAccess::imageIdentity() {
+  std::vector<FileId> ids{fileId(source_)};
+  if (endsWithNoCase(source_, ".cue")) {
+    // Looked at twice a second: the sheet's own identity says whether its
+    // FILE entries can have changed.
+    if (ids.front() != sheetId_) {
+      sheetId_ = ids.front();
+      sheetFiles_.clear();
+      std::string why;
+      if (sheetId_.regular)
+        if (auto text = readCueSheet(source_, why)) sheetFiles_ = cueDataFiles(source_, *text);
     }
-    ids.push_back(id);
+    for (const auto& path : sheetFiles_) ids.push_back(fileId(path));
   }
   return ids;
 }
 
 bool DiscAccess::loadImage() {
   releaseHandle();
-  if (!isRegularFile(source_)) {
+  const bool cue = endsWithNoCase(source_, ".cue");
+  std::string why;
+  if (cue) {
+    auto text = readCueSheet(source_, why);
+    if (!text) {
+      setAbsent(Presence::NoDisc, why);
+      return true;
+    }
+    // libcdio opens the data files as it reads the sheet: one that is not a
+    // regular file would block it.
+    for (const auto& path : cueDataFiles(source_, *text)) {
+      if (FileId id = fileId(path); id.ino != 0 && !id.regular) {
+        setAbsent(Presence::NoDisc, "disc image data is not a regular file: " + path);
+        return true;
+      }
+    }
+  } else if (!isRegularFile(source_)) {
     setAbsent(Presence::NoDisc, "disc image not found: " + source_);
     return true;
   }
-  cdio_ = endsWithNoCase(source_, ".cue") ? cdio_open(source_.c_str(), DRIVER_BINCUE)
-                                          : cdio_open(source_.c_str(), DRIVER_UNKNOWN);
+  cdio_ =
+      cue ? cdio_open(source_.c_str(), DRIVER_BINCUE) : cdio_open(source_.c_str(), DRIVER_UNKNOWN);
   std::optional<Toc> toc = cdio_ ? readToc(cdio_) : std::nullopt;
   if (!toc) {
     releaseHandle();
@@ -196,6 +260,9 @@ bool DiscAccess::refreshDrive() {
   // Without a table, ask again each time: a failing read on an empty drive
   // is quick. With one, only a reported media change makes us read again.
   if (toc_ && cdio_get_media_changed(cdio_) == 0) return false;
+  // Paranoia keeps the table it was made with: a new disc needs a new one.
+  paranoia_.reset();
+  paranoiaTried_ = false;
   std::optional<Toc> toc = readToc(cdio_);
   if (!toc) {
     if (ejected_ || mmc_get_tray_status(cdio_) == 1)
@@ -211,19 +278,30 @@ bool DiscAccess::refreshDrive() {
   return true;
 }
 
-int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out) {
-  if (!cdio_ || count <= 0) {
-    if (count > 0) memset(out, 0, static_cast<size_t>(count) * kBytesPerSector);
-    return 0;
-  }
-  // An image read past its end can succeed short; what is not read stays silent.
+int DiscAccess::readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop,
+                          const std::atomic<bool>* hurry) {
+  if (count <= 0) return 0;
   memset(out, 0, static_cast<size_t>(count) * kBytesPerSector);
+  if (!cdio_) return 0;
+  if (!image_ && !paranoiaTried_) {
+    // A drive reads through paranoia when it can; plain reads otherwise.
+    paranoiaTried_ = true;
+    paranoia_ = ParanoiaReader::open(cdio_);
+  }
+  if (paranoia_) {
+    const int good = paranoia_->read(sector, count, out, stop, hurry);
+    if (good >= 0) return good;
+  }
+  if (stop && stop->load(std::memory_order_relaxed)) return 0;
+  // An image read past its end can succeed short; what is not read stays silent.
   if (cdio_read_audio_sectors(cdio_, out, sector, static_cast<uint32_t>(count)) ==
       DRIVER_OP_SUCCESS)
     return count;
-  // One bad sector should not silence the whole block: retry one by one.
+  // One bad sector should not silence the whole block: retry one by one,
+  // unless the play this is for has ended meanwhile.
   int good = 0;
   for (int i = 0; i < count; ++i) {
+    if (stop && stop->load(std::memory_order_relaxed)) break;
     uint8_t* p = out + static_cast<size_t>(i) * kBytesPerSector;
     if (cdio_read_audio_sectors(cdio_, p, sector + i, 1) == DRIVER_OP_SUCCESS)
       ++good;

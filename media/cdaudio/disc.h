@@ -4,8 +4,10 @@
 // device's open call use it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,12 @@
 typedef struct _CdIo CdIo_t;
 
 namespace plimra::cd {
+
+class ParanoiaReader;
+
+// A cue sheet larger than this is not one: a real sheet of 99 tracks with
+// titles is a few KiB.
+constexpr uint64_t kMaxCueSheetBytes = 256 * 1024;
 
 enum class Presence {
   NoDrive,   // nothing to read from (not ready)
@@ -43,9 +51,14 @@ class DiscAccess {
   bool isImage() const { return image_; }
 
   // Reads `count` audio sectors starting at `sector` into `out`
-  // (count * 2352 bytes, S16 little-endian stereo). Unreadable sectors are
-  // zeroed; returns how many were read successfully.
-  int readAudio(int32_t sector, int count, uint8_t* out);
+  // (count * 2352 bytes, S16 little-endian stereo): verified reads on a
+  // drive, plain ones from an image. Unreadable sectors are zeroed, and so
+  // is what is left once `stop` is set (it is looked at between sectors).
+  // While `hurry` is set, a drive too is read plainly: the music has run
+  // dry and cannot wait for re-reads. Returns how many were read
+  // successfully.
+  int readAudio(int32_t sector, int count, uint8_t* out, const std::atomic<bool>* stop = nullptr,
+                const std::atomic<bool>* hurry = nullptr);
 
   // Door. For an image, eject makes the disc absent until the image file
   // changes or the door is closed again.
@@ -56,10 +69,14 @@ class DiscAccess {
   struct FileId {
     std::string path;
     uint64_t dev = 0, ino = 0, size = 0;
-    int64_t mtimeNs = 0;
+    int64_t mtimeNs = 0, ctimeNs = 0;
+    bool regular = false;
     bool operator==(const FileId&) const = default;
   };
-  std::vector<FileId> imageIdentity() const;
+  static FileId fileId(const std::string& path);
+  // The sheet and its data files, by identity and time. The sheet is read
+  // again only when its own identity changes.
+  std::vector<FileId> imageIdentity();
   void releaseHandle();
   bool loadImage();
   bool refreshDrive();
@@ -75,12 +92,22 @@ class DiscAccess {
   std::vector<FileId> loadedId_;
   bool ejected_ = false;
   std::vector<FileId> ejectedId_;
+  FileId sheetId_;                            // the sheet as last read
+  std::vector<std::string> sheetFiles_;       // its FILE entries then
+  std::unique_ptr<ParanoiaReader> paranoia_;  // a drive's reader, made on first read
+  bool paranoiaTried_ = false;
 };
 
 // Reads the table of an opened libcdio source; empty when unusable.
 std::optional<Toc> readToc(CdIo_t* cdio);
 
-// The FILE entries of a cue sheet, resolved against the sheet's folder.
-std::vector<std::string> cueDataFiles(const std::string& cuePath);
+// The text of a cue sheet. Empty, with `why` set, when the path is not a
+// regular file (a FIFO or a device would block the reader) or is larger
+// than any real sheet.
+std::optional<std::string> readCueSheet(const std::string& cuePath, std::string& why);
+
+// The FILE entries of a cue sheet's text, resolved against the folder of
+// `cuePath`.
+std::vector<std::string> cueDataFiles(const std::string& cuePath, const std::string& text);
 
 }  // namespace plimra::cd

@@ -24,7 +24,7 @@ std::shared_ptr<Drive> Drive::acquire(const std::string& source) {
   static std::map<std::string, std::weak_ptr<Drive>> registry;
   std::lock_guard lock(registryMutex);
   if (auto drive = registry[source].lock()) return drive;
-  auto drive = std::make_shared<Drive>(source);
+  std::shared_ptr<Drive> drive(new Drive(source), &Drive::retire);
   registry[source] = drive;
   return drive;
 }
@@ -44,20 +44,45 @@ Drive::Drive(std::string source)
       samples_(static_cast<size_t>(kRingSectors) * kFramesPerSector * 2),
       slotGen_(kRingSectors, 0),
       slotSector_(kRingSectors, 0) {
-  worker_ = std::thread([this] { workerLoop(); });
+  worker_ = std::thread([this] {
+    workerLoop();
+    bool orphaned;
+    {
+      std::lock_guard lock(mutex_);
+      workerDone_ = true;
+      orphaned = orphaned_;
+    }
+    cv_.notify_all();
+    if (orphaned) delete this;  // nobody else holds the drive any more
+  });
 }
 
 Drive::~Drive() {
-  mci::NotifyFn aborted;
-  {
-    std::lock_guard lock(mutex_);
-    quit_ = true;
-    aborted = endPlaybackLocked();
-  }
-  cv_.notify_all();
   if (worker_.joinable()) worker_.join();
-  if (inOutput_) audio::AudioOutput::instance().removeSource(this);
+}
+
+void Drive::retire(Drive* drive) {
+  mci::NotifyFn aborted;
+  bool remove;
+  {
+    std::lock_guard lock(drive->mutex_);
+    drive->quit_ = true;
+    aborted = drive->endPlaybackLocked();
+    remove = std::exchange(drive->inOutput_, false);
+  }
+  drive->cv_.notify_all();
+  if (remove) audio::AudioOutput::instance().removeSource(drive);
   if (aborted) aborted(mci::NotifyAborted);
+  {
+    std::unique_lock lock(drive->mutex_);
+    if (!drive->cv_.wait_for(lock, kCloseWait, [drive] { return drive->workerDone_; })) {
+      // Detached before the reader can see it is on its own.
+      drive->worker_.detach();
+      drive->orphaned_ = true;
+      return;
+    }
+  }
+  delete drive;
 }
 
 void Drive::refreshNow() { checkDisc(); }
@@ -114,6 +139,8 @@ mci::NotifyFn Drive::endPlaybackLocked() {
   // moving the head.
   ++gen_;
   curGen_.store(gen_, std::memory_order_release);
+  cancelRead_.store(true, std::memory_order_relaxed);
+  starved_.store(false, std::memory_order_relaxed);
   head_.store(packHead(gen_, headSector()));
   state_.store(static_cast<int>(PlayState::Stopped));
   reading_ = false;
@@ -267,6 +294,9 @@ void Drive::render(float* out, int frames) {
     }
   }
   readSeq_.store(r, std::memory_order_release);
+  if (played >= 0) soundedGen_ = gen;
+  // Ran dry in the middle of a play: the reader is behind the music.
+  if (playing && frames > 0 && soundedGen_ == gen) starved_.store(true, std::memory_order_relaxed);
   if (played >= 0) {
     // Only while this play is still the current one.
     uint64_t cur = head_.load();
@@ -321,10 +351,12 @@ void Drive::workerLoop() {
         const int32_t runEnd = std::min(readTo_, toc_->audioRunEnd(from));
         const int n = std::max(1, std::min({want, space, runEnd - from}));
         auto toc = toc_;
+        cancelRead_.store(false, std::memory_order_relaxed);
         lock.unlock();
         {
           std::lock_guard io(ioMutex_);
-          access_.readAudio(from, n, buffer.data());  // bad sectors come back as silence
+          // Bad sectors come back as silence; a stop ends the read early.
+          access_.readAudio(from, n, buffer.data(), &cancelRead_, &starved_);
         }
         lock.lock();
         if (gen != gen_ || !reading_) continue;
@@ -339,6 +371,9 @@ void Drive::workerLoop() {
           slotSector_[slot] = from + i;
         }
         writeSeq_.store(seq, std::memory_order_release);
+        // A chunk's worth ahead of the music again: re-reads can be afforded.
+        if (seq - readSeq_.load(std::memory_order_acquire) >= static_cast<uint64_t>(kChunk))
+          starved_.store(false, std::memory_order_relaxed);
         firstChunk_ = false;
         readFrom_ = toc->nextAudioSector(from + n, readTo_);
         if (readFrom_ >= readTo_) finalSeq_ = seq;

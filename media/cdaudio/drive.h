@@ -45,8 +45,6 @@ class Drive : public audio::AudioSource {
   // How often the worker looks for a disc change (default 500 ms).
   static void setCheckInterval(std::chrono::milliseconds interval);
 
-  explicit Drive(std::string source);
-  ~Drive() override;
   Drive(const Drive&) = delete;
   Drive& operator=(const Drive&) = delete;
 
@@ -77,9 +75,19 @@ class Drive : public audio::AudioSource {
   int readySectors() const;
 
  private:
+  // What closing the last device waits for the reader at most: a damaged
+  // disc can keep one read busy for many seconds.
+  static constexpr std::chrono::milliseconds kCloseWait{400};
   static constexpr int kRingSectors = 150;  // two seconds
   static constexpr int kFirstChunk = 6;     // start sounding quickly
   static constexpr int kChunk = 25;
+
+  explicit Drive(std::string source);
+  ~Drive() override;
+  // Ends the drive when its last holder lets go: stops playback at once,
+  // then gives the reader a short while to finish. A reader still stuck on
+  // the disc after that is left to end by itself, and it frees the drive.
+  static void retire(Drive* drive);
 
   void workerLoop();
   void checkDisc();
@@ -96,6 +104,8 @@ class Drive : public audio::AudioSource {
   mutable std::mutex mutex_;  // everything below that is not atomic
   std::condition_variable cv_;
   bool quit_ = false;
+  bool workerDone_ = false;
+  bool orphaned_ = false;  // retired while the reader was stuck: it frees the drive
   std::optional<bool> doorRequest_;
   Presence presence_ = Presence::NoDrive;
   std::shared_ptr<const Toc> toc_;
@@ -112,6 +122,12 @@ class Drive : public audio::AudioSource {
 
   // Shared with the audio thread.
   std::atomic<uint32_t> curGen_{1};
+  // Set when the play being read for ends: the reader gives up between sectors.
+  std::atomic<bool> cancelRead_{false};
+  // Set by the audio thread when a play that has sounded finds the ring
+  // empty: the reader skips re-reads until the ring has filled again.
+  std::atomic<bool> starved_{false};
+  uint32_t soundedGen_ = 0;  // audio thread only: the play that has sounded
   std::atomic<int> state_{static_cast<int>(PlayState::Stopped)};
   std::atomic<uint64_t> head_{0};  // generation << 32 | sector
   std::atomic<uint64_t> writeSeq_{0};

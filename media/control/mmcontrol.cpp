@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
@@ -264,7 +263,7 @@ uint32_t MMControl::setCommand(const QString& command) {
 
 uint32_t MMControl::openDevice() {
   const std::string type = deviceType_.toStdString();
-  const std::string element = QFile::encodeName(fileName_).toStdString();
+  const std::string element = fileName_.toStdString();
   if (mci::Device* dev = device()) {
     // Opening what is already open keeps it as it is (a disc left playing
     // while the other window was shown plays on). Anything else replaces it,

@@ -29,6 +29,7 @@
 // leave the bar and the others close up from the left.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -62,8 +63,12 @@ class MMControl : public QWidget {
 
   QString DeviceType() const { return deviceType_; }
   void setDeviceType(const QString& type) { deviceType_ = type; }
-  QString FileName() const { return fileName_; }
-  void setFileName(const QString& name) { fileName_ = name; }
+  // The file's path as the file system has it: bytes, which need not be
+  // UTF-8. A text name is taken as UTF-8.
+  QByteArray FileName() const { return fileName_; }
+  void setFileName(const QByteArray& path) { fileName_ = path; }
+  void setFileName(const QString& name) { fileName_ = name.toUtf8(); }
+  void setFileName(const char* path) { fileName_ = path; }
 
   // Carries out a command (see above). Returns the device's error code,
   // which is also kept in Error(); an unknown command gives
@@ -150,7 +155,7 @@ class MMControl : public QWidget {
   bool notify_ = false;
   bool wait_ = false;
   QString deviceType_;
-  QString fileName_;
+  QByteArray fileName_;
   QString command_;
   int32_t timeFormat_ = 0;
   std::optional<uint32_t> to_;

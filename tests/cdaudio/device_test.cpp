@@ -1,8 +1,10 @@
 // The CD audio device against generated disc images, through command
 // strings. The drive is detached from the audio output, so the test pulls
 // the samples itself and checks them exactly, without waiting in real time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -344,6 +346,51 @@ TEST_F(CdAudioTest, MissingOrBrokenImageIsNotReady) {
     EXPECT_EQ(send("status cdaudio mode"), "not ready") << sheet;
     EXPECT_EQ(send("status cdaudio number of tracks", mci::err::DeviceNotReady), "");
     send("play cdaudio", mci::err::DeviceNotReady);
+  }
+}
+
+// Opening a FIFO for reading waits for a writer: the drive's open and its
+// disc checks must never do that, nor read a "sheet" of any size.
+TEST_F(CdAudioTest, HostileImageFilesAreRefusedWithoutBlocking) {
+  makeDisc({75});
+  const std::string bin = (dir_ / "disc.bin").string();
+  const std::string big = (dir_ / "big.cue").string();
+  {
+    std::ofstream(big) << "FILE \"disc.bin\" BINARY";  // and 64 MiB without a newline
+    fs::resize_file(big, 64u << 20);
+  }
+  struct Case {
+    std::string source, fifo, problem;
+  };
+  for (const Case& c : {Case{cue_, cue_, "not a regular file"},
+                        Case{cue_, bin, "not a regular file"}, Case{big, "", "too large"}}) {
+    if (!c.fifo.empty()) {
+      fs::remove(c.fifo);
+      ASSERT_EQ(mkfifo(c.fifo.c_str(), 0600), 0);
+    }
+    // Should the open block on the FIFO, a writer comes at last, so the
+    // test fails instead of hanging.
+    std::atomic<bool> done{false}, unblocked{false};
+    std::thread watchdog([&] {
+      for (int i = 0; i < 1000 && !done; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (done || c.fifo.empty()) return;
+      int fd = open(c.fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        unblocked = true;
+        close(fd);
+      }
+    });
+    setenv("PLIMRA_CDROM", c.source.c_str(), 1);
+    send("close all");
+    EXPECT_EQ(send("status cdaudio mode"), "not ready") << c.source;
+    done = true;
+    watchdog.join();
+    EXPECT_FALSE(unblocked) << c.fifo;
+    EXPECT_NE(cd::Drive::acquire(c.source)->status().problem.find(c.problem), std::string::npos)
+        << c.source;
+    if (!c.fifo.empty()) fs::remove(c.fifo);
+    makeDisc({75});
   }
 }
 

@@ -85,4 +85,13 @@ case "$actual" in
   $'not ready\nerror 0\n\nerror 276 '?*) ;;
   *) echo "no-disc output: $actual"; exit 1 ;;
 esac
+
+# An image whose folder and name are Shift-JIS bytes ("音楽/ソ.cue"; the
+# second byte of "ソ" is a backslash) is opened by its exact bytes.
+sjis="$dir/$(printf '\x89\xb9\x8a\x79')"
+mkdir "$sjis"
+"$mkdisc" "$sjis/$(printf '\x83\x5c').cue" 2 1.5
+actual=$(printf 'status cdaudio number of tracks\n' |
+  PLIMRA_CDROM="$sjis/$(printf '\x83\x5c').cue" "$mci")
+[ "$actual" = $'2\nerror 0' ] || { echo "Shift-JIS image: $actual"; exit 1; }
 echo ok

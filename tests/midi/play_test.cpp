@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -43,7 +45,7 @@ struct Bus {
   std::vector<std::string> calls;
   int32_t mode = mci::ModeNotReady;
   mci::NotifyFn pending;
-  uint32_t position = 0, length = 0;
+  uint32_t position = 0, length = 1000;
 
   void abort() {
     if (auto fn = std::exchange(pending, {})) fn(mci::NotifyAborted);
@@ -303,6 +305,62 @@ TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
   Module1::OptReset = "NON";
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
+}
+
+TEST_F(Playing, ACloseFromOutsideDuringTheResetEndsTheStart) {
+  FrmPlimra& w = start();
+  Module1::OptReset = "GM";
+  const std::string reset = "open " + (app + "/GM.MID").toStdString();
+  // What the switch to the CD player does with its option on, and the end
+  // of the program.
+  const std::function<void()> closers[] = {[&] { w.MMControl1->setCommand("CLOSE"); },
+                                           [&] { w.mnuExit->trigger(); }};
+  for (const auto& close : closers) {
+    QTimer::singleShot(20, window.get(), close);
+    play(1);
+    Calls got = takeCalls();
+    if (!got.empty() && got.front() == "close") got.erase(got.begin());
+    EXPECT_EQ(got, (Calls{reset, "port 1", "play", "close"}));
+    EXPECT_EQ(w.MMControl1->DeviceID(), 0);
+    EXPECT_EQ(w.Caption(), "b.mid");
+    pump(50);
+    EXPECT_TRUE(takeCalls().empty());
+  }
+}
+
+TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
+  FrmPlimra& w = start();
+  const QString stopped = QString::fromUtf16(plimra::midi::kNothingSounds);
+  for (bool random : {false, true}) {
+    Module1::OptRandom = random;
+    bus->length = 0;  // songs that last no time
+    takeCalls();
+    play(0);
+    for (int ends = 0; ends < 20 && bus->mode == mci::ModePlaying; ++ends) {
+      bus->length = ends == 0 ? 1000 : 0;  // only the second song sounds
+      finish();
+    }
+    // One song that sounds starts the count again: the first, the second,
+    // then as many silent ones as the list holds.
+    const Calls calls = takeCalls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 5) << random;
+    EXPECT_EQ(bus->mode, mci::ModeStopped);
+    EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
+    pump(20);
+    EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
+  }
+
+  // The real sequencer on songs whose every event is at tick 0.
+  plimra::seq::registerSequencer();
+  for (const char* n : {"a.mid", "b.mid", "c.mid"}) ASSERT_TRUE(writeSong(music + "/" + n, 60, 0));
+  w.lstPort->setListIndex(0);
+  play(0);
+  QElapsedTimer t;
+  t.start();
+  while (!w.Caption().endsWith(stopped) && t.elapsed() < 5000) pump(10);
+  EXPECT_TRUE(w.Caption().endsWith(stopped)) << w.Caption().toStdString();
+  EXPECT_EQ(w.MMControl1->Mode(), mci::ModeStopped);
+  useTestSequencer();
 }
 
 TEST_F(Playing, ContinuousPlayGoesDownTheListAndWraps) {

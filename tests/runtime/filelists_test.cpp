@@ -205,3 +205,40 @@ TEST_F(FileLists, ChoosingADriveWithoutMediumReturnsToThePreviousDrive) {
   EXPECT_EQ(drives.Drive(), a.path() + " [A]");
   EXPECT_EQ(boxes.asked().size(), 1u);
 }
+
+// Started from a folder of songs, the lists show that folder; started from
+// the desktop's menu (home or /), the music folder when there is one.
+TEST(StartFolder, IsTheFolderStartedInUnlessThatIsHomeOrTheRoot) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QString songs = home.filePath("songs"), music = home.filePath("Music");
+  ASSERT_TRUE(QDir().mkpath(songs));
+  const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+  const QString oldCwd = QDir::currentPath();
+  qputenv("HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.filePath("config").toUtf8());
+  const struct {
+    QString cwd;
+    bool musicExists;
+    QString expected;
+  } cases[] = {{songs, true, songs},
+               {home.path(), true, music},
+               {"/", true, music},
+               {home.path(), false, home.path()},
+               {"/", false, home.path()}};
+  for (const auto& c : cases) {
+    if (c.musicExists)
+      ASSERT_TRUE(QDir().mkpath(music));
+    else
+      ASSERT_TRUE(QDir(music).removeRecursively());
+    ASSERT_TRUE(QDir::setCurrent(c.cwd));
+    EXPECT_EQ(QDir(startFolder()).canonicalPath(), QDir(c.expected).canonicalPath())
+        << "started in " << c.cwd.toStdString();
+  }
+  QDir::setCurrent(oldCwd);
+  qputenv("HOME", oldHome);
+  if (oldConfig.isNull())
+    qunsetenv("XDG_CONFIG_HOME");
+  else
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+}

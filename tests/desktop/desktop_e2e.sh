@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The player on a desktop's session bus, under Xvfb, with SDL's disk driver
+# capturing the sound: a second start with a song hands it to the running
+# player, which plays it; a song that does not exist gets the can't-play
+# caption; the desktop's player controls (PlayPause, Next, Quit) act on the
+# MIDI window and then on the CD window, as heard and as PlaybackStatus says.
+#   desktop_e2e.sh PLIMRA AUDIO_PROBE PLIMRA_MKDISC
+set -euo pipefail
+
+if [ "${1:-}" = --inner ]; then
+  work=$2 probe=$3
+  prog=$work/prog/plimra
+  fail() {
+    echo "FAIL: $*" >&2
+    echo "--- sounds (start_ms end_ms hz):" >&2
+    "$probe" segments "$work/out.raw" >&2 || true
+    cat "$work/out.log" >&2
+    exit 1
+  }
+  bus() { dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.plimra \
+            /org/mpris/MediaPlayer2 "$@"; }
+  player() { bus "org.mpris.MediaPlayer2.Player.$1" >/dev/null; }
+  property() { bus org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player \
+                 "string:$1"; }
+  status() { property PlaybackStatus | sed -n 's/.*string "\(.*\)"/\1/p'; }
+  position() { property Position | sed -n 's/.*int64 \([0-9]*\).*/\1/p'; }
+  # Where the capture is now, in milliseconds (16-bit stereo at 44.1 kHz).
+  now() { echo $(( $(stat -c %s "$work/out.raw" 2>/dev/null || echo 0) * 10 / 1764 )); }
+  # A sound near HZ that lasts past FROM ms.
+  heard() { "$probe" segments "$work/out.raw" |
+              awk -v f="$2" -v h="$1" '$2 > f && $3 > h * 0.95 && $3 < h * 1.05 { ok = 1 }
+                                       END { exit !ok }'; }
+  await() {
+    for _ in $(seq 1 100); do "$@" && return 0; sleep 0.1; done
+    return 1
+  }
+  is() { [ "$(status)" = "$1" ]; }
+
+  export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw PLIMRA_CDROM=$work/disc.cue
+  export QT_QPA_PLATFORM=xcb
+  cd "$work/music"
+  "$prog" >"$work/out.log" 2>&1 &
+  pid=$!
+  trap 'kill -KILL $pid 2>/dev/null || true' EXIT
+  win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
+    fail "no MIDI window"
+  await bus org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 || fail "the player is not on the bus"
+
+  # A second start, as the file manager would make it, with a relative path.
+  timeout 20 "$prog" b.mid >"$work/second.log" 2>&1 || fail "the second start did not end"
+  kill -0 $pid || fail "the first player ended"
+  await heard 1047 0 || fail "b.mid was not heard after the hand-over"
+  await is Playing || fail "PlaybackStatus is $(status) while b.mid plays"
+  property Metadata | grep -q '"b.mid"' || fail "metadata: $(property Metadata)"
+
+  player PlayPause
+  await is Paused || fail "PlaybackStatus is $(status) after PlayPause"
+  t=$(now); sleep 1
+  ! heard 1047 $((t + 250)) || fail "b.mid still sounds while paused"
+  # A paused note is not struck again; the song goes on silently to its end,
+  # and continuous play then moves on to c.mid.
+  t=$(now); p=$(position); player PlayPause
+  await is Playing || fail "PlaybackStatus is $(status) after the second PlayPause"
+  await eval '[ "$(position)" -gt "$p" ]' || fail "the position does not move after PlayPause"
+  await heard 1319 "$t" || fail "c.mid did not follow b.mid"
+
+  t=$(now); player Next
+  await heard 659 "$t" || fail "Next did not play a.mid"
+  await eval 'property Metadata | grep -q "\"a.mid\""' || fail "metadata after Next: $(property Metadata)"
+
+  timeout 20 "$prog" "$work/music/missing.mid" || fail "the start with a missing song did not end"
+  await eval '[ "$(xdotool getwindowname "$win")" = "missing.mid (再生できません)" ]' ||
+    fail "caption \"$(xdotool getwindowname "$win")\" for a missing song"
+
+  # The CD window: "CD Player(&C)" in the first menu stops the song.
+  xdotool windowfocus --sync "$win"
+  xdotool key alt+f; sleep 0.5; xdotool key c
+  timeout 20 xdotool search --sync --onlyvisible --name '^CD Player$' >/dev/null ||
+    fail "the CD window did not appear"
+  await is Stopped || fail "PlaybackStatus is $(status) in the CD window before play"
+  t=$(now); player PlayPause
+  await heard 220 "$t" || fail "PlayPause did not play track 1"
+  await is Playing || fail "PlaybackStatus is $(status) while track 1 plays"
+  t=$(now); player Next
+  await heard 440 "$t" || fail "Next did not play track 2"
+  await eval 'property Metadata | grep -q "\"Track 2\""' || fail "metadata: $(property Metadata)"
+  player PlayPause
+  await eval '! is Playing' || fail "PlaybackStatus is still Playing after PlayPause"
+  t=$(now); sleep 1
+  ! heard 440 $((t + 250)) || fail "track 2 still sounds after PlayPause"
+
+  player_root() { bus org.mpris.MediaPlayer2.Quit >/dev/null; }
+  player_root
+  await eval '! kill -0 $pid 2>/dev/null' || fail "Quit did not end the program"
+  echo "desktop e2e passed"
+  exit 0
+fi
+
+plimra=$1 probe=$2 mkdisc=$3
+for tool in xvfb-run xdotool dbus-run-session dbus-send; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/music"
+cp "$plimra" "$work/prog/plimra"
+cat >"$work/prog/plimra.ini" <<INI
+[Option]
+Continue=True
+Random=False
+Reset=NON
+INI
+"$probe" song "$work/music/a.mid" 76 3000
+"$probe" song "$work/music/b.mid" 84 3000
+"$probe" song "$work/music/c.mid" 88 3000
+"$mkdisc" --sine "$work/disc.cue" 6 6 6 >/dev/null
+# A session bus of the test's own, never the desktop's.
+dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$work" "$probe"

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Names as archives from Japanese Windows leave them: the program runs from a
+# folder named in Shift-JIS bytes (its reset song GM.MID is a high C,
+# 2093 Hz), started in a Shift-JIS folder whose one song, "ドラクエ序曲.MID"
+# in Shift-JIS bytes, is an A (440 Hz). Under Xvfb with SDL's disk driver
+# capturing the sound, a double-click gives the reset and then the A, and the
+# caption shows the song's Japanese name.
+set -euo pipefail
+prog=$1 probe=$2
+for tool in xvfb-run Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+progdir="$work/$(printf '\x83\x76\x83\x8d')"          # "プロ"
+music="$work/$(printf '\x89\xb9\x8a\x79')"            # "音楽"
+song="$(printf '\x83\x68\x83\x89\x83\x4e\x83\x47\x8f\x98\x8b\xc8').MID"  # "ドラクエ序曲"
+mkdir -p "$progdir" "$music"
+cp "$prog" "$progdir/plimra"
+"$probe" song "$progdir/GM.MID" 96 400
+"$probe" song "$music/$song" 69 800
+
+export QT_QPA_PLATFORM=xcb
+exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  set -euo pipefail
+  work=$1 probe=$2 progdir=$3 music=$4
+  cd "$music"
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$progdir/plimra" >"$work/out.log" 2>&1 &
+  pid=$!
+  trap "kill -KILL $pid 2>/dev/null || true" EXIT
+  fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
+
+  win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
+    fail "no window titled Midi Player"
+  sleep 0.3
+  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  # The first entry of the file list, just below the menu bar.
+  xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
+
+  # Wait for the song to sound, at most 10 s, noting the captions.
+  : >"$work/titles"
+  for _ in $(seq 1 200); do
+    xdotool getwindowname "$win" >>"$work/titles"
+    "$probe" segments "$work/out.raw" | awk "\$3 > 418 && \$3 < 462 { found = 1 } END { exit !found }" && break
+    sleep 0.05
+  done
+  xdotool getwindowname "$win" >>"$work/titles"
+  grep -qx "ドラクエ序曲.MID" "$work/titles" ||
+    fail "the song'"'"'s name is not in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
+  notes=$("$probe" segments "$work/out.raw" | awk "
+    function near(a, b) { return a > b * 0.95 && a < b * 1.05 }
+    { n = near(\$3, 2093) ? \"R\" : near(\$3, 440) ? \"A\" : \"\" }
+    n != \"\" && n != last { printf \"%s\", n; last = n }")
+  case "$notes" in
+    RA*) ;;
+    *) fail "heard \"$notes\", expected the reset, then the song (RA)" ;;
+  esac
+  echo "names e2e passed: heard $notes, caption ドラクエ序曲.MID"
+' _ "$work" "$probe" "$progdir" "$music"

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# The real program under Xvfb, driven with keys as a user would: on its first
+# run it writes plimra.ini; the user chooses "連続再生" and "ＧＳリセット",
+# saves with Yes and quits with "終了(&X)". Started again, it has the file's
+# choices: a double-click on the first song plays the GS reset (2093 Hz, the
+# GM one is 1047 Hz) and then the songs in list order, heard in the capture
+# of SDL's disk driver.
+set -euo pipefail
+prog=$1 probe=$2
+for tool in xvfb-run Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/prog" "$work/music"
+cp "$prog" "$work/prog/plimra"
+"$probe" song "$work/prog/GS.MID" 96 400
+"$probe" song "$work/prog/GM.MID" 84 400
+"$probe" song "$work/music/1.mid" 69 500
+"$probe" song "$work/music/2.mid" 76 500
+"$probe" song "$work/music/3.mid" 72 500
+
+export QT_QPA_PLATFORM=xcb
+exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  set -euo pipefail
+  work=$1 probe=$2 ini=$1/prog/plimra.ini
+  cd "$work/music"
+  pid=
+  trap "[ -n \"\$pid\" ] && kill -KILL \$pid 2>/dev/null || true" EXIT
+  fail() {
+    echo "FAIL: $*"; echo "--- plimra.ini:"; cat "$ini" 2>/dev/null || true
+    echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" 2>/dev/null || true
+    cat "$work/out.log"; exit 1
+  }
+  start() {
+    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
+    pid=$!
+    win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
+      fail "no window titled Midi Player"
+    sleep 0.5
+  }
+  # Without a window manager the focus does not come back by itself after a
+  # message box, so each sequence starts by giving it to the window.
+  focus() { xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"; }
+  keys() { focus; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
+  quit() {
+    keys alt+f x
+    for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+    kill -0 $pid 2>/dev/null && fail "the program did not end after \"終了(&X)\""
+    wait $pid || fail "the program ended with status $?"
+    pid=
+  }
+
+  start
+  [ -f "$ini" ] || fail "the first run wrote no plimra.ini"
+  grep -qx "Random=True" "$ini" && grep -qx "Reset=GM" "$ini" || fail "first run: not the defaults"
+  # "動作環境(&O)" opens on its first item; the play mode is the second, the
+  # reset kind the third, and each submenu opens on its first item.
+  keys alt+o Down Right Down Return
+  keys alt+o Down Down Right Down Return
+  # "動作環境の保存(&S)" is the last item; Yes is the default button.
+  keys alt+o Up Return
+  timeout 10 xdotool search --sync --name "^PLIMRAの動作環境の保存$" >/dev/null ||
+    fail "no question before saving"
+  xdotool key Return
+  sleep 0.4
+  quit
+  for line in Single=False Continue=True Random=False Reset=GS; do
+    grep -qx "$line" "$ini" || fail "plimra.ini lacks $line"
+  done
+
+  start
+  # The first entry of the file list, just below the menu bar.
+  xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
+  notes=
+  for _ in $(seq 1 200); do
+    # The notes in the order they sounded, one letter per pitch: S and M the
+    # GS and GM resets, A, E and C the three songs.
+    notes=$("$probe" segments "$work/out.raw" 2>/dev/null | awk "
+      function near(a, b) { return a > b * 0.95 && a < b * 1.05 }
+      { n = near(\$3, 2093) ? \"S\" : near(\$3, 1047) ? \"M\" : near(\$3, 440) ? \"A\" : near(\$3, 659) ? \"E\" : near(\$3, 523) ? \"C\" : \"\" }
+      n != \"\" && n != last { printf \"%s\", n; last = n }")
+    [ ${#notes} -ge 6 ] && break
+    sleep 0.05
+  done
+  case "$notes" in
+    SASESC*) ;;
+    *) fail "heard \"$notes\", expected the GS reset before each song, in list order (SASESC)" ;;
+  esac
+  quit
+  echo "settings e2e passed: saved $(grep -c = "$ini") keys, heard $notes"
+' _ "$work" "$probe"
