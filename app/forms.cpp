@@ -1,8 +1,10 @@
 #include "app/forms.h"
 
+#include <QPointer>
 #include <QString>
 #include <memory>
 
+#include "about/frmabout.h"
 #include "app/module1.h"
 #include "cd/frmcdp.h"
 #include "media/sequencer/register.h"
@@ -74,6 +76,17 @@ cdp::FrmCDp* frmCDp() {
     ownedCd()->Load();
   }
   return currentCd();
+}
+
+about::FrmAbout* frmAbout() {
+  static QPointer<about::FrmAbout> w;
+  // A window that has closed may still wait for its deferred deletion.
+  if (w && w->unloaded()) delete w.data();
+  if (!w) {
+    w = new about::FrmAbout();
+    w->Load();
+  }
+  return w.data();
 }
 
 void adopt(midi::FrmPlimra* window) { currentMidi() = window; }

@@ -8,11 +8,17 @@ class FrmPlimra;
 namespace plimra::cdp {
 class FrmCDp;
 }
+namespace plimra::about {
+class FrmAbout;
+}
 
 namespace plimra::app {
 
 plimra::midi::FrmPlimra* frmPlimra();
 plimra::cdp::FrmCDp* frmCDp();
+// Unlike the players, the About window is destroyed when it closes; the next
+// use makes (and loads) a new one.
+plimra::about::FrmAbout* frmAbout();
 
 // Each window is the program's one instance of its kind from its
 // construction to its destruction, whoever created it: a window made

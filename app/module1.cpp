@@ -21,7 +21,7 @@ bool OptSingle = false;
 bool OptContinue = false;
 bool OptRandom = false;
 QString OptReset;
-plimra::mci::MidiOutCaps MidiCaps;
+plimra::mci::SeqSetParms SeqParms;
 
 namespace {
 
@@ -49,6 +49,13 @@ const SavedKey kSavedKeys[] = {
     {"Option", "Continue", [] { return rt::BoolText(OptContinue); }},
     {"Option", "Random", [] { return rt::BoolText(OptRandom); }},
     {"Option", "MIDIOUT", [] { return number(midiWindow().lstPort->ListIndex()); }},
+    // The name too: after a device is plugged in or removed, the index
+    // alone would point at another port.
+    {"Option", "MIDIOUTName",
+     [] {
+       const auto* list = midiWindow().lstPort;
+       return list->List(list->ListIndex());
+     }},
     {"Option", "Reset", [] { return OptReset; }},
     {"Plimra", "Top", [] { return number(midiWindow().Top()); }},
     {"Plimra", "Left", [] { return number(midiWindow().Left()); }},

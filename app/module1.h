@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "media/mci/midiout.h"
+#include "media/mci/mci.h"
 
 namespace plimra::Module1 {
 
@@ -17,8 +17,9 @@ extern bool OptContinue;  // play the list in order
 extern bool OptRandom;    // play the list in random order
 extern QString OptReset;  // reset before each song: "GS", "GM" or "NON"
 
-// The one capabilities record every MIDI-OUT query fills.
-extern plimra::mci::MidiOutCaps MidiCaps;
+// The port request the port panel sends to the sequencer; only dwPort is
+// ever written.
+extern plimra::mci::SeqSetParms SeqParms;
 
 // Where plimra.ini lives (see settings::profilePath), for both reading and
 // writing.

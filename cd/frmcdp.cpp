@@ -105,9 +105,10 @@ FrmCDp::FrmCDp(Links links)
   Text2->setText(QStringLiteral("Text2"));
   rt::place(Text2, 840, 2040, 3015, 495);
 
-  // Tab order: only these three take the focus; Text1 comes first.
+  // Tab order: the three boxes, then the transport buttons; Text1 comes first.
   QWidget::setTabOrder(Text1, Text2);
   QWidget::setTabOrder(Text2, List1);
+  QWidget::setTabOrder(List1, MMControl1);
   Text1->setFocus();
 
   QMenuBar* bar = menuBar();

@@ -12,7 +12,9 @@
 #include <QTimer>
 #include <QUrl>
 #include <cmath>
+#include <cstdio>
 
+#include "about/frmabout.h"
 #include "app/forms.h"
 #include "app/module1.h"
 #include "cd/frmcdp.h"
@@ -37,6 +39,10 @@ namespace {
 constexpr uint32_t kLightYellow = rt::RGB(255, 255, 128);
 constexpr int32_t kStopped = mci::ModeStopped;
 constexpr int32_t kPlaying = mci::ModePlaying;
+// How long start-up and the port panel wait for the port systems before they
+// go on without the answer.
+constexpr int kPortListLimitMs = 1000;
+constexpr int kPortRefreshLimitMs = 200;
 
 // Milliseconds as "mm:ss"; hours are not shown, so minutes wrap at 60.
 QString minutesSeconds(uint32_t ms) {
@@ -158,6 +164,12 @@ FrmPlimra::FrmPlimra(Links links)
   connect(mnuMin, &rt::MenuItem::Click, this, &FrmPlimra::mnuMin_Click);
   connect(mnuChange, &rt::MenuItem::Click, this, &FrmPlimra::mnuChange_Click);
   connect(mnuSave, &rt::MenuItem::Click, this, &FrmPlimra::mnuSave_Click);
+  connect(mnuPort, &rt::MenuItem::Click, this, &FrmPlimra::mnuPort_Click);
+  connect(mnuAbout, &rt::MenuItem::Click, this, &FrmPlimra::mnuAbout_Click);
+  connect(cmdOK, &rt::CommandButton::Click, this, &FrmPlimra::cmdOK_Click);
+  connect(cmdCancel, &rt::CommandButton::Click, this, &FrmPlimra::cmdCancel_Click);
+  connect(cmdSave, &rt::CommandButton::Click, this, &FrmPlimra::cmdSave_Click);
+  connect(lstPort, &rt::ListBox::DblClick, this, &FrmPlimra::lstPort_DblClick);
   connect(File1, &rt::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
   connect(&Timer1, &rt::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
   connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
@@ -246,14 +258,10 @@ void FrmPlimra::Form_Load() {
   Module1::OptContinue = false;
   Module1::OptReset = QStringLiteral("GM");
 
-  // 7. One entry per MIDI output, the mapper (-1) first. A failed query
-  // leaves the record as it was, and that text is listed.
-  const uint32_t n = mci::midiOutGetNumDevs();
-  const int32_t last = static_cast<int32_t>(std::min<uint32_t>(n, 32766)) - 1;
-  for (int32_t d = -1; d <= last; ++d) {
-    mci::midiOutGetDevCaps(d, Module1::MidiCaps);
-    lstPort->AddItem(QString::fromStdString(Module1::MidiCaps.name));
-  }
+  // 7. One entry per MIDI output, the mapper (-1) first, asked off this
+  // thread: a port system that does not answer leaves the list empty until
+  // it does, and the window comes up meanwhile.
+  portListPending_ = !ListPorts(kPortListLimitMs);
 
   // 8. Saved settings. A file that cannot be read has ended the program.
   if (!LoadSettings()) return;
@@ -310,6 +318,24 @@ void applyPosition(rt::Form& f, const QString& value, bool top) {
   }
 }
 
+// An index the list does not have leaves the selection as it is.
+void restorePortIndex(FrmPlimra& w, const QString& value) {
+  if (const auto i = rt::CInt(rt::Val(value))) w.lstPort->setListIndex(*i);
+}
+
+// The port's name wins over its index when the list has it: a device plugged
+// in or removed since the save moves the index, not the name. Files written
+// before the name was kept have none, and the index stands.
+void restorePortName(FrmPlimra& w, const QString& value) {
+  if (value.isEmpty()) return;
+  for (int i = 0; i < w.lstPort->ListCount(); ++i) {
+    if (w.lstPort->List(i) == value) {
+      w.lstPort->setListIndex(i);
+      return;
+    }
+  }
+}
+
 const LoadedKey kLoadedKeys[] = {
     {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(rt::pathFromWritten(v)); }},
     {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
@@ -320,11 +346,8 @@ const LoadedKey kLoadedKeys[] = {
     {"Option", "Continue",
      [](FrmPlimra&, const QString& v) { applyBool(Module1::OptContinue, v); }},
     {"Option", "Random", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptRandom, v); }},
-    // An index the list does not have leaves the selection as it is.
-    {"Option", "MIDIOUT",
-     [](FrmPlimra& w, const QString& v) {
-       if (const auto i = rt::CInt(rt::Val(v))) w.lstPort->setListIndex(*i);
-     }},
+    {"Option", "MIDIOUT", &restorePortIndex},
+    {"Option", "MIDIOUTName", &restorePortName},
     {"Option", "Reset", [](FrmPlimra&, const QString& v) { Module1::OptReset = v; }},
     {"Plimra", "Top", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, true); }},
     {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
@@ -353,6 +376,13 @@ bool FrmPlimra::LoadSettings() {
   for (const LoadedKey& k : kLoadedKeys)
     k.apply(*this,
             read.profile.value(QLatin1String(k.section), QLatin1String(k.key)).value_or(QString()));
+  // Ports not listed yet: the saved choice waits for the list.
+  if (portListPending_) {
+    const auto saved = [&read](const char* key) {
+      return read.profile.value(QStringLiteral("Option"), QLatin1String(key)).value_or(QString());
+    };
+    savedPort_ = {saved("MIDIOUT"), saved("MIDIOUTName")};
+  }
   return true;
 }
 
@@ -429,7 +459,7 @@ void FrmPlimra::File1_DblClick() {
   if (!resetSong.isEmpty()) {
     MMControl1->setFileName(resetSong);
     MMControl1->setCommand(QStringLiteral("OPEN"));
-    ApplyChosenPort();
+    cmdOK_Click();
     MMControl1->setCommand(QStringLiteral("PLAY"));
     if (!WaitForResetSong(call)) return;
     MMControl1->setCommand(QStringLiteral("CLOSE"));
@@ -439,7 +469,7 @@ void FrmPlimra::File1_DblClick() {
   playingSong_ = rt::pathFromNative(SongFile());
   MMControl1->setFileName(SongFile());
   const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
-  ApplyChosenPort();
+  cmdOK_Click();
   const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;
 
   // A song that cannot be played says so and ends the sequence here:
@@ -493,14 +523,6 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
   }
   resetWaiting_ = false;
   return true;
-}
-
-void FrmPlimra::ApplyChosenPort() {
-  mci::SeqSetParms parms;
-  parms.dwPort = static_cast<uint32_t>(static_cast<int32_t>(lstPort->ListIndex()) - 1);
-  mci::DeviceTable::instance().sendCommand(MMControl1->DeviceID(), mci::MCI_SET,
-                                           mci::MCI_SEQ_SET_PORT, &parms);
-  MMControl1->setVisible(true);
 }
 
 void FrmPlimra::WarnIfSilent() {
@@ -580,6 +602,130 @@ void FrmPlimra::mnuTime_Click() {
     Timer1.setInterval(0);
     if (MMControl1->Mode() == kPlaying) setCaption(File1->FileName());
   }
+}
+
+void FrmPlimra::mnuPort_Click() {
+  ShowPortPanel(true);
+  // Ports come and go (a device plugged in or removed): list them afresh.
+  ListPorts(kPortRefreshLimitMs);
+}
+
+void FrmPlimra::cmdOK_Click() {
+  // The entry's position minus one, in 16 bits, widened with its sign: the
+  // mapper gives -1, no selection -2.
+  const int16_t index = lstPort->ListIndex();
+  Module1::SeqParms.dwPort =
+      static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(index - 1)));
+  const uint16_t device = MMControl1->DeviceID();
+  const uint32_t result = mci::DeviceTable::instance().sendCommand(
+      device, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &Module1::SeqParms);
+  ReportUnopenedPort(device, index, result);
+  ShowPortPanel(false);
+}
+
+void FrmPlimra::cmdCancel_Click() { ShowPortPanel(false); }
+
+void FrmPlimra::cmdSave_Click() {
+  // The panel is closed before the question is asked.
+  cmdOK_Click();
+  mnuSave_Click();
+}
+
+void FrmPlimra::lstPort_DblClick() { cmdSave_Click(); }
+
+void FrmPlimra::ShowPortPanel(bool open) {
+  QWidget* focus = focusWidget();
+  const bool focusInPanel =
+      focus == lstPort || focus == cmdOK || focus == cmdCancel || focus == cmdSave;
+  lstPort->setVisible(open);
+  MMControl1->setVisible(!open);
+  cmdSave->setVisible(open);
+  cmdOK->setVisible(open);
+  cmdCancel->setVisible(open);
+  Drive1->setVisible(!open);
+  Dir1->setVisible(!open);
+  File1->setVisible(!open);
+  // The keyboard follows: into the list on opening, and back to the first
+  // control of the browser when the panel that had it goes.
+  if (open) {
+    lstPort->setFocus();
+  } else if (focusInPanel) {
+    Dir1->setFocus();
+  }
+}
+
+bool FrmPlimra::ListPorts(int limitMs) {
+  auto listing = mci::MidiOutListing::start();
+  portListing_ = listing;
+  if (listing->waitFor(std::chrono::milliseconds(limitMs))) {
+    PortsListed(listing->names());
+    return true;
+  }
+  static bool told = false;
+  if (!told) {
+    told = true;
+    const std::string system = listing->waitingOn();
+    std::fprintf(stderr,
+                 "plimra: the %s MIDI system does not answer; the MIDI-OUT port list is "
+                 "filled when it does.\n",
+                 system.empty() ? "port" : system.c_str());
+  }
+  QPointer<FrmPlimra> self(this);
+  listing->whenDone([self, listing] {
+    // Only the latest look counts, and only while the window lives.
+    if (self && self->portListing_ == listing) self->PortsListed(listing->names());
+  });
+  return false;
+}
+
+void FrmPlimra::PortsListed(const std::vector<std::string>& names) {
+  FillPortList(names);
+  if (std::exchange(portListPending_, false) && savedPort_) {
+    restorePortIndex(*this, savedPort_->first);
+    restorePortName(*this, savedPort_->second);
+  }
+  savedPort_.reset();
+}
+
+void FrmPlimra::FillPortList(const std::vector<std::string>& names) {
+  const int16_t old = lstPort->ListIndex();
+  const QString chosen = lstPort->List(old);
+  lstPort->Clear();
+  for (const std::string& name : names) lstPort->AddItem(QString::fromStdString(name));
+  if (old < 0) return;
+  // The same place when it still holds that port, else the first entry of
+  // that name; a port that has gone leaves nothing selected.
+  int keep = old < lstPort->ListCount() && lstPort->List(old) == chosen ? old : -1;
+  for (int i = 0; keep < 0 && i < lstPort->ListCount(); ++i)
+    if (lstPort->List(i) == chosen) keep = i;
+  lstPort->setListIndex(keep);
+}
+
+void FrmPlimra::ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result) {
+  // No song open, or no port chosen: refused on purpose, nothing to say.
+  if (device == 0 || index < 0) return;
+  if (result == mci::err::None) {
+    unopenedPort_.clear();
+    return;
+  }
+  const QString name = lstPort->List(index);
+  if (name == unopenedPort_) return;
+  unopenedPort_ = name;
+  // After the handler has returned, so the song goes on meanwhile.
+  QTimer::singleShot(0, this, [name] {
+    rt::MsgBox(QStringLiteral("MIDI-OUTポート「%1」を開けませんでした。\n曲はこれまでの出力で続きます。")
+                   .arg(name),
+               rt::vbExclamation);
+  });
+}
+
+void FrmPlimra::mnuAbout_Click() {
+  const float left = static_cast<float>(Left()) + 200.0F;
+  const float top = static_cast<float>(Top()) + 200.0F;
+  // Loads the window (a new one after every close), then shows it modally.
+  about::FrmAbout* about = app::frmAbout();
+  about->Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
+  about->Show(1);
 }
 
 void FrmPlimra::SetPlayMode(bool single, bool inOrder, bool random) {

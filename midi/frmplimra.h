@@ -7,6 +7,11 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <string>
+#include <vector>
 
 #include "runtime/controls.h"
 #include "runtime/filelists.h"
@@ -15,6 +20,9 @@
 
 namespace plimra::media {
 class MMControl;
+}
+namespace plimra::mci {
+class MidiOutListing;
 }
 
 namespace plimra::midi {
@@ -96,6 +104,12 @@ class FrmPlimra : public plimra::rt::Form {
   void mnuMin_Click();
   void mnuChange_Click();
   void mnuSave_Click();
+  void mnuPort_Click();
+  void cmdOK_Click();
+  void cmdCancel_Click();
+  void cmdSave_Click();
+  void lstPort_DblClick();
+  void mnuAbout_Click();
 
  public:
   // A song or a folder given from outside (the command line, another start,
@@ -125,9 +139,19 @@ class FrmPlimra : public plimra::rt::Form {
   void SetPlayMode(bool single, bool inOrder, bool random);
   void SetReset(const QString& kind);
   void PlayNextFile();
-  // Applies the port chosen in lstPort to the device just opened and shows
-  // the transport bar: what the port panel's OK does for a song.
-  void ApplyChosenPort();
+  // Shows the port panel (true) or the file browser with the transport bar.
+  void ShowPortPanel(bool open);
+  // Asks the system for its MIDI outputs off this thread and fills lstPort
+  // with the answer if it comes within `limit`, else when it comes. True
+  // when lstPort was filled before returning.
+  bool ListPorts(int limitMs);
+  // The answer has come: fills lstPort, then chooses the saved port if
+  // start-up went on without the list.
+  void PortsListed(const std::vector<std::string>& names);
+  // Fills lstPort, keeping the selection on the port of the same name.
+  void FillPortList(const std::vector<std::string>& names);
+  // Says once which port the user chose could not be opened.
+  void ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
   // Waits until the reset song has stopped, or until it cannot play. False
   // when a later start took over or the device was closed from outside
   // (the start ends then).
@@ -150,6 +174,14 @@ class FrmPlimra : public plimra::rt::Form {
   int silentSongs_ = 0;
   bool silenceExplained_ = false;
   QString playingSong_;
+  // The latest look at the MIDI outputs; a newer one replaces it.
+  std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
+  // Start-up went on before the ports were listed; the saved port (index
+  // and name as the file has them) is chosen when the list comes.
+  bool portListPending_ = false;
+  std::optional<std::pair<QString, QString>> savedPort_;
+  // The port last reported as one that cannot be opened.
+  QString unopenedPort_;
 };
 
 }  // namespace plimra::midi

@@ -99,6 +99,7 @@ void installJapaneseFontSubstitutes() {
   QFont::insertSubstitutions(kGothic, gothic);
   QFont::insertSubstitutions(kPGothic, pgothic);
   QFont::insertSubstitutions(kMincho, mincho);
+  QFont::insertSubstitutions(kSystem, pgothic);
   // The ASCII spellings some settings and dialogs use for the same faces.
   QFont::insertSubstitutions(QStringLiteral("MS Gothic"), gothic);
   QFont::insertSubstitutions(QStringLiteral("MS PGothic"), pgothic);

@@ -41,5 +41,8 @@ QFont layoutFont(const QString& face, double points);
 inline const QString kGothic = QStringLiteral("ＭＳ ゴシック");
 inline const QString kPGothic = QStringLiteral("ＭＳ Ｐゴシック");
 inline const QString kMincho = QStringLiteral("ＭＳ 明朝");
+// The face of headings; it maps to the Japanese gothic so full-width
+// letters show.
+inline const QString kSystem = QStringLiteral("System");
 
 }  // namespace plimra::rt

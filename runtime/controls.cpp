@@ -68,6 +68,17 @@ CommandButton::CommandButton(const QString& caption, QWidget* parent)
   connect(this, &QPushButton::clicked, this, &CommandButton::Click);
 }
 
+void CommandButton::keyPressEvent(QKeyEvent* e) {
+  // Outside dialogs Qt leaves Enter to the default button; here the button
+  // with the focus takes it.
+  const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && plain && isEnabled()) {
+    click();
+    return;
+  }
+  QPushButton::keyPressEvent(e);
+}
+
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSortingEnabled(false);

@@ -62,12 +62,16 @@ class LabelArray : public QObject {
   std::vector<Label*> items_;
 };
 
+// A push button. Enter or Space clicks it while it has the focus.
 class CommandButton : public QPushButton {
   Q_OBJECT
  public:
   explicit CommandButton(const QString& caption, QWidget* parent = nullptr);
  signals:
   void Click();
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override;
 };
 
 class ListBox : public QListWidget {

@@ -107,7 +107,7 @@ std::optional<double> timeToWindow(Display* dpy, const std::string& program,
     timeval tv{0, 20000};
     select(fd + 1, &set, nullptr, nullptr, &tv);
   }
-  kill(pid, SIGKILL);
+  kill(pid, SIGTERM);  // not SIGKILL: it can leave a JACK client's state stale
   waitpid(pid, nullptr, 0);
   return result;
 }

@@ -151,7 +151,8 @@ MMControl::MMControl(QWidget* parent) : QWidget(parent) {
     button->setToolTip(QString::fromUtf8(kTipOf[i]));
     button->setIcon(glyphIcon(b, palette()));
     button->setIconSize(QSize(16, 16));
-    button->setFocusPolicy(Qt::NoFocus);
+    // Reachable by Tab like any button, so the bar works without a mouse.
+    button->setFocusPolicy(Qt::StrongFocus);
     button->setEnabled(false);
     connect(button, &QToolButton::clicked, this, [this, b] { pressed(b); });
     buttons_[i] = button;

@@ -1,7 +1,10 @@
 #include "media/mci/midiout.h"
 
+#include <algorithm>
 #include <mutex>
+#include <thread>
 
+#include "media/mci/dispatch.h"
 #include "media/mci/mci.h"
 
 namespace plimra::mci {
@@ -58,6 +61,68 @@ uint32_t midiOutGetDevCaps(int32_t deviceId, MidiOutCaps& caps) {
   if (deviceId < 0 || static_cast<size_t>(deviceId) >= snapshot.size()) return err::InvalidDeviceId;
   caps.name = fitName(snapshot[static_cast<size_t>(deviceId)]);
   return err::None;
+}
+
+std::shared_ptr<MidiOutListing> MidiOutListing::start() {
+  std::shared_ptr<MidiOutListing> self(new MidiOutListing());
+  self->catalog_ = midiOutCatalog();
+  // Detached: a look that never returns must not hold up the program's end.
+  std::thread([self] {
+    static std::mutex oneAtATime;
+    std::lock_guard one(oneAtATime);
+    const uint32_t n = midiOutGetNumDevs();
+    // Entries are 16-bit list positions: the mapper and 32766 devices at most.
+    const int32_t last = static_cast<int32_t>(std::min<uint32_t>(n, 32766)) - 1;
+    // One record for every query: one that fails leaves the previous name.
+    MidiOutCaps caps;
+    std::vector<std::string> names;
+    for (int32_t d = -1; d <= last; ++d) {
+      midiOutGetDevCaps(d, caps);
+      names.push_back(caps.name);
+    }
+    self->finish(std::move(names));
+  }).detach();
+  return self;
+}
+
+void MidiOutListing::finish(std::vector<std::string> names) {
+  std::function<void()> task;
+  {
+    std::lock_guard lock(mutex_);
+    names_ = std::move(names);
+    done_ = true;
+    task = std::move(task_);
+  }
+  cv_.notify_all();
+  if (task) postToGui(std::move(task));
+}
+
+bool MidiOutListing::waitFor(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return cv_.wait_for(lock, limit, [this] { return done_; });
+}
+
+bool MidiOutListing::done() const {
+  std::lock_guard lock(mutex_);
+  return done_;
+}
+
+std::vector<std::string> MidiOutListing::names() const {
+  std::lock_guard lock(mutex_);
+  return names_;
+}
+
+std::string MidiOutListing::waitingOn() const { return catalog_ ? catalog_->waitingOn() : std::string(); }
+
+void MidiOutListing::whenDone(std::function<void()> task) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!done_) {
+      task_ = std::move(task);
+      return;
+    }
+  }
+  postToGui(std::move(task));
 }
 
 }  // namespace plimra::mci

@@ -4,8 +4,12 @@
 // system's MIDI-OUT ports); tests install their own.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -24,6 +28,9 @@ class MidiOutCatalog {
   virtual std::vector<std::string> outputNames() = 0;
   // Name shown for device -1.
   virtual std::string mapperName() { return "MIDI Mapper"; }
+  // The port system outputNames() is waiting on at this moment ("JACK"...),
+  // for telling the user which one does not answer; empty when unknown.
+  virtual std::string waitingOn() { return {}; }
 };
 
 void setMidiOutCatalog(std::shared_ptr<MidiOutCatalog> catalog);
@@ -35,5 +42,38 @@ uint32_t midiOutGetNumDevs();
 // Fills `caps` for device -1 .. n-1 of the last snapshot and returns 0, or
 // returns err::InvalidDeviceId (and leaves `caps` as it was) for any other.
 uint32_t midiOutGetDevCaps(int32_t deviceId, MidiOutCaps& caps);
+
+// One look at the outputs, taken on a thread of its own: a port system that
+// does not answer (a JACK server whose shared state a killed client left
+// behind can block for minutes) must not hold up the window that asked.
+// Looks run one after another, so each sees a snapshot of its own.
+class MidiOutListing {
+ public:
+  // Starts the look: midiOutGetNumDevs, then the capabilities of every
+  // device from -1 up, into one record, as the port list shows them.
+  static std::shared_ptr<MidiOutListing> start();
+
+  // Waits at most `limit` for the answer; true when it has come.
+  bool waitFor(std::chrono::milliseconds limit);
+  bool done() const;
+  // The names of devices -1 .. n-1; empty until done.
+  std::vector<std::string> names() const;
+  // The port system the look is waiting on ("JACK"...), or empty.
+  std::string waitingOn() const;
+  // Queues `task` to the GUI thread once the answer has come (at once when
+  // it already has).
+  void whenDone(std::function<void()> task);
+
+ private:
+  MidiOutListing() = default;
+  void finish(std::vector<std::string> names);
+
+  std::shared_ptr<MidiOutCatalog> catalog_;
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::vector<std::string> names_;
+  std::function<void()> task_;
+};
 
 }  // namespace plimra::mci

@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -102,10 +103,21 @@ class PortSink : public MidiSink {
   const std::function<void(int64_t)>& observer_;
 };
 
+std::atomic<const char*> systemAsked{nullptr};
+
 }  // namespace
 
+std::string portSystemBeingAsked() {
+  const char* name = systemAsked.load();
+  return name ? name : "";
+}
+
 std::vector<std::string> systemPortNames() {
+  struct Asking {
+    ~Asking() { systemAsked = nullptr; }
+  } asking;
   for (RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+    systemAsked = api == RtMidi::LINUX_ALSA ? "ALSA" : "JACK";
     auto out = makeOut(api);
     if (!out) continue;
     auto names = namesOf(*out);

@@ -24,6 +24,9 @@ class RawPort {
 // Names of the system's MIDI-OUT ports: the ALSA sequencer's, or JACK's when
 // ALSA offers none.
 std::vector<std::string> systemPortNames();
+// The port system a listing is asking at this moment ("ALSA", "JACK"), or
+// empty: which one to name when the answer does not come.
+std::string portSystemBeingAsked();
 // Opens the port of that name (from the same API that listed it). Null and
 // `error` set when it cannot be opened.
 std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& error);

@@ -4,6 +4,7 @@
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
 #include "media/sequencer/builtin_synth.h"
+#include "media/sequencer/port_output.h"
 #include "media/sequencer/sequencer_device.h"
 
 namespace plimra::seq {
@@ -13,6 +14,7 @@ namespace {
 class SystemCatalog : public mci::MidiOutCatalog {
  public:
   std::vector<std::string> outputNames() override { return systemOutputs()->outputNames(); }
+  std::string waitingOn() override { return portSystemBeingAsked(); }
 };
 
 }  // namespace

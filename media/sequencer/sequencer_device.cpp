@@ -278,6 +278,12 @@ uint32_t SequencerDevice::setPort(int32_t port) {
     std::lock_guard lk(mutex_);
     if (!open_) return mci::err::DeviceNotReady;
     if (port == port_) return mci::err::None;
+    // No port at all (a list without a selection): refused without asking
+    // the port systems, which may be slow to answer.
+    if (port < -1) {
+      error_ = "There is no MIDI output " + std::to_string(port) + ".";
+      return mci::err::SeqPortNonexistent;
+    }
   }
   const auto names = outputs_->outputNames();
   if (port != -1 && (port < 0 || static_cast<size_t>(port) >= names.size())) {

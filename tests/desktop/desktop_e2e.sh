@@ -41,7 +41,7 @@ if [ "${1:-}" = --inner ]; then
   cd "$work/music"
   "$prog" >"$work/out.log" 2>&1 &
   pid=$!
-  trap 'kill -KILL $pid 2>/dev/null || true' EXIT
+  trap 'kill $pid 2>/dev/null || true' EXIT
   win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
     fail "no MIDI window"
   await bus org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 || fail "the player is not on the bus"

@@ -27,7 +27,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   cd "$music"
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$progdir/plimra" >"$work/out.log" 2>&1 &
   pid=$!
-  trap "kill -KILL $pid 2>/dev/null || true" EXIT
+  trap "kill $pid 2>/dev/null || true" EXIT
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
   win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||

@@ -27,7 +27,8 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   work=$1 probe=$2
   cd "$work/music"
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  trap "kill -KILL $pid 2>/dev/null || true" EXIT
+  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
+  trap "kill $pid 2>/dev/null || true" EXIT
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
   win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
@@ -65,5 +66,11 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     *) fail "heard \"$notes\", expected the reset, one.mid, the reset, two.mid (RARE)" ;;
   esac
   case "$title" in one.mid|two.mid) ;; *) fail "caption \"$title\" while playing" ;; esac
+  # Leave through "終了(&X)".
+  xdotool key --window "$win" alt+f
+  sleep 0.3
+  xdotool key x
+  for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+  kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   echo "play e2e passed: heard $notes, caption \"$title\""
 ' _ "$work" "$probe"

@@ -19,8 +19,8 @@ if [ "${1:-}" = --inner ]; then
   export QT_QPA_PLATFORM=xcb
   "$work/plimra" >"$work/plimra.log" 2>&1 &
   pid=$!
-  # The audio library takes over SIGTERM, so a left-over program is killed outright.
-  trap 'kill -KILL $pid 2>/dev/null || true' EXIT
+  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
+  trap 'kill $pid 2>/dev/null || true' EXIT
 
   midi=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
     fail "the MIDI window did not appear"

@@ -26,7 +26,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   work=$1 probe=$2 ini=$1/prog/plimra.ini
   cd "$work/music"
   pid=
-  trap "[ -n \"\$pid\" ] && kill -KILL \$pid 2>/dev/null || true" EXIT
+  trap "[ -n \"\$pid\" ] && kill \$pid 2>/dev/null || true" EXIT
   fail() {
     echo "FAIL: $*"; echo "--- plimra.ini:"; cat "$ini" 2>/dev/null || true
     echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" 2>/dev/null || true

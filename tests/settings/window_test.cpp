@@ -90,7 +90,7 @@ TEST_F(Settings, FirstRunWritesTheStartUpStateAndTheNextRunReadsIt) {
   const QString expected = QString(
                                "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
                                "[Option]\nMin=False\nChange=True\nTime=False\nSingle=False\n"
-                               "Continue=False\nRandom=True\nMIDIOUT=-1\nReset=GM\n"
+                               "Continue=False\nRandom=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\n"
                                "[Plimra]\nTop= %3\nLeft= %4\n[CDp]\nTop= %5\nLeft= %6\n")
                                .arg(music, root.path())
                                .arg(w->Top())

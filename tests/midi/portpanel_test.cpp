@@ -1,0 +1,351 @@
+// The MIDI window's port panel and About window, against a sequencer that
+// records the port commands it gets.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <condition_variable>
+
+#include "about/frmabout.h"
+#include "app/forms.h"
+#include "app/module1.h"
+#include "media/control/mmcontrol.h"
+#include "midi/frmplimra.h"
+#include "runtime/msgbox.h"
+#include "runtime/program.h"
+#include "tests/support/fake_sequencer.h"
+
+using plimra::midi::FrmPlimra;
+using plimra::test::FakeOutputs;
+using plimra::test::FakeSequencer;
+using plimra::test::SequencerLog;
+namespace mci = plimra::mci;
+namespace rt = plimra::rt;
+namespace Module1 = plimra::Module1;
+using Calls = std::vector<std::string>;
+
+namespace {
+
+void pump() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
+// Outputs whose listing hangs until the test lets it answer, as a port
+// system with stale shared state does.
+class StalledOutputs : public mci::MidiOutCatalog {
+ public:
+  std::vector<std::string> outputNames() override {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return released_; });
+    return {"Synth", "Late port"};
+  }
+  std::string waitingOn() override { return "TESTSYS"; }
+  void release() {
+    {
+      std::lock_guard lock(mutex_);
+      released_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool released_ = false;
+};
+
+class PortPanel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.isValid());
+    music = QDir::cleanPath(root.filePath("music"));
+    ASSERT_TRUE(QDir().mkpath(music));
+    for (const char* n : {"a.mid", "b.mid"}) {
+      QFile f(music + "/" + n);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    oldCwd = QDir::currentPath();
+    QDir::setCurrent(music);
+    rt::setAppPathForTests(root.path());
+    mci::setMidiOutCatalog(outputs);
+    FakeSequencer::install(log);
+    rt::setEndHandler([] {});
+  }
+
+  void TearDown() override {
+    window.reset();
+    mci::DeviceTable::instance().resetForTests();
+    mci::setMidiOutCatalog(nullptr);
+    rt::setEndHandler({});
+    rt::setAppPathForTests({});
+    QDir::setCurrent(oldCwd);
+  }
+
+  FrmPlimra& start() {
+    window = std::make_unique<FrmPlimra>();
+    window->Load();
+    window->Show();
+    Module1::OptReset = "NON";
+    Module1::OptSingle = false;
+    Module1::OptRandom = false;
+    Module1::OptContinue = true;
+    return *window;
+  }
+
+  void play(int index) {
+    ASSERT_TRUE(window->File1->setListIndex(index));
+    window->File1_DblClick();
+  }
+
+  QString iniPath() const { return root.filePath("plimra.ini"); }
+  void writeIni(const QByteArray& text) {
+    QFile f(iniPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+  }
+  QByteArray readIni() const {
+    QFile f(iniPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }
+
+  bool panelShown() const {
+    const bool panel = window->lstPort->isVisibleTo(window.get());
+    // The two halves of the window are never shown together.
+    EXPECT_EQ(panel, window->cmdOK->isVisibleTo(window.get()));
+    EXPECT_EQ(panel, window->cmdCancel->isVisibleTo(window.get()));
+    EXPECT_EQ(panel, window->cmdSave->isVisibleTo(window.get()));
+    for (QWidget* w : std::initializer_list<QWidget*>{window->File1, window->Dir1, window->Drive1,
+                                                      window->MMControl1})
+      EXPECT_NE(panel, w->isVisibleTo(window.get())) << w->objectName().toStdString();
+    return panel;
+  }
+
+  QTemporaryDir root;
+  QString music, oldCwd;
+  std::shared_ptr<FakeOutputs> outputs =
+      std::make_shared<FakeOutputs>(std::vector<std::string>{"Synth", "USB MIDI", "Module"});
+  std::shared_ptr<SequencerLog> log = std::make_shared<SequencerLog>();
+  std::unique_ptr<FrmPlimra> window;
+};
+
+}  // namespace
+
+TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
+  FrmPlimra& w = start();
+  play(0);
+  log->take();
+  // Entry 0 is the mapper (-1); no selection gives -2, which is refused.
+  for (auto [entry, sent] : {std::pair{0, "port -1"}, {3, "port 2"}, {-1, "port -2"}}) {
+    w.mnuPort_Click();
+    ASSERT_TRUE(panelShown());
+    w.lstPort->setListIndex(entry);
+    w.cmdOK_Click();
+    EXPECT_FALSE(panelShown());
+    EXPECT_EQ(log->take(), Calls{sent});
+    EXPECT_EQ(Module1::SeqParms.dwPort, static_cast<uint32_t>(entry - 1));
+  }
+}
+
+TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextSong) {
+  FrmPlimra& w = start();
+  w.mnuPort_Click();
+  w.lstPort->setListIndex(2);
+  w.cmdOK_Click();  // no device open: nowhere to send it
+  EXPECT_TRUE(log->take().empty());
+  play(0);
+  EXPECT_EQ(log->take(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 1", "play"}));
+
+  // The menu item again while the panel is open changes nothing.
+  w.mnuPort_Click();
+  w.lstPort->setListIndex(3);
+  w.mnuPort_Click();
+  EXPECT_TRUE(panelShown());
+  EXPECT_EQ(w.lstPort->ListIndex(), 3);
+  w.cmdCancel_Click();
+  EXPECT_FALSE(panelShown());
+  EXPECT_TRUE(log->take().empty());
+  EXPECT_EQ(w.lstPort->ListIndex(), 3);
+  play(1);
+  EXPECT_EQ(log->take().at(2), "port 2");
+  rt::ScriptedMsgBox boxes({rt::vbYes});
+  w.mnuSave_Click();
+  EXPECT_TRUE(readIni().contains("MIDIOUT= 3\n")) << readIni().toStdString();
+}
+
+TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
+  FrmPlimra& w = start();
+  w.lstPort->setListIndex(2);
+  play(0);
+  w.mnuPort_Click();
+  w.lstPort->setListIndex(3);
+  log->take();
+  log->finish();
+  pump();
+  EXPECT_EQ(log->take(), (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2",
+                                "play"}));
+  EXPECT_FALSE(panelShown());
+}
+
+TEST_F(PortPanel, OpeningThePanelRelistsThePortsKeepingTheChoiceByName) {
+  FrmPlimra& w = start();
+  w.lstPort->setListIndex(3);  // "Module"
+  outputs->set({"Synth", "New keyboard", "USB MIDI", "Module"});
+  w.mnuPort_Click();
+  EXPECT_EQ(w.lstPort->ListCount(), 5);
+  EXPECT_EQ(w.lstPort->List(w.lstPort->ListIndex()), "Module");
+  // A port that went away leaves nothing chosen, not its neighbour.
+  outputs->set({"Synth", "USB MIDI"});
+  w.mnuPort_Click();
+  EXPECT_EQ(w.lstPort->ListIndex(), -1);
+}
+
+TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
+  rt::ScriptedMsgBox boxes;
+  FrmPlimra& w = start();
+  log->unopenable = {2};
+  w.lstPort->setListIndex(3);  // "Module", port 2
+  play(0);
+  log->finish();  // the next song fails on the same port again
+  pump();
+  ASSERT_EQ(boxes.asked().size(), 1u);
+  EXPECT_NE(boxes.asked()[0].prompt.indexOf("Module"), -1);
+  EXPECT_EQ(log->mode, mci::ModePlaying);
+  EXPECT_EQ(w.Caption(), "b.mid");
+  // Refusals on purpose say nothing: no selection, no song open.
+  w.lstPort->setListIndex(-1);
+  play(1);
+  w.MMControl1->setCommand("CLOSE");
+  w.lstPort->setListIndex(3);
+  w.cmdOK_Click();
+  pump();
+  EXPECT_EQ(boxes.asked().size(), 1u);
+}
+
+TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNameOnYes) {
+  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  FrmPlimra& w = start();
+  const QByteArray before = readIni();
+  play(0);
+  log->take();
+  w.mnuPort_Click();
+  w.lstPort->setListIndex(3);
+  w.cmdSave_Click();
+  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_FALSE(panelShown());
+  ASSERT_EQ(boxes.asked().size(), 1u);
+  EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
+  EXPECT_EQ(readIni(), before);
+
+  // A double-click on a port saves too, its name right after its index.
+  w.mnuPort_Click();
+  w.lstPort_DblClick();
+  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
+}
+
+TEST_F(PortPanel, ASavedNameThatIsListedWinsOverAStaleIndex) {
+  for (auto [ini, chosen] : {std::pair{"[Option]\nMIDIOUT=2\nMIDIOUTName=Module\n", 3},
+                             // Gone, or saved before names were kept: the index stands.
+                             {"[Option]\nMIDIOUT=2\nMIDIOUTName=Unplugged\n", 2},
+                             {"[Option]\nMIDIOUT=2\n", 2}}) {
+    writeIni(ini);
+    EXPECT_EQ(start().lstPort->ListIndex(), chosen) << ini;
+  }
+}
+
+TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) {
+  // The saved port is chosen once the list has come.
+  writeIni("[Option]\nMIDIOUT=1\nMIDIOUTName=Late port\n");
+  auto stalled = std::make_shared<StalledOutputs>();
+  mci::setMidiOutCatalog(stalled);
+  testing::internal::CaptureStderr();
+  FrmPlimra& w = start();
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("TESTSYS"), std::string::npos) << said;
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.lstPort->ListCount(), 0);
+  stalled->release();
+  for (int i = 0; i < 500 && w.lstPort->ListCount() == 0; ++i) {
+    pump();
+    QTest::qWait(10);
+  }
+  EXPECT_EQ(w.lstPort->ListCount(), 3);
+  EXPECT_EQ(w.lstPort->ListIndex(), 2);
+  EXPECT_EQ(w.lstPort->List(2), "Late port");
+}
+
+TEST_F(PortPanel, TabReachesTheTransportButtonsAndThePanelControls) {
+  FrmPlimra& w = start();
+  play(0);
+  QApplication::setActiveWindow(&w);
+  auto walk = [&](QWidget* from) {
+    QStringList seen;
+    from->setFocus();
+    for (int i = 0; i < 12; ++i) {
+      QWidget* f = QApplication::focusWidget();
+      if (!f || (i > 0 && f == from)) break;
+      seen << f->objectName();
+      QTest::keyClick(f, Qt::Key_Tab);
+    }
+    return seen;
+  };
+  // The enabled buttons of the bar follow the three lists.
+  const QStringList browser = walk(w.Dir1);
+  ASSERT_GE(browser.size(), 4);
+  EXPECT_EQ(browser.mid(0, 3), (QStringList{"Dir1", "File1", "Drive1"}));
+  EXPECT_TRUE(browser.contains("Stop")) << browser.join(',').toStdString();
+  w.mnuPort_Click();
+  EXPECT_EQ(QApplication::focusWidget(), w.lstPort);
+  EXPECT_EQ(walk(w.lstPort), (QStringList{"lstPort", "cmdOK", "cmdCancel", "cmdSave"}));
+  // Enter on the focused button presses it.
+  w.cmdOK->setFocus();
+  QTest::keyClick(w.cmdOK, Qt::Key_Return);
+  EXPECT_FALSE(panelShown());
+  EXPECT_EQ(QApplication::focusWidget(), w.Dir1);
+}
+
+TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
+  FrmPlimra& w = start();
+  w.Move(1000, 500);
+  QStringList texts;
+  QPointer<plimra::about::FrmAbout> first;
+  for (int round = 0; round < 2; ++round) {
+    QTimer::singleShot(0, [&] {
+      auto* about = plimra::app::frmAbout();
+      // Within the rounding to whole pixels (15 twips).
+      EXPECT_NEAR(about->Left(), w.Left() + 200, 8);
+      EXPECT_NEAR(about->Top(), w.Top() + 200, 8);
+      EXPECT_TRUE(about->windowTitle().isEmpty());
+      // Escape leaves it open; Enter on its one button closes it.
+      QTest::keyClick(about, Qt::Key_Escape);
+      EXPECT_TRUE(about->isVisible());
+      texts << about->lblAbout->Caption();
+      // Every line shows whole, whatever the installed font's metrics.
+      const QFontMetrics m(about->lblAbout->font());
+      EXPECT_LE(m.lineSpacing() * 6, about->lblAbout->height());
+      if (round == 0) first = about;
+      QTest::keyClick(about->Command1, Qt::Key_Return);
+    });
+    w.mnuAbout_Click();
+  }
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(first.isNull()) << "a closed About window is destroyed";
+  ASSERT_EQ(texts.size(), 2);
+  EXPECT_EQ(texts[0], texts[1]);
+  const QStringList lines = texts[0].split(u'\r');
+  ASSERT_EQ(lines.size(), 6) << texts[0].toStdString();
+  EXPECT_EQ(lines[0], "Midi Player Version 5.95");
+  EXPECT_TRUE(lines[1].startsWith("    for Linux"));
+  EXPECT_TRUE(lines[2].startsWith("    C++20 / Qt 6"));
+  EXPECT_TRUE(lines[4].startsWith(QString(13, u' ')) && lines[4][13] != u' ');
+  EXPECT_EQ(lines[5], "October 13, 1997");
+  EXPECT_FALSE(texts[0].contains(u'\n'));
+}
