@@ -30,7 +30,7 @@ namespace plimra::app {
 
 namespace {
 
-using media::MMControl;
+using control::MMControl;
 
 constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kRootInterface[] = "org.mpris.MediaPlayer2";
@@ -47,7 +47,7 @@ struct Shown {
 Shown shownWindow() {
   midi::FrmPlimra* midi = frmPlimra();
   if (!midi->isVisible()) {
-    cdp::FrmCDp* cd = frmCDp();
+    cd::FrmCDp* cd = frmCDp();
     if (cd->isVisible()) return {cd, cd->MMControl1, true};
   }
   return {midi, midi->MMControl1, false};

@@ -20,8 +20,8 @@ std::unique_ptr<midi::FrmPlimra>& ownedMidi() {
   return w;
 }
 
-std::unique_ptr<cdp::FrmCDp>& ownedCd() {
-  static std::unique_ptr<cdp::FrmCDp> w;
+std::unique_ptr<cd::FrmCDp>& ownedCd() {
+  static std::unique_ptr<cd::FrmCDp> w;
   return w;
 }
 
@@ -31,8 +31,8 @@ midi::FrmPlimra*& currentMidi() {
   return w;
 }
 
-cdp::FrmCDp*& currentCd() {
-  static cdp::FrmCDp* w = nullptr;
+cd::FrmCDp*& currentCd() {
+  static cd::FrmCDp* w = nullptr;
   return w;
 }
 
@@ -46,8 +46,8 @@ midi::Links midiLinks() {
   return l;
 }
 
-cdp::Links cdLinks() {
-  cdp::Links l;
+cd::Links cdLinks() {
+  cd::Links l;
   l.midiWindow = [] { return static_cast<rt::Form*>(frmPlimra()); };
   l.midiMnuMin = [] { return frmPlimra()->mnuMin; };
   l.midiMnuChange = [] { return frmPlimra()->mnuChange; };
@@ -70,9 +70,9 @@ midi::FrmPlimra* frmPlimra() {
   return currentMidi();
 }
 
-cdp::FrmCDp* frmCDp() {
+cd::FrmCDp* frmCDp() {
   if (!currentCd()) {
-    ownedCd() = std::make_unique<cdp::FrmCDp>(cdLinks());
+    ownedCd() = std::make_unique<cd::FrmCDp>(cdLinks());
     ownedCd()->Load();
   }
   return currentCd();
@@ -90,13 +90,13 @@ about::FrmAbout* frmAbout() {
 }
 
 void adopt(midi::FrmPlimra* window) { currentMidi() = window; }
-void adopt(cdp::FrmCDp* window) { currentCd() = window; }
+void adopt(cd::FrmCDp* window) { currentCd() = window; }
 
 void release(midi::FrmPlimra* window) {
   if (currentMidi() == window) currentMidi() = nullptr;
 }
 
-void release(cdp::FrmCDp* window) {
+void release(cd::FrmCDp* window) {
   if (currentCd() == window) currentCd() = nullptr;
 }
 

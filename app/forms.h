@@ -5,7 +5,7 @@
 namespace plimra::midi {
 class FrmPlimra;
 }
-namespace plimra::cdp {
+namespace plimra::cd {
 class FrmCDp;
 }
 namespace plimra::about {
@@ -15,7 +15,7 @@ class FrmAbout;
 namespace plimra::app {
 
 plimra::midi::FrmPlimra* frmPlimra();
-plimra::cdp::FrmCDp* frmCDp();
+plimra::cd::FrmCDp* frmCDp();
 // Unlike the players, the About window is destroyed when it closes; the next
 // use makes (and loads) a new one.
 plimra::about::FrmAbout* frmAbout();
@@ -24,9 +24,9 @@ plimra::about::FrmAbout* frmAbout();
 // construction to its destruction, whoever created it: a window made
 // before the first use of the accessor is the one the accessor returns.
 void adopt(plimra::midi::FrmPlimra* window);
-void adopt(plimra::cdp::FrmCDp* window);
+void adopt(plimra::cd::FrmCDp* window);
 void release(plimra::midi::FrmPlimra* window);
-void release(plimra::cdp::FrmCDp* window);
+void release(plimra::cd::FrmCDp* window);
 
 // Destroys both windows so that the next use creates them afresh (tests).
 void destroyFormsForTests();

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   QApplication::setFont(plimra::rt::layoutFont(plimra::rt::kPGothic, 9));
 
   plimra::seq::registerSequencer();
-  plimra::cd::registerCdAudio();
+  plimra::cdaudio::registerCdAudio();
 
   // The first reference creates the window and runs its start-up.
   plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();

@@ -26,7 +26,7 @@ plimra::mci::SeqSetParms SeqParms;
 namespace {
 
 midi::FrmPlimra& midiWindow() { return *app::frmPlimra(); }
-cdp::FrmCDp& cdWindow() { return *app::frmCDp(); }
+cd::FrmCDp& cdWindow() { return *app::frmCDp(); }
 
 QString number(int64_t n) { return rt::Str(n); }
 

@@ -7,7 +7,7 @@
 
 #include "cd/frmcdp.h"
 
-namespace plimra::cdp {
+namespace plimra::cd {
 
 namespace {
 
@@ -82,4 +82,4 @@ QIcon cdIcon() {
   return icon;
 }
 
-}  // namespace plimra::cdp
+}  // namespace plimra::cd

@@ -16,10 +16,10 @@
 #include "runtime/program.h"
 #include "runtime/twips.h"
 
-namespace plimra::cdp {
+namespace plimra::cd {
 
 namespace rt = plimra::rt;
-using plimra::media::MMControl;
+using plimra::control::MMControl;
 
 namespace {
 
@@ -344,4 +344,4 @@ void FrmCDp::mnuSave_Click() {
   if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
 }
 
-}  // namespace plimra::cdp
+}  // namespace plimra::cd

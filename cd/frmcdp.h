@@ -13,11 +13,11 @@
 #include "runtime/form.h"
 #include "runtime/menu.h"
 
-namespace plimra::media {
+namespace plimra::control {
 class MMControl;
 }
 
-namespace plimra::cdp {
+namespace plimra::cd {
 
 // Track-label colours.
 constexpr uint32_t kPlainColor = 0x80000005u;      // window background (system colour 5)
@@ -66,7 +66,7 @@ class FrmCDp : public plimra::rt::Form {
   plimra::rt::Label* Label2;
   plimra::rt::Label* Info2;
   plimra::rt::LabelArray TrackSet;
-  plimra::media::MMControl* MMControl1;
+  plimra::control::MMControl* MMControl1;
   plimra::rt::Timer Timer1;
   plimra::rt::Label* Label3;
   plimra::rt::TextBox* Text1;
@@ -122,4 +122,4 @@ class FrmCDp : public plimra::rt::Form {
 // the letters CD and red musical notes, 32 x 32.
 QIcon cdIcon();
 
-}  // namespace plimra::cdp
+}  // namespace plimra::cd

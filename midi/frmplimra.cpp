@@ -32,7 +32,7 @@
 namespace plimra::midi {
 
 namespace rt = plimra::rt;
-using plimra::media::MMControl;
+using plimra::control::MMControl;
 
 namespace {
 
@@ -400,7 +400,7 @@ void FrmPlimra::mnuCDP_Click() {
   if (Module1::OptChange) MMControl1->setCommand(QStringLiteral("CLOSE"));
   Hide();
   Refresh();
-  cdp::FrmCDp* cd = app::frmCDp();  // loaded on first use
+  cd::FrmCDp* cd = app::frmCDp();  // loaded on first use
   cd->Move(Left(), Top());
   cd->Show();
 }
@@ -713,9 +713,10 @@ void FrmPlimra::ReportUnopenedPort(uint16_t device, int16_t index, uint32_t resu
   unopenedPort_ = name;
   // After the handler has returned, so the song goes on meanwhile.
   QTimer::singleShot(0, this, [name] {
-    rt::MsgBox(QStringLiteral("MIDI-OUTポート「%1」を開けませんでした。\n曲はこれまでの出力で続きます。")
-                   .arg(name),
-               rt::vbExclamation);
+    rt::MsgBox(
+        QStringLiteral("MIDI-OUTポート「%1」を開けませんでした。\n曲はこれまでの出力で続きます。")
+            .arg(name),
+        rt::vbExclamation);
   });
 }
 

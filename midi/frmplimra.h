@@ -9,8 +9,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/controls.h"
@@ -18,7 +18,7 @@
 #include "runtime/form.h"
 #include "runtime/menu.h"
 
-namespace plimra::media {
+namespace plimra::control {
 class MMControl;
 }
 namespace plimra::mci {
@@ -61,7 +61,7 @@ class FrmPlimra : public plimra::rt::Form {
   plimra::rt::CommandButton* cmdOK;
   plimra::rt::CommandButton* cmdCancel;
   plimra::rt::CommandButton* cmdSave;
-  plimra::media::MMControl* MMControl1;
+  plimra::control::MMControl* MMControl1;
   plimra::rt::Timer Timer1;
 
   plimra::rt::MenuItem* mnuFile;

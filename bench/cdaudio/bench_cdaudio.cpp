@@ -57,11 +57,11 @@ class SyncSource : public audio::AudioSource {
   ~SyncSource() override { cdio_destroy(cdio_); }
   void render(float* out, int frames) override {
     while (frames > 0) {
-      if (offset_ == cd::kFramesPerSector) {
+      if (offset_ == cdaudio::kFramesPerSector) {
         cdio_read_audio_sectors(cdio_, sector_, next_++, 1);
         offset_ = 0;
       }
-      int n = std::min(frames, cd::kFramesPerSector - offset_);
+      int n = std::min(frames, cdaudio::kFramesPerSector - offset_);
       const int16_t* s = reinterpret_cast<const int16_t*>(sector_) + offset_ * 2;
       for (int i = 0; i < n * 2; ++i) out[i] += s[i] / 32768.0f;
       out += n * 2;
@@ -73,8 +73,8 @@ class SyncSource : public audio::AudioSource {
  private:
   CdIo_t* cdio_;
   int32_t next_;
-  int offset_ = cd::kFramesPerSector;
-  uint8_t sector_[cd::kBytesPerSector];
+  int offset_ = cdaudio::kFramesPerSector;
+  uint8_t sector_[cdaudio::kBytesPerSector];
 };
 
 }  // namespace
@@ -85,13 +85,13 @@ int main() {
   fs::create_directories(dir);
   const std::string cue = (dir / "disc.cue").string();
   mkdisc::DiscSpec layout;
-  for (int i = 0; i < 8; ++i) layout.tracks.push_back({10 * cd::kSectorsPerSecond});
+  for (int i = 0; i < 8; ++i) layout.tracks.push_back({10 * cdaudio::kSectorsPerSecond});
   if (auto e = mkdisc::writeDisc(cue, layout); !e.empty()) {
     std::fprintf(stderr, "bench_cdaudio: %s\n", e.c_str());
     return 1;
   }
   setenv("PLIMRA_CDROM", cue.c_str(), 1);
-  cd::registerCdAudio();
+  cdaudio::registerCdAudio();
   send("set cdaudio time format tmsf");
 
   // 1. Status poll.
@@ -104,7 +104,7 @@ int main() {
     t = clk::now();
     for (int i = 0; i < m; ++i) {
       CdIo_t* p = cdio_open(cue.c_str(), DRIVER_BINCUE);
-      auto toc = cd::readToc(p);
+      auto toc = cdaudio::readToc(p);
       cdio_destroy(p);
       if (!toc) return 1;
     }
@@ -118,7 +118,7 @@ int main() {
   // 1b. The worker's look for a changed image, twice a second while the CD
   // window is open: the sheet is read again only when its identity changes.
   {
-    cd::DiscAccess disc(cue);
+    cdaudio::DiscAccess disc(cue);
     disc.refresh();
     const int n = 100000;
     auto t = clk::now();
@@ -128,8 +128,8 @@ int main() {
     size_t files = 0;
     for (int i = 0; i < n; ++i) {
       std::string why;
-      auto text = cd::readCueSheet(cue, why);
-      for (const auto& path : cd::cueDataFiles(cue, text.value_or(""))) {
+      auto text = cdaudio::readCueSheet(cue, why);
+      for (const auto& path : cdaudio::cueDataFiles(cue, text.value_or(""))) {
         struct stat st {};
         files += stat(path.c_str(), &st) == 0 ? 1 : 0;
       }
@@ -144,22 +144,22 @@ int main() {
   // 1c. Reading the whole disc in the player's chunks, verified and plain.
   // Speeds are multiples of real time: a drive must stay well above 1x.
   {
-    const int32_t sectors = 8 * 10 * cd::kSectorsPerSecond;
-    std::vector<uint8_t> buf(25 * cd::kBytesPerSector);
+    const int32_t sectors = 8 * 10 * cdaudio::kSectorsPerSecond;
+    std::vector<uint8_t> buf(25 * cdaudio::kBytesPerSector);
     CdIo_t* cdio = cdio_open(cue.c_str(), DRIVER_BINCUE);
-    auto reader = cd::ParanoiaReader::open(cdio);
+    auto reader = cdaudio::ParanoiaReader::open(cdio);
     if (!reader) return 1;
     auto t = clk::now();
     for (int32_t s = 0; s < sectors; s += 25) reader->read(s, 25, buf.data());
     double verified = secondsSince(t);
     reader.reset();
     cdio_destroy(cdio);
-    cd::DiscAccess disc(cue);
+    cdaudio::DiscAccess disc(cue);
     disc.refresh();
     t = clk::now();
     for (int32_t s = 0; s < sectors; s += 25) disc.readAudio(s, 25, buf.data());
     double plain = secondsSince(t);
-    const double audio = static_cast<double>(sectors) / cd::kSectorsPerSecond;
+    const double audio = static_cast<double>(sectors) / cdaudio::kSectorsPerSecond;
     std::printf("verified reads: %.0fx real time (paranoia, on the image)\n", audio / verified);
     std::printf("  plain reads: %.0fx real time; verified ones cost %.1fx as much\n", audio / plain,
                 verified / plain);
@@ -167,10 +167,10 @@ int main() {
 
   // 2. From "play cdaudio from n" to the first sound, pulling as the output would.
   {
-    auto drive = cd::Drive::acquire(cue);
+    auto drive = cdaudio::Drive::acquire(cue);
     drive->setOutputAttached(false);
     std::vector<double> ours, blocked, naive;
-    std::vector<float> buf(2 * cd::kFramesPerSector);
+    std::vector<float> buf(2 * cdaudio::kFramesPerSector);
     for (int round = 0; round < 20; ++round) {
       std::string cmd = "play cdaudio from " + std::to_string(round % 8 + 1);
       auto t = clk::now();
@@ -179,7 +179,7 @@ int main() {
       for (;;) {
         if (drive->readySectors() > 0) {
           std::fill(buf.begin(), buf.end(), 0.0f);
-          drive->render(buf.data(), cd::kFramesPerSector);
+          drive->render(buf.data(), cdaudio::kFramesPerSector);
           if (buf[0] != 0.0f) break;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(50));
@@ -189,9 +189,9 @@ int main() {
 
       // The naive way: fill the two-second buffer on the calling thread.
       t = clk::now();
-      cd::DiscAccess disc(cue);
+      cdaudio::DiscAccess disc(cue);
       disc.refresh();
-      std::vector<uint8_t> sectors(150 * cd::kBytesPerSector);
+      std::vector<uint8_t> sectors(150 * cdaudio::kBytesPerSector);
       disc.readAudio((round % 8) * 750, 150, sectors.data());
       naive.push_back(secondsSince(t));
     }

@@ -1,6 +1,6 @@
 #include "media/cdaudio/cd_device.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 using namespace plimra::mci;
 
@@ -196,4 +196,4 @@ uint32_t CdAudioDevice::setDoor(bool open) {
   return drive_ ? drive_->setDoor(open) : err::DeviceNotReady;
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

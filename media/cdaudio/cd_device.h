@@ -7,7 +7,7 @@
 #include "media/cdaudio/drive.h"
 #include "media/mci/device.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 class CdAudioDevice : public mci::Device {
  public:
@@ -35,4 +35,4 @@ class CdAudioDevice : public mci::Device {
   mci::TimeFormat format_ = mci::TimeFormat::Msf;
 };
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

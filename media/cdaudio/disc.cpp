@@ -17,7 +17,7 @@
 
 #include "media/cdaudio/paranoia_reader.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 namespace {
 
@@ -342,4 +342,4 @@ bool DiscAccess::closeDoor() {
   return ok;
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

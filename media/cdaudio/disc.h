@@ -15,7 +15,7 @@
 
 typedef struct _CdIo CdIo_t;
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 class ParanoiaReader;
 
@@ -110,4 +110,4 @@ std::optional<std::string> readCueSheet(const std::string& cuePath, std::string&
 // `cuePath`.
 std::vector<std::string> cueDataFiles(const std::string& cuePath, const std::string& text);
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

@@ -7,7 +7,7 @@
 #include <map>
 #include <utility>
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 namespace {
 
@@ -398,4 +398,4 @@ void Drive::workerLoop() {
   }
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

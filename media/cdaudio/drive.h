@@ -23,7 +23,7 @@
 #include "media/cdaudio/disc.h"
 #include "media/mci/device.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 enum class PlayState { Stopped, Playing, Paused };
 
@@ -140,4 +140,4 @@ class Drive : public audio::AudioSource {
   std::thread worker_;
 };
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

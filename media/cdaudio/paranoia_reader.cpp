@@ -9,7 +9,7 @@
 
 #include "media/cdaudio/toc.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 namespace {
 
@@ -97,4 +97,4 @@ int ParanoiaReader::read(int32_t sector, int count, uint8_t* out, const std::ato
   return good;
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

@@ -12,7 +12,7 @@ typedef struct _CdIo CdIo_t;
 typedef struct cdrom_drive_s cdrom_drive_t;
 typedef struct cdrom_paranoia_s cdrom_paranoia_t;
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 class ParanoiaReader {
  public:
@@ -52,4 +52,4 @@ class ParanoiaReader {
   int32_t next_ = -1;  // the sector paranoia reads next without a seek
 };
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

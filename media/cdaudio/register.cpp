@@ -3,11 +3,11 @@
 #include "media/cdaudio/cd_device.h"
 #include "media/mci/device_table.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 void registerCdAudio() {
   mci::DeviceTable::instance().registerType("CDAudio",
                                             [] { return std::make_unique<CdAudioDevice>(); });
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

@@ -1,8 +1,8 @@
 #pragma once
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 // Registers the "CDAudio" device type in the device table.
 void registerCdAudio();
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

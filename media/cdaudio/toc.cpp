@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 std::optional<Toc> Toc::validated(Toc toc) {
   if (toc.tracks.empty() || toc.tracks.size() > 99) return std::nullopt;
@@ -118,4 +118,4 @@ uint32_t fromSector(const Toc& toc, mci::TimeFormat format, int32_t sector) {
   }
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

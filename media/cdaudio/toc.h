@@ -11,7 +11,7 @@
 
 #include "media/mci/mci.h"
 
-namespace plimra::cd {
+namespace plimra::cdaudio {
 
 constexpr int kFramesPerSector = 588;
 constexpr int kBytesPerSector = 2352;
@@ -64,4 +64,4 @@ std::optional<int32_t> toSector(const Toc& toc, mci::TimeFormat format, uint32_t
 // A sector as a position value in `format`.
 uint32_t fromSector(const Toc& toc, mci::TimeFormat format, int32_t sector);
 
-}  // namespace plimra::cd
+}  // namespace plimra::cdaudio

@@ -15,7 +15,7 @@
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
 
-namespace plimra::media {
+namespace plimra::control {
 
 namespace mci = plimra::mci;
 
@@ -489,4 +489,4 @@ void MMControl::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
 }
 
-}  // namespace plimra::media
+}  // namespace plimra::control

@@ -45,7 +45,7 @@ namespace plimra::mci {
 class Device;
 }
 
-namespace plimra::media {
+namespace plimra::control {
 
 class MMControl : public QWidget {
   Q_OBJECT
@@ -168,4 +168,4 @@ class MMControl : public QWidget {
   uint32_t error_ = 0;
 };
 
-}  // namespace plimra::media
+}  // namespace plimra::control

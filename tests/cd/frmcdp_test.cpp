@@ -19,10 +19,10 @@ namespace {
 
 namespace rt = plimra::rt;
 namespace mci = plimra::mci;
-using plimra::cdp::FrmCDp;
-using plimra::cdp::kHighlightColor;
-using plimra::cdp::kPlainColor;
-using plimra::media::MMControl;
+using plimra::cd::FrmCDp;
+using plimra::cd::kHighlightColor;
+using plimra::cd::kPlainColor;
+using plimra::control::MMControl;
 using Log = std::vector<std::string>;
 
 // The other player window, as far as the CD window sees it.
@@ -45,7 +45,7 @@ class CdWindow : public ::testing::Test {
   void SetUp() override {
     cdtest::registerFakeCd(disc);
     rt::setEndHandler([this] { ++ends; });
-    plimra::cdp::Links links;
+    plimra::cd::Links links;
     links.midiWindow = [this] { return &midi; };
     links.midiMnuMin = [this] { return midi.mnuMin; };
     links.midiMnuChange = [this] { return midi.mnuChange; };
@@ -446,10 +446,10 @@ TEST_F(CdWindow, ExitAndCloseStopAndCloseTheDiscThenEnd) {
 TEST_F(CdWindow, Replies) {
   // Only the first twenty characters are searched for the reply's end.
   QString reply = QStringLiteral("old");
-  plimra::cdp::takeReply(std::string("1234567890123456789") + std::string(236, '\0'), reply);
+  plimra::cd::takeReply(std::string("1234567890123456789") + std::string(236, '\0'), reply);
   EXPECT_EQ(reply, "1234567890123456789");
   reply = QStringLiteral("old");
-  plimra::cdp::takeReply(std::string("12345678901234567890") + std::string(235, '\0'), reply);
+  plimra::cd::takeReply(std::string("12345678901234567890") + std::string(235, '\0'), reply);
   EXPECT_EQ(reply, "old");
 
   switchToCd();

@@ -20,9 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace rt = plimra::rt;
-using plimra::cdp::FrmCDp;
-using plimra::cdp::kHighlightColor;
-using plimra::cdp::kPlainColor;
+using plimra::cd::FrmCDp;
+using plimra::cd::kHighlightColor;
+using plimra::cd::kPlainColor;
 
 class RealDisc : public ::testing::Test {
  protected:
@@ -35,8 +35,8 @@ class RealDisc : public ::testing::Test {
     layout.tracks.assign(12, plimra::mkdisc::TrackSpec{75, false, 0});
     ASSERT_EQ(plimra::mkdisc::writeDisc(cue, layout), "");
     setenv("PLIMRA_CDROM", cue.c_str(), 1);
-    plimra::cd::registerCdAudio();
-    plimra::cdp::Links links;
+    plimra::cdaudio::registerCdAudio();
+    plimra::cd::Links links;
     links.optChange = [] { return true; };
     cd = std::make_unique<FrmCDp>(links);
     cd->Load();

@@ -93,7 +93,7 @@ class Switching : public ::testing::Test {
   }
   // A song playing in the MIDI window.
   void playSong() {
-    plimra::media::MMControl* c = frmPlimra()->MMControl1;
+    plimra::control::MMControl* c = frmPlimra()->MMControl1;
     c->setFileName(folder.filePath("song.mid"));
     c->setCommand("OPEN");
     c->setCommand("PLAY");

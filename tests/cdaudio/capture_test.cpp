@@ -26,7 +26,7 @@ TEST(CdAudioCapture, PlayedTrackReachesTheOutputUnchanged) {
   ASSERT_EQ(mkdisc::writeDisc(cue, layout), "");
   setenv("PLIMRA_CDROM", cue.c_str(), 1);
   setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-  cd::registerCdAudio();
+  cdaudio::registerCdAudio();
 
   auto& table = mci::DeviceTable::instance();
   std::string reply;

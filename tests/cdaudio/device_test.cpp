@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSpf = cd::kFramesPerSector;
+constexpr int kSpf = cdaudio::kFramesPerSector;
 
 class CdAudioTest : public ::testing::Test {
  protected:
@@ -36,8 +36,8 @@ class CdAudioTest : public ::testing::Test {
     cue_ = (dir_ / "disc.cue").string();
     setenv("PLIMRA_CDROM", cue_.c_str(), 1);
     mci::DeviceTable::instance().resetForTests();
-    cd::registerCdAudio();
-    cd::Drive::setCheckInterval(std::chrono::milliseconds(20));
+    cdaudio::registerCdAudio();
+    cdaudio::Drive::setCheckInterval(std::chrono::milliseconds(20));
   }
   void TearDown() override {
     mci::DeviceTable::instance().closeAll();
@@ -55,7 +55,7 @@ class CdAudioTest : public ::testing::Test {
   }
   void insert(std::vector<int> sectors, int pregap = 0) {
     makeDisc(std::move(sectors), pregap);
-    drive_ = cd::Drive::acquire(cue_);
+    drive_ = cdaudio::Drive::acquire(cue_);
     drive_->setOutputAttached(false);
     offset_ = 0;
   }
@@ -116,7 +116,7 @@ class CdAudioTest : public ::testing::Test {
 
   fs::path dir_;
   std::string cue_;
-  std::shared_ptr<cd::Drive> drive_;
+  std::shared_ptr<cdaudio::Drive> drive_;
   std::vector<mci::NotifyCode> notes_;
   int offset_ = 0;
 };
@@ -258,10 +258,10 @@ TEST_F(CdAudioTest, DataTrackIsCountedButNeverPlayed) {
 TEST_F(CdAudioTest, UnreadableSectorsPlayAsSilenceAndPlaybackGoesOn) {
   // The disc is not looked at again, so it stays the same disc while its
   // image loses the second half of track 2: those sectors cannot be read.
-  cd::Drive::setCheckInterval(std::chrono::hours(1));
+  cdaudio::Drive::setCheckInterval(std::chrono::hours(1));
   insert({20, 20});
   send("set cdaudio time format tmsf");
-  fs::resize_file(dir_ / "disc.bin", static_cast<uintmax_t>(30) * cd::kBytesPerSector);
+  fs::resize_file(dir_ / "disc.bin", static_cast<uintmax_t>(30) * cdaudio::kBytesPerSector);
   send("play cdaudio from 2 notify");
   expectTrackSamples(pull(10 * kSpf), 2, 0);
   auto rest = pull(10 * kSpf);
@@ -331,7 +331,7 @@ TEST_F(CdAudioTest, DevicesOnOneDriveShareTheHead) {
 }
 
 TEST_F(CdAudioTest, MissingOrBrokenImageIsNotReady) {
-  drive_ = cd::Drive::acquire(cue_);
+  drive_ = cdaudio::Drive::acquire(cue_);
   EXPECT_EQ(send("status cdaudio mode"), "not ready");
   EXPECT_EQ(send("status cdaudio length", mci::err::DeviceNotReady), "");
   EXPECT_EQ(send("seek cdaudio to start", mci::err::DeviceNotReady), "");
@@ -387,7 +387,8 @@ TEST_F(CdAudioTest, HostileImageFilesAreRefusedWithoutBlocking) {
     done = true;
     watchdog.join();
     EXPECT_FALSE(unblocked) << c.fifo;
-    EXPECT_NE(cd::Drive::acquire(c.source)->status().problem.find(c.problem), std::string::npos)
+    EXPECT_NE(cdaudio::Drive::acquire(c.source)->status().problem.find(c.problem),
+              std::string::npos)
         << c.source;
     if (!c.fifo.empty()) fs::remove(c.fifo);
     makeDisc({75});

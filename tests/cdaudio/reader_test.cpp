@@ -123,7 +123,7 @@ class Reading : public ::testing::Test {
         }
   }
 
-  static constexpr int kSpf = cd::kFramesPerSector;
+  static constexpr int kSpf = cdaudio::kFramesPerSector;
   fs::path dir_;
   std::string cue_;
 };
@@ -131,9 +131,9 @@ class Reading : public ::testing::Test {
 TEST_F(Reading, VerifiedReadsAreExactAndBoundedOnABadSector) {
   CdIo_t* cdio = cdio_open(cue_.c_str(), DRIVER_BINCUE);
   ASSERT_NE(cdio, nullptr);
-  auto reader = cd::ParanoiaReader::open(cdio);
+  auto reader = cdaudio::ParanoiaReader::open(cdio);
   ASSERT_NE(reader, nullptr);
-  std::vector<uint8_t> buf(25 * cd::kBytesPerSector);
+  std::vector<uint8_t> buf(25 * cdaudio::kBytesPerSector);
   // As the player asks: a short first chunk, then longer ones across the
   // pregap into track 2, then a jump back.
   for (auto [from, count] : {std::pair{30, 6}, {36, 25}, {61, 25}, {95, 25}, {2, 6}}) {
@@ -163,7 +163,7 @@ TEST_F(Reading, VerifiedReadsAreExactAndBoundedOnABadSector) {
   EXPECT_EQ(reader->read(30, 25, buf.data(), nullptr, &hurry), 24);
   EXPECT_EQ(damage.calls, 1);
   expectSectors(buf, 30, 10);
-  buf.erase(buf.begin(), buf.begin() + 11 * cd::kBytesPerSector);
+  buf.erase(buf.begin(), buf.begin() + 11 * cdaudio::kBytesPerSector);
   expectSectors(buf, 41, 14);
   reader.reset();
   cdio_destroy(cdio);
@@ -172,8 +172,8 @@ TEST_F(Reading, VerifiedReadsAreExactAndBoundedOnABadSector) {
 TEST_F(Reading, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   setenv("PLIMRA_CDROM", cue_.c_str(), 1);
   mci::DeviceTable::instance().resetForTests();
-  cd::registerCdAudio();
-  cd::Drive::setCheckInterval(std::chrono::hours(1));  // only the reader touches the disc
+  cdaudio::registerCdAudio();
+  cdaudio::Drive::setCheckInterval(std::chrono::hours(1));  // only the reader touches the disc
   {
     std::lock_guard lock(damage.m);
     damage.from = 0;
@@ -188,7 +188,7 @@ TEST_F(Reading, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   std::string reply;
   auto& table = mci::DeviceTable::instance();
   ASSERT_EQ(table.sendString("open cdaudio", reply), 0u);
-  cd::Drive::acquire(cue_)->setOutputAttached(false);
+  cdaudio::Drive::acquire(cue_)->setOutputAttached(false);
   ASSERT_EQ(table.sendString("play cdaudio from 00:02:00", reply), 0u);
   ASSERT_TRUE(damage.waitUntil([] { return damage.inside == 1; }));
 

@@ -2,7 +2,7 @@
 
 #include "media/cdaudio/toc.h"
 
-using namespace plimra::cd;
+using namespace plimra::cdaudio;
 using plimra::mci::TimeFormat;
 
 namespace {

@@ -11,7 +11,7 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 
-using plimra::media::MMControl;
+using plimra::control::MMControl;
 namespace mci = plimra::mci;
 using Calls = std::vector<std::string>;
 

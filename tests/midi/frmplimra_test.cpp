@@ -22,7 +22,7 @@
 #include "runtime/twips.h"
 #include "tests/runtime/print.h"
 
-using plimra::media::MMControl;
+using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
@@ -382,7 +382,7 @@ TEST_F(MidiWindow, ClosingTheWindowClosesTheSequencerAndEndsTheProgram) {
 TEST_F(MidiWindow, ProgramWideInstancesShareOptionsWithTheCdWindow) {
   FrmPlimra* w = plimra::app::frmPlimra();
   EXPECT_EQ(plimra::app::frmPlimra(), w);
-  plimra::cdp::FrmCDp* cd = plimra::app::frmCDp();
+  plimra::cd::FrmCDp* cd = plimra::app::frmCDp();
   EXPECT_FALSE(cd->isVisible());
   EXPECT_FALSE(cd->mnuMin->Checked());
   EXPECT_TRUE(cd->mnuChange->Checked());

@@ -28,7 +28,7 @@
 #include "runtime/program.h"
 #include "tests/midi/song_writer.h"
 
-using plimra::media::MMControl;
+using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "media/cdaudio/register.h"
-#include "media/sequencer/register.h"
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
+#include "media/sequencer/register.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plimra-mci: unknown option %s (try --help)\n", argv[i]);
     return 2;
   }
-  plimra::cd::registerCdAudio();
+  plimra::cdaudio::registerCdAudio();
   plimra::seq::registerSequencer();
   auto& table = plimra::mci::DeviceTable::instance();
 
