@@ -49,7 +49,10 @@ std::shared_ptr<seq::Song> denseSong(bool spread) {
 
 class NullPort : public seq::RawPort {
  public:
-  void send(std::span<const uint8_t> m) override { bytes_ += m.size(); }
+  bool send(std::span<const uint8_t> m) override {
+    bytes_ += m.size();
+    return true;
+  }
   size_t bytes_ = 0;
 };
 
