@@ -90,8 +90,11 @@ class RtMidiPort : public RawPort {
   }
 
  private:
-  static void onError(RtMidiError::Type type, const std::string&, void* self) {
-    if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING)
+  static void onError(RtMidiError::Type type, const std::string& message, void* self) {
+    // A message the library could not parse is only a warning; one the
+    // port would not take is a warning too, told apart by its text.
+    const bool warning = type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING;
+    if (!warning || message.find("error sending") != std::string::npos)
       static_cast<RtMidiPort*>(self)->failed_ = true;
   }
   std::unique_ptr<RtMidiOut> out_;
@@ -149,10 +152,16 @@ class JackPort : public RawPort {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (jack_ringbuffer_write_space(ring_) < sizeof size + size) {
       // The queue drains once a period; a server that stopped is a failure.
+      // One that stalls costs one wait: until it drains again, what does not
+      // fit is dropped at once.
       if (dead_) return false;
-      if (std::chrono::steady_clock::now() > limit) return true;  // stalled: drop, go on
+      if (stalled_ || std::chrono::steady_clock::now() > limit) {
+        stalled_ = true;
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    stalled_ = false;
     jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
     jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(m.data()), size);
     return !dead_;
@@ -203,6 +212,7 @@ class JackPort : public RawPort {
   jack_port_t* port_ = nullptr;
   jack_ringbuffer_t* ring_ = nullptr;
   bool active_ = false;
+  bool stalled_ = false;
   std::atomic<bool> dead_{false};
   std::atomic<uint64_t> cycles_{0};
 };
@@ -312,14 +322,14 @@ void PortOutput::drain(std::chrono::steady_clock::time_point limit) {
 namespace {
 // Takes the output's lock ahead of its scheduling thread, which lets it go
 // between wake-ups whenever someone waits.
-class Cutting {
+class Ahead {
  public:
-  Cutting(std::atomic<int>& waiting, std::mutex& m, std::condition_variable& cv)
+  Ahead(std::atomic<int>& waiting, std::mutex& m, std::condition_variable& cv)
       : waiting_(waiting), cv_(cv) {
     waiting_.fetch_add(1);
     lock_ = std::unique_lock(m);
   }
-  ~Cutting() {
+  ~Ahead() {
     lock_.unlock();
     waiting_.fetch_sub(1);
     cv_.notify_all();
@@ -333,19 +343,19 @@ class Cutting {
 }  // namespace
 
 void PortOutput::attach(OutputClient* client) {
-  Cutting lk(waiting_, mutex_, cv_);
+  Ahead lk(waiting_, mutex_, cv_);
   if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
     clients_.push_back(client);
   dirty_ = true;
 }
 
 void PortOutput::detach(OutputClient* client) {
-  Cutting lk(waiting_, mutex_, cv_);
+  Ahead lk(waiting_, mutex_, cv_);
   clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
 }
 
 void PortOutput::wake() {
-  Cutting lk(waiting_, mutex_, cv_);
+  Ahead lk(waiting_, mutex_, cv_);
   dirty_ = true;
 }
 

@@ -67,7 +67,7 @@ class PortOutput : public Output {
   static constexpr size_t kEventsPerWakeUp = 256;
   // Deadlines this close to the current one leave with it: one wake-up
   // instead of several within a fraction of a millisecond.
-  static constexpr uint64_t kGatherNs = 250'000;
+  static constexpr uint64_t kGatherNs = 1'000'000;
 
  private:
   void loop();
