@@ -330,8 +330,10 @@ class Ahead {
     lock_ = std::unique_lock(m);
   }
   ~Ahead() {
-    lock_.unlock();
+    // Counted down under the lock: the scheduling thread looks at the count
+    // under it before it sleeps, so it cannot miss the wake-up below.
     waiting_.fetch_sub(1);
+    lock_.unlock();
     cv_.notify_all();
   }
 
