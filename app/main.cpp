@@ -3,8 +3,8 @@
 
 #include "app/forms.h"
 #include "midi/frmplimra.h"
-#include "runtime/program.h"
 #include "runtime/appearance.h"
+#include "runtime/program.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"

@@ -39,8 +39,8 @@ void putVlq(std::vector<uint8_t>& b, uint32_t v) {
 std::string writeFile(const std::string& name, uint16_t division, const std::vector<uint8_t>& t) {
   const std::string path = "/tmp/" + name + "-" + std::to_string(getpid()) + ".mid";
   std::ofstream out(path, std::ios::binary);
-  const char header[] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1,
-                         char(division >> 8), char(division & 0xff)};
+  const char header[] = {
+      'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, char(division >> 8), char(division & 0xff)};
   out.write(header, sizeof header);
   const uint32_t n = uint32_t(t.size());
   const char len[] = {'M', 'T', 'r', 'k', char(n >> 24), char(n >> 16), char(n >> 8), char(n)};

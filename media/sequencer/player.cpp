@@ -97,7 +97,8 @@ Located locateIn(std::shared_ptr<const Song> song, uint64_t songNs) {
   if (!at.song) return at;
   at.pos = std::min(songNs, at.song->lengthNs);
   const auto& ev = at.song->events;
-  while (at.next < ev.size() && ev[at.next].ns < at.pos) at.state.record(at.song->data(ev[at.next++]));
+  while (at.next < ev.size() && ev[at.next].ns < at.pos)
+    at.state.record(at.song->data(ev[at.next++]));
   return at;
 }
 

@@ -49,7 +49,9 @@ class ChannelState {
 
 // Adds without wrapping: times of hostile files may reach the top of the
 // range, and a wrapped deadline would lie in the past.
-inline uint64_t addSaturated(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+inline uint64_t addSaturated(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
 
 // Where a song is at a given clock time: a copy small enough to take under
 // a short lock, so that status queries never wait for the thread that plays.

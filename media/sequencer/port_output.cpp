@@ -116,8 +116,8 @@ class JackPort : public RawPort {
       error = "The JACK server does not answer.";
       return nullptr;
     }
-    port->port_ = jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE,
-                                     JackPortIsOutput, 0);
+    port->port_ =
+        jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     port->ring_ = jack_ringbuffer_create(kQueueBytes);
     if (!port->port_ || !port->ring_) {
       error = "No JACK MIDI port could be made.";
@@ -407,8 +407,8 @@ void PortOutput::loop() {
     } else if (const uint64_t at = now(); *next > at) {
       // However far the deadline (a hostile file's may be centuries away),
       // wait for a time the clock can hold, and look again then.
-      const uint64_t capped = std::min({*next, addSaturated(at, kLongestWaitNs),
-                                        uint64_t{std::numeric_limits<int64_t>::max()}});
+      const uint64_t capped = std::min(
+          {*next, addSaturated(at, kLongestWaitNs), uint64_t{std::numeric_limits<int64_t>::max()}});
       const auto when = std::chrono::steady_clock::time_point(
           std::chrono::nanoseconds(static_cast<int64_t>(capped)));
       cv_.wait_until(lk, when, woken);

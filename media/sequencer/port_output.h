@@ -76,7 +76,7 @@ class PortOutput : public Output {
   Reopen reopen_;
   mutable std::mutex sendMutex_;  // the wire takes one message at a time
   std::atomic<bool> failed_{false};
-  std::string problem_;  // guarded by sendMutex_
+  std::string problem_;          // guarded by sendMutex_
   std::atomic<int> waiting_{0};  // threads that want mutex_
 
   std::mutex mutex_;  // clients, wake-ups; held while calling clients

@@ -19,7 +19,9 @@ namespace {
 constexpr uint64_t kNsPerMs = 1'000'000;
 
 // Positions past 49 days (hostile files only) show as the largest value.
-uint32_t toMs(uint64_t ns) { return static_cast<uint32_t>(std::min<uint64_t>(ns / kNsPerMs, UINT32_MAX)); }
+uint32_t toMs(uint64_t ns) {
+  return static_cast<uint32_t>(std::min<uint64_t>(ns / kNsPerMs, UINT32_MAX));
+}
 
 class SystemOutputs : public OutputProvider {
  public:
@@ -286,10 +288,10 @@ uint32_t SequencerDevice::status(const mci::StatusParams& params, mci::StatusVal
   out = {};
   if (params.item == mci::StatusItem::Mode) {
     out.kind = K::Mode;
-    out.value = !snap.open            ? mci::ModeNotReady
-                : snap.paused         ? mci::ModePaused
+    out.value = !snap.open           ? mci::ModeNotReady
+                : snap.paused        ? mci::ModePaused
                 : snap.clock.running ? mci::ModePlaying
-                                      : mci::ModeStopped;
+                                     : mci::ModeStopped;
     return mci::err::None;
   }
   if (!snap.open) return mci::err::DeviceNotReady;

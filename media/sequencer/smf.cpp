@@ -181,10 +181,10 @@ bool parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
         break;
       }
       static constexpr uint8_t kStart = 0xf0;
-      handler.event(index, tick, SmfEvent::Kind::SysEx, 0,
-                    status == 0xf0 ? std::span<const uint8_t>(&kStart, 1)
-                                   : std::span<const uint8_t>(),
-                    {p, len});
+      handler.event(
+          index, tick, SmfEvent::Kind::SysEx, 0,
+          status == 0xf0 ? std::span<const uint8_t>(&kStart, 1) : std::span<const uint8_t>(),
+          {p, len});
       any = true;
       p += len;
       continue;

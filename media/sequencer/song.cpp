@@ -106,8 +106,8 @@ class SongBuilder : public SmfHandler {
  private:
   Song& song_;
   std::vector<SmfEvent> tempos_;
-  std::vector<size_t> runs_;    // where each track's events begin
-  std::vector<bool> trackOf_;   // per event: from the first track
+  std::vector<size_t> runs_;   // where each track's events begin
+  std::vector<bool> trackOf_;  // per event: from the first track
   uint32_t lastTrack_ = UINT32_MAX;
 };
 

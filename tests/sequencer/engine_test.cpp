@@ -383,7 +383,7 @@ TEST(FarDeadlines, SaturateInsteadOfWrapping) {
   const uint64_t start = uint64_t{1} << 63;
   player.start(start, player.length());
   EXPECT_EQ(player.step(start, drop), Player::Step::Sent);  // the note
-  EXPECT_EQ(player.nextDeadline(), UINT64_MAX);  // the end, not a time long past
+  EXPECT_EQ(player.nextDeadline(), UINT64_MAX);             // the end, not a time long past
 }
 
 // The port thread sleeps until a far deadline instead of waking for ever.
@@ -395,8 +395,7 @@ TEST(FarDeadlines, PortThreadDoesNotSpin) {
   struct Far : OutputClient {
     std::atomic<int> calls{0};
     uint64_t deadline = 0;
-    std::optional<uint64_t> runDue(const Output*, uint64_t, uint64_t, MidiSink&,
-                                   size_t&) override {
+    std::optional<uint64_t> runDue(const Output*, uint64_t, uint64_t, MidiSink&, size_t&) override {
       ++calls;
       return deadline;
     }
@@ -544,7 +543,8 @@ TEST(PortFailure, ReopensOnceThenReports) {
 // file gives: same events in the same order, same times, same length.
 TEST(SongFromFile, MatchesTheParsedFile) {
   std::vector<std::string> paths;
-  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(PLIMRA_TESTDATA) / "midi"))
+  for (const auto& e :
+       std::filesystem::directory_iterator(std::filesystem::path(PLIMRA_TESTDATA) / "midi"))
     if (e.path().extension() == ".mid") paths.push_back(e.path().string());
   // Ties between tracks, a tempo change in a later track, format 2.
   test::TrackBuilder a, b, c;
@@ -552,8 +552,9 @@ TEST(SongFromFile, MatchesTheParsedFile) {
   b.at(0, {0x91, 70, 1}).tempo(10, 250000).at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
   c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(10, {0x92, 1, 1});
   for (uint16_t format : {1, 2})
-    paths.push_back(test::writeTemp("merge" + std::to_string(format) + ".mid",
-                                    test::smfFile(format, 96, {a.finish(40), b.finish(30), c.finish(50)})));
+    paths.push_back(
+        test::writeTemp("merge" + std::to_string(format) + ".mid",
+                        test::smfFile(format, 96, {a.finish(40), b.finish(30), c.finish(50)})));
   for (const auto& path : paths) {
     SCOPED_TRACE(path);
     const SmfResult parsed = readSmfFile(path);

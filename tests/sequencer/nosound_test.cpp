@@ -55,7 +55,8 @@ TEST(NoSound, StallIsSkipped) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   source.stall = true;
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   output.removeSource(&source);
   // 0.7 s were lost; rendering them would have brought the count up to the
   // whole time.
