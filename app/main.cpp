@@ -13,9 +13,11 @@
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
 #include "runtime/filenames.h"
+#include "runtime/program.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"
+#include "media/sequencer/sequencer_device.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -42,6 +44,9 @@ int main(int argc, char** argv) {
 
   plimra::seq::registerSequencer();
   plimra::cdaudio::registerCdAudio();
+  // The window closes its song before it ends the program; JACK hands that
+  // silence on only at its next period.
+  plimra::rt::atEnd([] { plimra::seq::drainSystemPorts(std::chrono::milliseconds(100)); });
 
   // The first reference creates the window and runs its start-up.
   plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "runtime/filenames.h"
 #include "runtime/twips.h"
@@ -30,6 +31,11 @@ QString& appPathOverride() {
 EndHandler& endHandler() {
   static EndHandler h;
   return h;
+}
+
+std::vector<std::function<void()>>& endWork() {
+  static std::vector<std::function<void()>> work;
+  return work;
 }
 
 std::mt19937& generator() {
@@ -82,12 +88,15 @@ void End() {
     endHandler()();
     return;
   }
+  for (const auto& work : endWork()) work();
   std::fflush(stdout);
   std::fflush(stderr);
   std::_Exit(0);
 }
 
 void setEndHandler(EndHandler handler) { endHandler() = std::move(handler); }
+
+void atEnd(std::function<void()> work) { endWork().push_back(std::move(work)); }
 
 void Randomize() {
   // The time of day down to the microsecond, so that draws a moment apart

@@ -28,6 +28,9 @@ void DoEvents();
 void End();
 using EndHandler = std::function<void()>;
 void setEndHandler(EndHandler handler);  // empty: the real end
+// Work the real end does first, in the order given: short and bounded,
+// such as letting the silence just sent to a MIDI port leave.
+void atEnd(std::function<void()> work);
 
 // Reseeds the generator from the time of day.
 void Randomize();

@@ -49,7 +49,10 @@ std::shared_ptr<seq::Song> denseSong(bool spread) {
 
 class NullPort : public seq::RawPort {
  public:
-  void send(std::span<const uint8_t> m) override { bytes_ += m.size(); }
+  bool send(std::span<const uint8_t> m) override {
+    bytes_ += m.size();
+    return true;
+  }
   size_t bytes_ = 0;
 };
 
@@ -158,7 +161,7 @@ int runPattern(bool spread) {
     vlq(static_cast<uint32_t>(kSeconds * 10000 - prevTick));
     trk.insert(trk.end(), {0xFF, 0x2F, 0x00});
     std::vector<uint8_t> f{'M', 'T', 'h', 'd',  0,    0,   0,   6,   0,
-                           0,   0,   1,   0x03, 0xE8, 'M', 'T', 'r', 'k'};
+                           0,   0,   1,   0x27, 0x10, 'M', 'T', 'r', 'k'};
     for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(trk.size() >> s));
     f.insert(f.end(), trk.begin(), trk.end());
     FILE* fp = std::fopen(path.c_str(), "wb");

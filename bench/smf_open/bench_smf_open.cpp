@@ -2,7 +2,11 @@
 // libsmf's smf_load, which also reads the file and times every event.
 //   bench_smf_open [folder of .mid files]
 #include <glib.h>
+#include <signal.h>
 #include <smf.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +18,7 @@
 #include <vector>
 
 #include "media/sequencer/smf.h"
+#include "media/sequencer/song.h"
 #include "media/sequencer/tempo_map.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +122,51 @@ double timePass(const std::vector<std::string>& files,
   return best;
 }
 
+// The worst file the reader takes: 16 MiB of two-byte events (a program
+// change, then its data byte again and again in running status), eight
+// million events at tick 0.
+std::string writeWorstFile(const fs::path& dir) {
+  const fs::path path = dir / "worst-16MiB.mid";
+  std::vector<uint8_t> t{0x00, 0xc0, 0x00};
+  while (t.size() + 2 + 4 + 22 < plimra::seq::kMaxSmfFileBytes) t.insert(t.end(), {0x00, 0x01});
+  t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
+  std::ofstream out(path, std::ios::binary);
+  out.write("MThd\0\0\0\6\0\0\0\1\0\x60", 14);
+  putChunk(out, "MTrk", t);
+  return path.string();
+}
+
+// Opens `path` in a child process of its own and reports the time it took
+// and the child's peak resident size.
+void openAlone(const char* name, const std::string& path,
+               const std::function<bool(const std::string&)>& open) {
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(60);  // a reader that takes longer is reported as such
+    _exit(open(path) ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFSIGNALED(status)) {
+    std::printf("  %-22s did not finish within 60 s\n", name);
+    return;
+  }
+  std::printf("  %-22s %s in %7.3f s, peak resident size %7.1f MB\n", name,
+              WEXITSTATUS(status) == 0 ? "opened" : "failed", seconds, usage.ru_maxrss / 1024.0);
+}
+
+bool openSong(const std::string& path) {
+  auto load = plimra::seq::loadSong(path);
+  if (!load.song) return false;
+  g_sink = g_sink + load.song->events.size();
+  return true;
+}
+
 void report(const char* what, const std::vector<std::string>& files) {
   const double ours = timePass(files, openOurs);
   const double theirs = timePass(files, openLibsmf);
@@ -158,6 +208,13 @@ int main(int argc, char** argv) {
   report(("test files in " + folder.filename().string()).c_str(), common);
   report(("generated type 1, " + std::to_string(fs::file_size(large) / 1024) + " KB").c_str(),
          {large});
+
+  const std::string worst = writeWorstFile(dir);
+  std::printf("\nthe worst %zu-byte file, each reader in a process of its own:\n",
+              size_t(fs::file_size(worst)));
+  openAlone("plimra (song to play)", worst, openSong);
+  openAlone("plimra (parsed file)", worst, openOurs);
+  openAlone("libsmf", worst, openLibsmf);
   fs::remove_all(dir);
   return 0;
 }

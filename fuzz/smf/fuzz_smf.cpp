@@ -9,12 +9,28 @@
 
 using namespace plimra::seq;
 
+namespace {
+// Takes the events one by one, as the song builder does.
+struct Counter : SmfHandler {
+  size_t events = 0;
+  void event(uint32_t, uint64_t, SmfEvent::Kind, uint8_t, std::span<const uint8_t>,
+             std::span<const uint8_t>) override {
+    ++events;
+  }
+};
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SmfResult r = parseSmf({data, size});
+  Counter counter;
+  const SmfResult counted = parseSmf({data, size}, counter);
+  if (counted.ok != r.ok || counted.error != r.error) std::abort();
   if (!r.ok) {
     if (r.error.empty()) std::abort();
     return 0;
   }
+  if (counted.smf.warnings != r.smf.warnings || counted.smf.tracks.size() != r.smf.tracks.size())
+    std::abort();
   size_t total = 0;
   for (const SmfTrack& t : r.smf.tracks) {
     uint64_t last = 0;
@@ -26,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     total += t.events.size();
   }
+  if (counter.events != total) std::abort();
   const auto merged = mergeTracks(r.smf);
   if (merged.size() != total) std::abort();
   for (size_t i = 1; i < merged.size(); ++i)

@@ -154,6 +154,11 @@ void AudioOutput::sdlCallback(void* userdata, uint8_t* stream, int len) {
   }
 }
 
+namespace {
+// A tenth of a second: more than a late wake-up of the clock ever is.
+constexpr uint64_t kMostCatchUpFrames = kSampleRate / 10;
+}  // namespace
+
 void AudioOutput::clockLoop() {
   using clock = std::chrono::steady_clock;
   const auto start = clock::now();
@@ -164,6 +169,10 @@ void AudioOutput::clockLoop() {
     if (clockStop_) break;
     auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(clock::now() - start);
     uint64_t due = static_cast<uint64_t>(elapsed.count()) * kSampleRate / 1000000;
+    // After a stall (a stopped process, a suspended machine) the lost time
+    // is skipped: songs go on from where they were instead of rushing
+    // through everything they missed in one burst.
+    if (due > done + kMostCatchUpFrames) done = due - kMostCatchUpFrames;
     lock.unlock();
     while (done < due) {
       int chunk = static_cast<int>(std::min<uint64_t>(due - done, bufferFrames_ * 2));

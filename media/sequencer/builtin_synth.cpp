@@ -190,6 +190,9 @@ void BuiltinSynth::synthesize(float* out, int frames) {
 void BuiltinSynth::render(float* out, int frames) {
   std::lock_guard lk(clientsMutex_);
   SynthSink sink(*this);
+  // A burst beyond the budget waits for the next callback, so the sound
+  // and everything waiting on this callback go on.
+  size_t budget = kEventsPerCallback;
   uint64_t cursor = samples_.load(std::memory_order_relaxed);
   const uint64_t blockEnd = cursor + static_cast<uint64_t>(frames);
   while (cursor < blockEnd) {
@@ -204,7 +207,7 @@ void BuiltinSynth::render(float* out, int frames) {
       // there in one go.
       uint64_t next = UINT64_MAX;
       for (OutputClient* c : clients_)
-        if (auto d = c->runDue(this, nowNs, lookahead, sink))
+        if (auto d = c->runDue(this, nowNs, lookahead, sink, budget))
           next = std::min(next, sampleOfNanos(*d) / edge_ * edge_);
       until = std::max(until, next);
     }

@@ -50,6 +50,9 @@ class BuiltinSynth : public Output, public audio::AudioSource {
   void render(float* out, int frames) override;
   uint64_t samples() const { return samples_.load(std::memory_order_acquire); }
 
+  // Most events one audio callback hands to the synthesizer.
+  static constexpr size_t kEventsPerCallback = 512;
+
   static uint64_t nanosOfSample(uint64_t sample);
   static uint64_t sampleOfNanos(uint64_t ns);  // first sample at or after ns
 

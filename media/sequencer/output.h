@@ -7,6 +7,7 @@
 // client, so clients call attach/detach/wake without holding their locks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,12 +21,13 @@ class Output;
 class OutputClient {
  public:
   virtual ~OutputClient() = default;
-  // Sends everything due by `now + lookahead` (clock time of `from`) into
-  // `sink`. A play that was just started counts its time from `now`.
-  // Returns the clock time of the client's next event, if it plays on
-  // `from`.
+  // Sends what is due by `now + lookahead` (clock time of `from`) into
+  // `sink`, at most `budget` messages, taking what it sent off the budget.
+  // A play that was just started counts its time from `now`. Returns the
+  // clock time of the client's next event, if it plays on `from` (at or
+  // before `now` when the budget ran out first).
   virtual std::optional<uint64_t> runDue(const Output* from, uint64_t now, uint64_t lookahead,
-                                         MidiSink& sink) = 0;
+                                         MidiSink& sink, size_t& budget) = 0;
 };
 
 class Output {

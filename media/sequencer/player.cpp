@@ -89,20 +89,28 @@ void Player::setSong(std::shared_ptr<const Song> song) {
   locate(0);
 }
 
-uint64_t Player::position(uint64_t now) const {
-  if (!running_ || unanchored_) return pos_;
-  const uint64_t elapsed = now > anchor_ ? now - anchor_ : 0;
-  return std::min(pos_ + elapsed, end_);
+uint64_t Player::position(uint64_t now) const { return clock().position(now); }
+
+Located locateIn(std::shared_ptr<const Song> song, uint64_t songNs) {
+  Located at;
+  at.song = std::move(song);
+  if (!at.song) return at;
+  at.pos = std::min(songNs, at.song->lengthNs);
+  const auto& ev = at.song->events;
+  while (at.next < ev.size() && ev[at.next].ns < at.pos)
+    at.state.record(at.song->data(ev[at.next++]));
+  return at;
 }
 
-void Player::locate(uint64_t songNs) {
+void Player::locate(uint64_t songNs) { locate(locateIn(song_, songNs)); }
+
+void Player::locate(Located&& at) {
   running_ = false;
-  pos_ = std::min(songNs, length());
-  state_.clear();
-  next_ = 0;
-  if (!song_) return;
-  const auto& ev = song_->events;
-  while (next_ < ev.size() && ev[next_].ns < pos_) state_.record(song_->data(ev[next_++]));
+  unanchored_ = false;
+  if (at.song != song_) at = locateIn(song_, at.pos);
+  pos_ = at.pos;
+  next_ = at.next;
+  state_ = at.state;
 }
 
 void Player::start(std::optional<uint64_t> now, uint64_t end) {
@@ -131,7 +139,7 @@ std::optional<uint64_t> Player::nextDeadline() const {
   const auto& ev = song_->events;
   const uint64_t songTime = (next_ < ev.size() && eventInRange(ev[next_])) ? ev[next_].ns : end_;
   // An event left behind by a pause is due at once.
-  return anchor_ + (songTime > pos_ ? songTime - pos_ : 0);
+  return addSaturated(anchor_, songTime > pos_ ? songTime - pos_ : 0);
 }
 
 Player::Step Player::step(uint64_t now, MidiSink& sink, uint64_t lookahead) {
@@ -140,7 +148,7 @@ Player::Step Player::step(uint64_t now, MidiSink& sink, uint64_t lookahead) {
     unanchored_ = false;
   }
   const auto deadline = nextDeadline();
-  if (!deadline || *deadline > now + lookahead) return Step::Idle;
+  if (!deadline || *deadline > addSaturated(now, lookahead)) return Step::Idle;
   const auto& ev = song_->events;
   if (next_ < ev.size() && eventInRange(ev[next_])) {
     const auto data = song_->data(ev[next_++]);

@@ -47,6 +47,38 @@ class ChannelState {
   std::array<Channel, 16> ch_;
 };
 
+// Adds without wrapping: times of hostile files may reach the top of the
+// range, and a wrapped deadline would lie in the past.
+inline uint64_t addSaturated(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// Where a song is at a given clock time: a copy small enough to take under
+// a short lock, so that status queries never wait for the thread that plays.
+struct PlayClock {
+  bool running = false;
+  bool unanchored = false;
+  uint64_t pos = 0;     // song position at clock time `anchor` (or while halted)
+  uint64_t anchor = 0;  // clock time
+  uint64_t end = 0;
+  uint64_t position(uint64_t now) const {
+    if (!running || unanchored) return pos;
+    const uint64_t elapsed = now > anchor ? now - anchor : 0;
+    return std::min(addSaturated(pos, elapsed), end);
+  }
+};
+
+// What the song has set by some position, and the first event after it:
+// worked out without touching a player, so that a seek in a long song holds
+// no lock while it walks the events.
+struct Located {
+  std::shared_ptr<const Song> song;
+  uint64_t pos = 0;
+  size_t next = 0;
+  ChannelState state;
+};
+Located locateIn(std::shared_ptr<const Song> song, uint64_t songNs);
+
 class Player {
  public:
   void setSong(std::shared_ptr<const Song> song);
@@ -60,6 +92,9 @@ class Player {
   // Moves the song position while not running; the channel state becomes
   // what the song has set before that point.
   void locate(uint64_t songNs);
+  // The same with the work done beforehand (for the same song).
+  void locate(Located&& at);
+  PlayClock clock() const { return {running_, unanchored_, pos_, anchor_, end_}; }
   // Runs from the current position up to `end`, from clock time `now`, or
   // when absent from the time of the next step(): the thread that drives
   // the output then picks the start, so no event of it is already late.

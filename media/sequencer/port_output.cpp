@@ -2,6 +2,8 @@
 
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 #include <pthread.h>
 #include <rtmidi/RtMidi.h>
 #include <sched.h>
@@ -11,8 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 
 namespace plimra::seq {
 
@@ -67,26 +71,151 @@ std::vector<std::string> namesOf(RtMidiOut& out) {
 
 class RtMidiPort : public RawPort {
  public:
-  explicit RtMidiPort(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {}
+  explicit RtMidiPort(std::unique_ptr<RtMidiOut> out) : out_(std::move(out)) {
+    // The library reports a failed send only through this callback.
+    out_->setErrorCallback(&RtMidiPort::onError, this);
+  }
   ~RtMidiPort() override {
-    // JACK hands queued messages on at its next period; let the silence
-    // sent on close leave before the port goes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     try {
       out_->closePort();
     } catch (const RtMidiError&) {
     }
   }
-  void send(std::span<const uint8_t> m) override {
+  bool send(std::span<const uint8_t> m) override {
     try {
       out_->sendMessage(m.data(), m.size());
     } catch (const RtMidiError&) {
-      // A port that went away mid-song: the song keeps time silently.
+      failed_ = true;
     }
+    return !failed_;
   }
 
  private:
+  static void onError(RtMidiError::Type type, const std::string& message, void* self) {
+    // A message the library could not parse is only a warning; one the
+    // port would not take is a warning too, told apart by its text.
+    const bool warning = type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING;
+    if (!warning || message.find("error sending") != std::string::npos)
+      static_cast<RtMidiPort*>(self)->failed_ = true;
+  }
   std::unique_ptr<RtMidiOut> out_;
+  bool failed_ = false;
+};
+
+// A JACK MIDI output of our own. The library's JACK output hands a period
+// only what fits in the port's buffer and throws the rest away; a burst
+// (a chord on every channel, the state replayed after a port change) lost
+// messages that way. Here what does not fit waits in the queue for the next
+// period, and the queue tells when it has drained.
+class JackPort : public RawPort {
+ public:
+  static std::unique_ptr<JackPort> open(const std::string& target, std::string& error) {
+    quietLibraries();
+    auto port = std::unique_ptr<JackPort>(new JackPort);
+    port->client_ = jack_client_open(kClientName, JackNoStartServer, nullptr);
+    if (!port->client_) {
+      error = "The JACK server does not answer.";
+      return nullptr;
+    }
+    port->port_ =
+        jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    port->ring_ = jack_ringbuffer_create(kQueueBytes);
+    if (!port->port_ || !port->ring_) {
+      error = "No JACK MIDI port could be made.";
+      return nullptr;
+    }
+    jack_set_process_callback(port->client_, &JackPort::process, port.get());
+    jack_on_shutdown(port->client_, &JackPort::shutdown, port.get());
+    if (jack_activate(port->client_) != 0 ||
+        jack_connect(port->client_, jack_port_name(port->port_), target.c_str()) != 0) {
+      error = "JACK did not connect to \"" + target + "\".";
+      return nullptr;
+    }
+    port->active_ = true;
+    // The connection carries messages from the next periods on; what was
+    // queued before would be handed to no one.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    const uint64_t seen = port->cycles_.load();
+    while (port->cycles_.load() < seen + 2 && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return port;
+  }
+
+  ~JackPort() override {
+    if (active_) drain(std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+    if (client_) jack_client_close(client_);
+    if (ring_) jack_ringbuffer_free(ring_);
+  }
+
+  bool send(std::span<const uint8_t> m) override {
+    const uint32_t size = static_cast<uint32_t>(m.size());
+    if (m.empty() || size > kQueueBytes / 2) return !dead_;  // JACK could never carry it
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (jack_ringbuffer_write_space(ring_) < sizeof size + size) {
+      // The queue drains once a period; a server that stopped is a failure.
+      // One that stalls costs one wait: until it drains again, what does not
+      // fit is dropped at once.
+      if (dead_) return false;
+      if (stalled_ || std::chrono::steady_clock::now() > limit) {
+        stalled_ = true;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stalled_ = false;
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
+    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(m.data()), size);
+    return !dead_;
+  }
+
+  void drain(std::chrono::steady_clock::time_point limit) override {
+    // Empty queue, then one more whole period: the last messages have then
+    // been handed to the ports we are connected to.
+    while (!dead_ && jack_ringbuffer_read_space(ring_) > 0 &&
+           std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const uint64_t seen = cycles_.load();
+    while (!dead_ && cycles_.load() < seen + 2 && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+ private:
+  static constexpr size_t kQueueBytes = 1 << 20;
+
+  JackPort() = default;
+
+  static int process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<JackPort*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, frames);
+    jack_midi_clear_buffer(buffer);
+    bool first = true;
+    uint32_t size = 0;
+    while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&size), sizeof size) ==
+               sizeof size &&
+           jack_ringbuffer_read_space(self->ring_) >= sizeof size + size) {
+      // Asking for more room than is left would count as a lost event.
+      const bool fits = jack_midi_max_event_size(buffer) >= size;
+      if (!fits && !first) break;  // full for this period: the rest waits
+      jack_midi_data_t* dst = fits ? jack_midi_event_reserve(buffer, 0, size) : nullptr;
+      jack_ringbuffer_read_advance(self->ring_, sizeof size);
+      if (dst)
+        jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(dst), size);
+      else
+        jack_ringbuffer_read_advance(self->ring_, size);  // larger than a whole period holds
+      first = false;
+    }
+    self->cycles_.fetch_add(1);
+    return 0;
+  }
+  static void shutdown(void* arg) { static_cast<JackPort*>(arg)->dead_ = true; }
+
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+  jack_ringbuffer_t* ring_ = nullptr;
+  bool active_ = false;
+  bool stalled_ = false;
+  std::atomic<bool> dead_{false};
+  std::atomic<uint64_t> cycles_{0};
 };
 
 class PortSink : public MidiSink {
@@ -136,6 +265,12 @@ std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& er
       if (!names.empty()) break;  // the list came from this API
       continue;
     }
+    if (api == RtMidi::UNIX_JACK) {
+      auto port = JackPort::open(name, error);
+      if (port) return port;
+      error = "The MIDI-OUT port \"" + name + "\" could not be opened: " + error;
+      return nullptr;
+    }
     try {
       out->openPort(static_cast<unsigned>(it - names.begin()), "out");
       if (out->isPortOpen()) return std::make_unique<RtMidiPort>(std::move(out));
@@ -149,7 +284,8 @@ std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& er
   return nullptr;
 }
 
-PortOutput::PortOutput(std::unique_ptr<RawPort> port) : port_(std::move(port)) {
+PortOutput::PortOutput(std::unique_ptr<RawPort> port, Reopen reopen)
+    : port_(std::move(port)), reopen_(std::move(reopen)) {
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -170,30 +306,71 @@ uint64_t PortOutput::now() const {
 
 void PortOutput::sendNow(std::span<const uint8_t> m) {
   std::lock_guard lk(sendMutex_);
-  port_->send(m);
+  if (failed_) return;
+  if (port_ && port_->send(m)) return;
+  // The port went away (a restarted JACK server, a device plugged out and
+  // in again): open it once more before giving up on it.
+  std::string error;
+  port_.reset();
+  if (reopen_) port_ = reopen_(error);
+  if (port_ && port_->send(m)) return;
+  port_.reset();
+  failed_ = true;
+  problem_ = "The MIDI-OUT port stopped working and could not be opened again" +
+             (error.empty() ? std::string(".") : ": " + error);
+  std::fprintf(stderr, "plimra: %s\n", problem_.c_str());
 }
 
-void PortOutput::attach(OutputClient* client) {
-  {
-    std::lock_guard lk(mutex_);
-    if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
-      clients_.push_back(client);
-    dirty_ = true;
+std::string PortOutput::problem() const {
+  std::lock_guard lk(sendMutex_);
+  return problem_;
+}
+
+void PortOutput::drain(std::chrono::steady_clock::time_point limit) {
+  std::lock_guard lk(sendMutex_);
+  if (port_) port_->drain(limit);
+}
+
+namespace {
+// Takes the output's lock ahead of its scheduling thread, which lets it go
+// between wake-ups whenever someone waits.
+class Ahead {
+ public:
+  Ahead(std::atomic<int>& waiting, std::mutex& m, std::condition_variable& cv)
+      : waiting_(waiting), cv_(cv) {
+    waiting_.fetch_add(1);
+    lock_ = std::unique_lock(m);
   }
-  cv_.notify_all();
+  ~Ahead() {
+    // Counted down under the lock: the scheduling thread looks at the count
+    // under it before it sleeps, so it cannot miss the wake-up below.
+    waiting_.fetch_sub(1);
+    lock_.unlock();
+    cv_.notify_all();
+  }
+
+ private:
+  std::atomic<int>& waiting_;
+  std::condition_variable& cv_;
+  std::unique_lock<std::mutex> lock_;
+};
+}  // namespace
+
+void PortOutput::attach(OutputClient* client) {
+  Ahead lk(waiting_, mutex_, cv_);
+  if (std::find(clients_.begin(), clients_.end(), client) == clients_.end())
+    clients_.push_back(client);
+  dirty_ = true;
 }
 
 void PortOutput::detach(OutputClient* client) {
-  std::lock_guard lk(mutex_);
+  Ahead lk(waiting_, mutex_, cv_);
   clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
 }
 
 void PortOutput::wake() {
-  {
-    std::lock_guard lk(mutex_);
-    dirty_ = true;
-  }
-  cv_.notify_all();
+  Ahead lk(waiting_, mutex_, cv_);
+  dirty_ = true;
 }
 
 uint64_t PortOutput::threadCpuNanos() const {
@@ -202,6 +379,10 @@ uint64_t PortOutput::threadCpuNanos() const {
   timespec ts{};
   clock_gettime(cid, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+namespace {
+constexpr uint64_t kLongestWaitNs = 3600ull * 1'000'000'000;
 }
 
 void PortOutput::loop() {
@@ -220,18 +401,29 @@ void PortOutput::loop() {
   PortSink sink(*this, observer_);
   std::unique_lock lk(mutex_);
   while (!quit_) {
+    // Attach, detach and wake go first: a burst never shuts them out.
+    cv_.wait(lk, [&] { return waiting_.load() == 0 || quit_; });
+    if (quit_) break;
     dirty_ = false;
     const uint64_t t = now();
+    size_t budget = kEventsPerWakeUp;
     std::optional<uint64_t> next;
     for (OutputClient* c : clients_) {
-      if (auto d = c->runDue(this, t, 0, sink)) next = next ? std::min(*next, *d) : *d;
+      if (auto d = c->runDue(this, t, kGatherNs, sink, budget))
+        next = next ? std::min(*next, *d) : *d;
     }
     if (dirty_ || quit_) continue;
+    const auto woken = [&] { return dirty_ || quit_ || waiting_.load() > 0; };
     if (!next) {
-      cv_.wait(lk, [&] { return dirty_ || quit_; });
-    } else if (*next > now()) {
-      const auto when = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(*next));
-      cv_.wait_until(lk, when, [&] { return dirty_ || quit_; });
+      cv_.wait(lk, woken);
+    } else if (const uint64_t at = now(); *next > at) {
+      // However far the deadline (a hostile file's may be centuries away),
+      // wait for a time the clock can hold, and look again then.
+      const uint64_t capped = std::min(
+          {*next, addSaturated(at, kLongestWaitNs), uint64_t{std::numeric_limits<int64_t>::max()}});
+      const auto when = std::chrono::steady_clock::time_point(
+          std::chrono::nanoseconds(static_cast<int64_t>(capped)));
+      cv_.wait_until(lk, when, woken);
     }
   }
 }

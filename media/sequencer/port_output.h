@@ -2,6 +2,8 @@
 // deadlines against steady_clock, so nothing drifts however long the song.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -18,7 +20,10 @@ namespace plimra::seq {
 class RawPort {
  public:
   virtual ~RawPort() = default;
-  virtual void send(std::span<const uint8_t> message) = 0;
+  // False when the port no longer works (its device or server went away).
+  virtual bool send(std::span<const uint8_t> message) = 0;
+  // Waits, at most until `limit`, for what was sent to leave for the wire.
+  virtual void drain(std::chrono::steady_clock::time_point /*limit*/) {}
 };
 
 // Names of the system's MIDI-OUT ports: the ALSA sequencer's, or JACK's when
@@ -33,7 +38,11 @@ std::unique_ptr<RawPort> openSystemPort(const std::string& name, std::string& er
 
 class PortOutput : public Output {
  public:
-  explicit PortOutput(std::unique_ptr<RawPort> port);
+  // Opens the port again after it failed; null (and `error` set) when that
+  // fails too.
+  using Reopen = std::function<std::unique_ptr<RawPort>(std::string& error)>;
+
+  explicit PortOutput(std::unique_ptr<RawPort> port, Reopen reopen = {});
   ~PortOutput() override;
 
   uint64_t now() const override;  // steady_clock, in nanoseconds
@@ -50,11 +59,28 @@ class PortOutput : public Output {
   // CPU time the scheduling thread has used, in nanoseconds.
   uint64_t threadCpuNanos() const;
 
+  // The port failed and could not be opened again: messages go nowhere.
+  bool failed() const { return failed_.load(); }
+  std::string problem() const;
+  // Waits, at most until `limit`, for what was sent to leave for the wire.
+  void drain(std::chrono::steady_clock::time_point limit);
+
+  // Most messages one wake-up of the scheduling thread sends; the rest wait
+  // for the next one, so a burst never keeps the device locked for long.
+  static constexpr size_t kEventsPerWakeUp = 256;
+  // Deadlines this close to the current one leave with it: one wake-up
+  // instead of several within a fraction of a millisecond.
+  static constexpr uint64_t kGatherNs = 1'000'000;
+
  private:
   void loop();
 
   std::unique_ptr<RawPort> port_;
-  std::mutex sendMutex_;  // the wire takes one message at a time
+  Reopen reopen_;
+  mutable std::mutex sendMutex_;  // the wire takes one message at a time
+  std::atomic<bool> failed_{false};
+  std::string problem_;          // guarded by sendMutex_
+  std::atomic<int> waiting_{0};  // threads that want mutex_
 
   std::mutex mutex_;  // clients, wake-ups; held while calling clients
   std::condition_variable cv_;

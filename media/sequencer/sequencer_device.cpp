@@ -1,5 +1,6 @@
 #include "media/sequencer/sequencer_device.h"
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -17,7 +18,10 @@ namespace {
 
 constexpr uint64_t kNsPerMs = 1'000'000;
 
-uint32_t toMs(uint64_t ns) { return static_cast<uint32_t>(ns / kNsPerMs); }
+// Positions past 49 days (hostile files only) show as the largest value.
+uint32_t toMs(uint64_t ns) {
+  return static_cast<uint32_t>(std::min<uint64_t>(ns / kNsPerMs, UINT32_MAX));
+}
 
 class SystemOutputs : public OutputProvider {
  public:
@@ -36,12 +40,22 @@ class SystemOutputs : public OutputProvider {
     }
     const std::string& name = names[static_cast<size_t>(port) - 1];
     std::lock_guard lk(mutex_);
-    if (auto it = ports_.find(name); it != ports_.end()) return it->second;
+    if (auto it = ports_.find(name); it != ports_.end()) {
+      if (!it->second->failed()) return it->second;
+      ports_.erase(it);  // it failed for good last time: try it afresh
+    }
     auto raw = openSystemPort(name, error);
     if (!raw) return nullptr;
-    auto out = std::make_shared<PortOutput>(std::move(raw));
+    auto out = std::make_shared<PortOutput>(
+        std::move(raw), [name](std::string& e) { return openSystemPort(name, e); });
     ports_[name] = out;
     return out;
+  }
+
+  void drain(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    std::lock_guard lk(mutex_);
+    for (auto& [name, port] : ports_) port->drain(until);
   }
 
  private:
@@ -54,10 +68,16 @@ class SystemOutputs : public OutputProvider {
 
 }  // namespace
 
-std::shared_ptr<OutputProvider> systemOutputs() {
+namespace {
+std::shared_ptr<SystemOutputs> theSystemOutputs() {
   static auto provider = std::make_shared<SystemOutputs>();
   return provider;
 }
+}  // namespace
+
+std::shared_ptr<OutputProvider> systemOutputs() { return theSystemOutputs(); }
+
+void drainSystemPorts(std::chrono::milliseconds limit) { theSystemOutputs()->drain(limit); }
 
 SequencerDevice::SequencerDevice(std::shared_ptr<OutputProvider> outputs)
     : outputs_(std::move(outputs)) {}
@@ -90,6 +110,7 @@ uint32_t SequencerDevice::open(const std::string& element) {
     open_ = true;
     paused_ = false;
     error_.clear();
+    publishLocked();
   }
   out->attach(this);
   return mci::err::None;
@@ -104,7 +125,29 @@ mci::NotifyFn SequencerDevice::haltLocked() {
     sendSilence(sink, output_->now());
   }
   paused_ = false;
+  publishLocked();
   return std::exchange(notify_, {});
+}
+
+void SequencerDevice::publishLocked() {
+  Snapshot s;
+  s.open = open_;
+  s.paused = paused_;
+  s.clock = player_.clock();
+  s.length = player_.length();
+  s.tracks = player_.song() ? player_.song()->trackCount : 0;
+  s.output = output_;
+  std::lock_guard lk(statusMutex_);
+  snapshot_ = std::move(s);
+}
+
+Located SequencerDevice::locate(uint64_t target) const {
+  std::shared_ptr<const Song> song;
+  {
+    std::lock_guard lk(mutex_);
+    song = player_.song();
+  }
+  return locateIn(std::move(song), target);
 }
 
 uint32_t SequencerDevice::close() {
@@ -117,6 +160,7 @@ uint32_t SequencerDevice::close() {
     output_.reset();
     open_ = false;
     player_.setSong(nullptr);
+    publishLocked();
   }
   if (out) out->detach(this);
   if (notify) notify(mci::NotifyAborted);
@@ -126,6 +170,8 @@ uint32_t SequencerDevice::close() {
 uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn notify) {
   mci::NotifyFn old;
   std::shared_ptr<Output> out;
+  // A jump walks the song up to its target before taking the lock.
+  Located at = params.from ? locate(uint64_t{*params.from} * kNsPerMs) : Located{};
   {
     std::lock_guard lk(mutex_);
     if (!open_) return mci::err::DeviceNotReady;
@@ -141,7 +187,7 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
       // A jump: what sounded at the old place must not hang on.
       player_.halt(out->now());
       sendSilence(sink, out->now());
-      player_.locate(from);
+      player_.locate(std::move(at));
     }
     paused_ = false;
     if (player_.running()) {
@@ -153,6 +199,7 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
       player_.state().replay(sink, out->now());
       player_.start(std::nullopt, to);
     }
+    publishLocked();
   }
   if (old) old(mci::NotifyAborted);
   out->wake();
@@ -178,6 +225,7 @@ uint32_t SequencerDevice::pause() {
     Output::NowSink sink(*output_);
     sendSilence(sink, output_->now());
     paused_ = true;
+    publishLocked();
   }
   return mci::err::None;
 }
@@ -193,6 +241,7 @@ uint32_t SequencerDevice::resume() {
     Output::NowSink sink(*out);
     player_.state().replay(sink, out->now());
     player_.start(std::nullopt, player_.endPosition());
+    publishLocked();
   }
   out->wake();
   return mci::err::None;
@@ -200,10 +249,10 @@ uint32_t SequencerDevice::resume() {
 
 uint32_t SequencerDevice::seek(const mci::SeekParams& params) {
   mci::NotifyFn notify;
+  uint64_t target = 0;
   {
     std::lock_guard lk(mutex_);
     if (!open_) return mci::err::DeviceNotReady;
-    uint64_t target = 0;
     switch (params.where) {
       case mci::SeekParams::Where::Start:
         target = 0;
@@ -216,8 +265,14 @@ uint32_t SequencerDevice::seek(const mci::SeekParams& params) {
         if (target > player_.length()) return mci::err::OutOfRange;
         break;
     }
+  }
+  Located at = locate(target);
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
     notify = haltLocked();
-    player_.locate(target);
+    player_.locate(std::move(at));
+    publishLocked();
   }
   if (notify) notify(mci::NotifyAborted);
   return mci::err::None;
@@ -225,31 +280,35 @@ uint32_t SequencerDevice::seek(const mci::SeekParams& params) {
 
 uint32_t SequencerDevice::status(const mci::StatusParams& params, mci::StatusValue& out) {
   using K = mci::StatusValue::Kind;
-  std::lock_guard lk(mutex_);
+  Snapshot snap;
+  {
+    std::lock_guard lk(statusMutex_);
+    snap = snapshot_;
+  }
   out = {};
   if (params.item == mci::StatusItem::Mode) {
     out.kind = K::Mode;
-    out.value = !open_              ? mci::ModeNotReady
-                : paused_           ? mci::ModePaused
-                : player_.running() ? mci::ModePlaying
-                                    : mci::ModeStopped;
+    out.value = !snap.open           ? mci::ModeNotReady
+                : snap.paused        ? mci::ModePaused
+                : snap.clock.running ? mci::ModePlaying
+                                     : mci::ModeStopped;
     return mci::err::None;
   }
-  if (!open_) return mci::err::DeviceNotReady;
+  if (!snap.open) return mci::err::DeviceNotReady;
   switch (params.item) {
     case mci::StatusItem::Length:
       out.kind = K::Time;
-      out.value = toMs(player_.length());
+      out.value = toMs(snap.length);
       break;
     case mci::StatusItem::Position:
       out.kind = K::Time;
-      out.value = toMs(player_.position(output_->now()));
+      out.value = toMs(snap.clock.position(snap.output ? snap.output->now() : 0));
       break;
     case mci::StatusItem::StartPosition:
       out.kind = K::Time;
       break;
     case mci::StatusItem::NumberOfTracks:
-      out.value = player_.song()->trackCount;
+      out.value = snap.tracks;
       break;
     case mci::StatusItem::CurrentTrack:
       out.value = 1;
@@ -314,6 +373,7 @@ uint32_t SequencerDevice::setPort(int32_t port) {
       player_.state().replay(sink, out->now());
       player_.start(std::nullopt, player_.endPosition());
     }
+    publishLocked();
   }
   old->detach(this);
   out->attach(this);
@@ -337,20 +397,26 @@ int32_t SequencerDevice::port() const {
 }
 
 std::optional<uint64_t> SequencerDevice::runDue(const Output* from, uint64_t now,
-                                                uint64_t lookahead, MidiSink& sink) {
+                                                uint64_t lookahead, MidiSink& sink,
+                                                size_t& budget) {
   mci::NotifyFn notify;
   std::optional<uint64_t> next;
   {
     std::lock_guard lk(mutex_);
     if (from != output_.get()) return std::nullopt;
-    while (true) {
+    const PlayClock before = player_.clock();
+    while (budget > 0) {
       const auto step = player_.step(now, sink, lookahead);
       if (step == Player::Step::Idle) break;
       if (step == Player::Step::Finished) {
         notify = std::exchange(notify_, {});
         break;
       }
+      --budget;
     }
+    // A play that began or ended changes what status reports.
+    const PlayClock after = player_.clock();
+    if (after.running != before.running || after.unanchored != before.unanchored) publishLocked();
     next = player_.nextDeadline();
   }
   if (notify) notify(mci::NotifySuccessful);

@@ -4,6 +4,7 @@
 // k the system's MIDI-OUT port k - 1).
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +30,10 @@ class OutputProvider {
 // The built-in synthesizer for -1 and 0, then the system's MIDI-OUT ports.
 // Ports in use are shared between devices and closed when no device uses them.
 std::shared_ptr<OutputProvider> systemOutputs();
+// Waits, at most `limit` in all, until what was sent to the system's ports
+// has left for the wire; for the end of the program, which would otherwise
+// cut off the silence a close just sent.
+void drainSystemPorts(std::chrono::milliseconds limit);
 // The name of output 0.
 extern const char* const kBuiltinSynthName;
 
@@ -56,9 +61,13 @@ class SequencerDevice : public mci::Device, private OutputClient {
 
  private:
   std::optional<uint64_t> runDue(const Output* from, uint64_t now, uint64_t lookahead,
-                                 MidiSink& sink) override;
+                                 MidiSink& sink, size_t& budget) override;
   // Stops playing (silence sent), takes any pending notification. Locked.
   mci::NotifyFn haltLocked();
+  // Copies what status queries read. Locked.
+  void publishLocked();
+  // Where `target` is in the open song, worked out without the lock.
+  Located locate(uint64_t target) const;
 
   std::shared_ptr<OutputProvider> outputs_;
 
@@ -70,6 +79,19 @@ class SequencerDevice : public mci::Device, private OutputClient {
   bool paused_ = false;
   mci::NotifyFn notify_;
   std::string error_;
+
+  // What status queries read: taken under statusMutex_, which is only ever
+  // held to copy it, never while playing.
+  struct Snapshot {
+    bool open = false;
+    bool paused = false;
+    PlayClock clock;
+    uint64_t length = 0;
+    uint32_t tracks = 0;
+    std::shared_ptr<Output> output;
+  };
+  mutable std::mutex statusMutex_;
+  Snapshot snapshot_;
 };
 
 }  // namespace plimra::seq

@@ -61,11 +61,35 @@ std::string trackLabel(uint32_t index) { return "track " + std::to_string(index 
 
 // Reads the events of one MTrk chunk body [p, end). `cut` says the chunk was
 // shorter in the file than its length field claimed.
-void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
-                std::vector<std::string>& warnings) {
+// Keeps each event as an SmfEvent of its track.
+class KeepEvents : public SmfHandler {
+ public:
+  explicit KeepEvents(Smf& smf) : smf_(smf) {}
+  void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
+             std::span<const uint8_t> head, std::span<const uint8_t> body) override {
+    SmfEvent& ev = smf_.tracks[track].events.emplace_back();
+    ev.tick = tick;
+    ev.track = track;
+    ev.kind = kind;
+    ev.metaType = metaType;
+    ev.bytes.reserve(head.size() + body.size());
+    ev.bytes.assign(head.begin(), head.end());
+    ev.bytes.insert(ev.bytes.end(), body.begin(), body.end());
+  }
+
+ private:
+  Smf& smf_;
+};
+
+// Reads the events of one MTrk chunk body [p, end). `cut` says the chunk was
+// shorter in the file than its length field claimed. Returns whether any
+// event was read.
+bool parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
+                std::vector<std::string>& warnings, SmfHandler& handler, bool keeping) {
   const uint8_t* const begin = p;
   // Most events take three or four bytes; the vector grows if this is short.
-  track.events.reserve(size_t(end - p) / 3 + 1);
+  if (keeping) track.events.reserve(size_t(end - p) / 3 + 1);
+  bool any = false;
   uint64_t tick = 0;
   uint64_t readTick = 0;  // tick after the last event read in full
   uint8_t running = 0;
@@ -112,14 +136,8 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
         break;
       }
       running = status;
-      SmfEvent& ev = track.events.emplace_back();
-      ev.tick = tick;
-      ev.track = index;
-      ev.kind = SmfEvent::Kind::Channel;
-      ev.bytes.resize(n + 1);
-      ev.bytes[0] = status;
-      ev.bytes[1] = p[0];
-      if (n == 2) ev.bytes[2] = p[1];
+      handler.event(index, tick, SmfEvent::Kind::Channel, 0, {&status, 1}, {p, n});
+      any = true;
       p += n;
       continue;
     }
@@ -140,12 +158,8 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
         damage = "cut short in a meta event at byte " + offset(eventStart);
         break;
       }
-      SmfEvent& ev = track.events.emplace_back();
-      ev.tick = tick;
-      ev.track = index;
-      ev.kind = SmfEvent::Kind::Meta;
-      ev.metaType = type;
-      ev.bytes.assign(p, p + len);
+      handler.event(index, tick, SmfEvent::Kind::Meta, type, {}, {p, len});
+      any = true;
       p += len;
       if (type == 0x2f) {
         // Whatever follows End of Track is not part of the song.
@@ -166,15 +180,12 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
         damage = "cut short in a SysEx message at byte " + offset(eventStart);
         break;
       }
-      SmfEvent& ev = track.events.emplace_back();
-      ev.tick = tick;
-      ev.track = index;
-      ev.kind = SmfEvent::Kind::SysEx;
-      if (status == 0xf0) {
-        ev.bytes.reserve(len + 1);
-        ev.bytes.push_back(0xf0);
-      }
-      ev.bytes.insert(ev.bytes.end(), p, p + len);
+      static constexpr uint8_t kStart = 0xf0;
+      handler.event(
+          index, tick, SmfEvent::Kind::SysEx, 0,
+          status == 0xf0 ? std::span<const uint8_t>(&kStart, 1) : std::span<const uint8_t>(),
+          {p, len});
+      any = true;
       p += len;
       continue;
     }
@@ -201,6 +212,7 @@ void parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, 
     warnings.push_back(trackLabel(index) + "the file ends inside this track");
   if (!track.hasEndOfTrack && damage.empty() && !cut)
     warnings.push_back(trackLabel(index) + "no End of Track event");
+  return any;
 }
 
 SmfResult fail(std::string message) {
@@ -234,7 +246,9 @@ bool unwrapRiff(std::span<const uint8_t>& data, std::string& error) {
 
 }  // namespace
 
-SmfResult parseSmf(std::span<const uint8_t> data) {
+namespace {
+
+SmfResult parseWith(std::span<const uint8_t> data, SmfHandler* given) {
   if (data.empty()) return fail("The file is empty.");
   if (data.size() > kMaxSmfFileBytes) return fail("The file is too large to be a MIDI file.");
   if (data.size() >= 4 && isId(data.data(), "RIFF")) {
@@ -251,6 +265,9 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
 
   SmfResult result;
   Smf& smf = result.smf;
+  KeepEvents keep(smf);
+  SmfHandler& handler = given ? *given : keep;
+  bool anyEvent = false;
   smf.format = be16(base + 8);
   const uint16_t declaredTracks = be16(base + 10);
   smf.division = be16(base + 12);
@@ -283,8 +300,8 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
     const bool cut = len > avail;
     if (isId(c, "MTrk")) {
       const uint32_t index = uint32_t(smf.tracks.size());
-      parseTrack(c + 8, c + 8 + std::min(len, avail), index, cut, smf.tracks.emplace_back(),
-                 smf.warnings);
+      anyEvent |= parseTrack(c + 8, c + 8 + std::min(len, avail), index, cut,
+                             smf.tracks.emplace_back(), smf.warnings, handler, !given);
     } else if (!plausibleId(c)) {
       lost = true;
       break;
@@ -301,8 +318,7 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
     return fail("This MIDI file holds no readable track.");
   }
   // Damage before the first event of every track leaves nothing to play.
-  if (!smf.warnings.empty() && std::all_of(smf.tracks.begin(), smf.tracks.end(),
-                                           [](const SmfTrack& t) { return t.events.empty(); }))
+  if (!smf.warnings.empty() && !anyEvent)
     return fail("This MIDI file is damaged (" + smf.warnings.front() + ").");
   if (lost)
     smf.warnings.push_back("unreadable data after track " + std::to_string(smf.tracks.size()) +
@@ -322,7 +338,16 @@ SmfResult parseSmf(std::span<const uint8_t> data) {
   return result;
 }
 
-SmfResult readSmfFile(const std::string& path) {
+}  // namespace
+
+SmfResult parseSmf(std::span<const uint8_t> data) { return parseWith(data, nullptr); }
+SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler) {
+  return parseWith(data, &handler);
+}
+
+namespace {
+
+SmfResult readWith(const std::string& path, SmfHandler* handler) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail("Cannot open " + path + ": " + std::strerror(errno));
   struct FdCloser {
@@ -347,7 +372,14 @@ SmfResult readSmfFile(const std::string& path) {
     got += size_t(n);
   }
   bytes.resize(got);
-  return parseSmf(bytes);
+  return parseWith(bytes, handler);
+}
+
+}  // namespace
+
+SmfResult readSmfFile(const std::string& path) { return readWith(path, nullptr); }
+SmfResult readSmfFile(const std::string& path, SmfHandler& handler) {
+  return readWith(path, &handler);
 }
 
 std::vector<const SmfEvent*> mergeTracks(const Smf& smf) {

@@ -69,6 +69,21 @@ constexpr size_t kMaxSmfTracks = 65535;
 SmfResult parseSmf(std::span<const uint8_t> data);
 SmfResult readSmfFile(const std::string& path);
 
+// Takes the events one by one as they are read, for a reader that keeps
+// them in a form of its own (a song to play) instead of as SmfEvents.
+class SmfHandler {
+ public:
+  virtual ~SmfHandler() = default;
+  // One event of track `track`: its bytes are `head` followed by `body`
+  // (head holds a status byte the file left out, or the F0 of a SysEx).
+  virtual void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
+                     std::span<const uint8_t> head, std::span<const uint8_t> body) = 0;
+};
+// Like the above, but every event goes to `handler` and the result's tracks
+// hold none (their end ticks and End of Track flags are set).
+SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler);
+SmfResult readSmfFile(const std::string& path, SmfHandler& handler);
+
 // All events of all tracks merged in time order (for format 0 and 1; for
 // format 2 the caller picks a track). Stable: events with equal ticks keep
 // track order, then file order.

@@ -2,9 +2,17 @@
 // deadline to deadline and records what leaves at which time.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <map>
+#include <thread>
+
+#include "media/sequencer/port_output.h"
 
 #include "media/mci/dispatch.h"
 #include "media/sequencer/sequencer_device.h"
@@ -38,13 +46,19 @@ class ManualOutput : public Output {
   void advance(uint64_t to) {
     Output::NowSink sink(*this);
     while (client_) {
-      const auto d = client_->runDue(this, now_, 0, sink);
+      size_t budget = SIZE_MAX;
+      const auto d = client_->runDue(this, now_, 0, sink, budget);
       if (!d || *d > to) break;
       now_ = std::max(now_, *d);
     }
     now_ = std::max(now_, to);
   }
   void runToEnd() { advance(UINT64_MAX / 2); }
+  // One pass of the driving thread with `budget` messages to send.
+  std::optional<uint64_t> runOnce(size_t budget) {
+    Output::NowSink sink(*this);
+    return client_->runDue(this, now_, 0, sink, budget);
+  }
 
   uint64_t now_ = 1'000'000'000;  // not zero: times are relative to the start
   std::vector<Sent> sent;
@@ -341,6 +355,243 @@ TEST(SequencerPeerFiles, PlayToTheirEnd) {
     ++played;
   }
   EXPECT_GE(played, 20);
+}
+
+// Times beyond what the clocks hold (a tick of 16.7 s, three of the longest
+// delta times): nothing wraps into the past.
+TEST(FarDeadlines, SaturateInsteadOfWrapping) {
+  test::TrackBuilder t;
+  t.tempo(0, 0xFFFFFF).at(0, {0x90, 60, 100});
+  t.at(0x0FFFFFFF, {0xFF, 0x01, 0x00}).at(2 * 0x0FFFFFFF, {0xFF, 0x01, 0x00});
+  const std::string path =
+      test::writeTemp("endless.mid", test::smfFile(0, 1, {t.finish(3 * 0x0FFFFFFF)}));
+  auto outs = std::make_shared<FakeOutputs>();
+  SequencerDevice dev(outs);
+  ASSERT_EQ(dev.open(path), mci::err::None);
+  ASSERT_GT(dev.song()->lengthNs, uint64_t{1} << 63);
+  mci::StatusValue v;
+  dev.status({mci::StatusItem::Length, std::nullopt}, v);
+  EXPECT_EQ(v.value, UINT32_MAX);
+
+  PlayClock clock{true, false, UINT64_MAX - 10, 5, UINT64_MAX};
+  EXPECT_EQ(clock.position(1000), UINT64_MAX);
+  struct Drop : MidiSink {
+    void send(std::span<const uint8_t>, uint64_t) override {}
+  } drop;
+  Player player;
+  player.setSong(dev.song());
+  const uint64_t start = uint64_t{1} << 63;
+  player.start(start, player.length());
+  EXPECT_EQ(player.step(start, drop), Player::Step::Sent);  // the note
+  EXPECT_EQ(player.nextDeadline(), UINT64_MAX);             // the end, not a time long past
+}
+
+// The port thread sleeps until a far deadline instead of waking for ever.
+TEST(FarDeadlines, PortThreadDoesNotSpin) {
+  class NullPort : public RawPort {
+   public:
+    bool send(std::span<const uint8_t>) override { return true; }
+  };
+  struct Far : OutputClient {
+    std::atomic<int> calls{0};
+    uint64_t deadline = 0;
+    std::optional<uint64_t> runDue(const Output*, uint64_t, uint64_t, MidiSink&, size_t&) override {
+      ++calls;
+      return deadline;
+    }
+  };
+  for (uint64_t deadline : {(uint64_t{1} << 63) + 1, UINT64_MAX - 1}) {
+    SCOPED_TRACE(deadline);
+    PortOutput port(std::make_unique<NullPort>());
+    Far far;
+    far.deadline = deadline;
+    port.attach(&far);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    port.detach(&far);
+    EXPECT_LE(far.calls.load(), 3);
+  }
+}
+
+// A burst of events at one instant leaves over several passes of the
+// driving thread, none lost and in order.
+TEST_F(SequencerTest, BurstIsCarriedOverBudgetedPasses) {
+  test::TrackBuilder t;
+  for (int i = 0; i < 2500; ++i) t.at(0, {0x90, uint8_t(i % 128), uint8_t(1 + i % 127)});
+  ASSERT_EQ(dev.open(test::writeTemp("burst.mid", test::smfFile(0, 96, {t.finish(96)}))),
+            mci::err::None);
+  auto& out = *outs->synth;
+  dev.play({}, recorder());
+  for (size_t sent : {1000u, 2000u, 2500u}) {
+    const auto next = out.runOnce(1000);
+    EXPECT_EQ(notesOnly(out.sent).size(), sent);
+    ASSERT_TRUE(next);
+    if (sent < 2500) {
+      EXPECT_LE(*next, out.now_);  // more is due at once
+    }
+  }
+  const auto notes = notesOnly(out.sent);
+  for (int i = 0; i < 2500; ++i)
+    ASSERT_EQ(notes[size_t(i)].bytes, (Bytes{0x90, uint8_t(i % 128), uint8_t(1 + i % 127)}));
+}
+
+// Status queries answer while the thread that plays is stuck in a send.
+TEST_F(SequencerTest, StatusDoesNotWaitForThePlayingThread) {
+  class Gate : public Output {
+   public:
+    uint64_t now() const override { return 0; }
+    void sendNow(std::span<const uint8_t>) override {
+      std::unique_lock lk(m);
+      entered = true;
+      cv.notify_all();
+      cv.wait(lk, [&] { return open; });
+    }
+    void attach(OutputClient* c) override { client = c; }
+    void detach(OutputClient*) override { client = nullptr; }
+    void wake() override {}
+    std::mutex m;
+    std::condition_variable cv;
+    bool entered = false;
+    bool open = true;
+    OutputClient* client = nullptr;
+  };
+  struct GateOutputs : OutputProvider {
+    std::vector<std::string> outputNames() override { return {"gate"}; }
+    std::shared_ptr<Output> open(int32_t, std::string&) override { return gate; }
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+  };
+  auto outputs = std::make_shared<GateOutputs>();
+  auto& gate = *outputs->gate;
+  SequencerDevice device(outputs);
+  ASSERT_EQ(device.open(path_), mci::err::None);
+  device.play({}, {});
+  gate.entered = false;
+  gate.open = false;
+  std::thread player([&] {
+    Output::NowSink sink(gate);
+    size_t budget = 100;
+    gate.client->runDue(&gate, 0, 0, sink, budget);
+  });
+  {
+    std::unique_lock lk(gate.m);
+    gate.cv.wait(lk, [&] { return gate.entered; });
+  }
+  auto answer = std::async(std::launch::async, [&] {
+    mci::StatusValue mode, pos;
+    device.status({mci::StatusItem::Mode, std::nullopt}, mode);
+    device.status({mci::StatusItem::Position, std::nullopt}, pos);
+    return mode.value;
+  });
+  const bool answered = answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  {
+    std::lock_guard lk(gate.m);
+    gate.open = true;
+  }
+  gate.cv.notify_all();
+  player.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(answer.get(), uint32_t{mci::ModePlaying});
+  device.close();
+}
+
+// A port that fails is opened once more; when that fails too it says so
+// and stops trying.
+TEST(PortFailure, ReopensOnceThenReports) {
+  struct Wire {
+    std::vector<Bytes> got;
+    int opens = 0;
+  };
+  class Flaky : public RawPort {
+   public:
+    Flaky(Wire& w, size_t failAfter) : wire_(w), left_(failAfter) {}
+    bool send(std::span<const uint8_t> m) override {
+      if (left_ == 0) return false;
+      --left_;
+      wire_.got.emplace_back(m.begin(), m.end());
+      return true;
+    }
+
+   private:
+    Wire& wire_;
+    size_t left_;
+  };
+  const uint8_t msgs[5][3] = {{0x90, 1, 1}, {0x90, 2, 1}, {0x90, 3, 1}, {0x90, 4, 1}, {0x90, 5, 1}};
+
+  Wire back;
+  PortOutput comesBack(std::make_unique<Flaky>(back, 2), [&](std::string&) {
+    ++back.opens;
+    return std::make_unique<Flaky>(back, 100);
+  });
+  for (const auto& m : msgs) comesBack.sendNow(m);
+  EXPECT_EQ(back.got.size(), 5u);
+  EXPECT_EQ(back.opens, 1);
+  EXPECT_FALSE(comesBack.failed());
+
+  Wire gone;
+  PortOutput staysGone(std::make_unique<Flaky>(gone, 2), [&](std::string& error) {
+    ++gone.opens;
+    error = "no such port";
+    return std::unique_ptr<RawPort>();
+  });
+  for (const auto& m : msgs) staysGone.sendNow(m);
+  EXPECT_EQ(gone.got.size(), 2u);
+  EXPECT_EQ(gone.opens, 1);
+  EXPECT_TRUE(staysGone.failed());
+  EXPECT_NE(staysGone.problem().find("no such port"), std::string::npos);
+}
+
+// Songs are built straight from the file; they must be what the parsed
+// file gives: same events in the same order, same times, same length.
+TEST(SongFromFile, MatchesTheParsedFile) {
+  std::vector<std::string> paths;
+  for (const auto& e :
+       std::filesystem::directory_iterator(std::filesystem::path(PLIMRA_TESTDATA) / "midi"))
+    if (e.path().extension() == ".mid") paths.push_back(e.path().string());
+  // Ties between tracks, a tempo change in a later track, format 2.
+  test::TrackBuilder a, b, c;
+  a.at(0, {0x90, 60, 1}).at(10, {0x90, 61, 1}).at(10, {0x90, 62, 1}).at(30, {0x80, 60, 0});
+  b.at(0, {0x91, 70, 1}).tempo(10, 250000).at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
+  c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(10, {0x92, 1, 1});
+  for (uint16_t format : {1, 2})
+    paths.push_back(
+        test::writeTemp("merge" + std::to_string(format) + ".mid",
+                        test::smfFile(format, 96, {a.finish(40), b.finish(30), c.finish(50)})));
+  for (const auto& path : paths) {
+    SCOPED_TRACE(path);
+    const SmfResult parsed = readSmfFile(path);
+    const SongLoad loaded = loadSong(path);
+    ASSERT_EQ(parsed.ok, loaded.song != nullptr);
+    if (!parsed.ok) continue;
+    const auto expected = songFromSmf(parsed.smf);
+    const Song& got = *loaded.song;
+    EXPECT_EQ(got.lengthNs, expected->lengthNs);
+    EXPECT_EQ(got.trackCount, expected->trackCount);
+    EXPECT_EQ(got.warnings, expected->warnings);
+    ASSERT_EQ(got.events.size(), expected->events.size());
+    for (size_t i = 0; i < got.events.size(); ++i) {
+      ASSERT_EQ(got.events[i].ns, expected->events[i].ns) << i;
+      const auto g = got.data(got.events[i]);
+      const auto e = expected->data(expected->events[i]);
+      ASSERT_TRUE(std::equal(g.begin(), g.end(), e.begin(), e.end())) << i;
+    }
+  }
+}
+
+// The worst file the reader takes: 16 MiB of two-byte events, eight million
+// of them. Run in a process of its own, where the peak size is its own.
+TEST(WorstFile, OpensInBoundedMemory) {
+  std::vector<uint8_t> track{0x00, 0xC0, 0x00};
+  track.reserve(kMaxSmfFileBytes);
+  while (track.size() + 2 + 4 + 22 < kMaxSmfFileBytes) track.insert(track.end(), {0x00, 0x01});
+  track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
+  const std::string path = test::writeTemp("worst.mid", test::smfFile(0, 96, {track}));
+  track = {};
+  SongLoad load = loadSong(path);
+  std::filesystem::remove(path);
+  ASSERT_TRUE(load.song);
+  EXPECT_GT(load.song->events.size(), 8'000'000u);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "peak KiB";
 }
 
 }  // namespace

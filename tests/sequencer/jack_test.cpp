@@ -1,16 +1,18 @@
-// A song sent to a MIDI-OUT port arrives byte for byte. The port is a JACK
+// Songs sent to a MIDI-OUT port arrive byte for byte. The port is a JACK
 // MIDI input of this test, on a private JACK server with the dummy backend.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <rtmidi/RtMidi.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "media/mci/dispatch.h"
@@ -24,20 +26,28 @@ namespace plimra::seq {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+pid_t spawn(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = 0;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
 
 class JackServer {
  public:
+  // Synchronous mode: a client that runs late holds the cycle up instead of
+  // having the next cycle rewrite the buffers it still reads.
   JackServer() : name_("plimra-seq-test-" + std::to_string(getpid())) {
     setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
-    const char* argv[] = {"jackd", "-n",    name_.c_str(), "-d",  "dummy",
-                          "-r",    "44100", "-p",          "256", nullptr};
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "jackd", &fa, nullptr, const_cast<char**>(argv), environ) != 0)
-      pid_ = 0;
-    posix_spawn_file_actions_destroy(&fa);
+    pid_ = spawn({"jackd", "-S", "-n", name_, "-d", "dummy", "-r", "44100", "-p", "256"});
   }
   ~JackServer() {
     if (pid_ > 0) {
@@ -52,59 +62,139 @@ class JackServer {
   pid_t pid_ = 0;
 };
 
+// A JACK MIDI input "reader:in". Its process callback only copies bytes
+// into a queue made beforehand: a reader that locks or allocates there can
+// run past its period and read a buffer the sender is already refilling.
 class Reader {
  public:
-  // Waits for the server, then offers an input port "reader:in".
-  bool open() {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < limit) {
-      try {
-        in_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "reader");
-        in_->ignoreTypes(false, false, false);
-        in_->setCallback(&Reader::received, this);
-        in_->openVirtualPort("in");
-        return true;
-      } catch (const RtMidiError&) {
-        in_.reset();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      }
-    }
-    return false;
+  ~Reader() {
+    if (client_) jack_client_close(client_);
+    if (ring_) jack_ringbuffer_free(ring_);
   }
-  std::vector<Bytes> messages() {
-    std::lock_guard lk(mutex_);
+  // Waits for the server, then offers the port.
+  bool open() {
+    ring_ = jack_ringbuffer_create(4 << 20);
+    const auto limit = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < limit) {
+      client_ = jack_client_open("reader", JackNoStartServer, nullptr);
+      if (client_) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!client_) return false;
+    port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    jack_set_process_callback(client_, &Reader::process, this);
+    return port_ && jack_activate(client_) == 0;
+  }
+  // Everything received so far.
+  std::vector<Bytes>& messages() {
+    uint32_t size = 0;
+    while (jack_ringbuffer_read_space(ring_) >= sizeof size) {
+      jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&size), sizeof size);
+      Bytes m(size);
+      jack_ringbuffer_read(ring_, reinterpret_cast<char*>(m.data()), size);
+      messages_.push_back(std::move(m));
+    }
     return messages_;
   }
+  size_t waitFor(size_t count, std::chrono::seconds limit) {
+    const auto until = Clock::now() + limit;
+    while (messages().size() < count && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return messages().size();
+  }
+  int faults() const { return faults_.load(); }
 
  private:
-  static void received(double, std::vector<unsigned char>* m, void* self) {
-    auto* r = static_cast<Reader*>(self);
-    std::lock_guard lk(r->mutex_);
-    r->messages_.emplace_back(m->begin(), m->end());
+  static int process(jack_nframes_t frames, void* arg) {
+    auto* self = static_cast<Reader*>(arg);
+    void* buffer = jack_port_get_buffer(self->port_, frames);
+    if (jack_midi_get_lost_event_count(buffer) > 0) self->faults_++;
+    const uint32_t n = jack_midi_get_event_count(buffer);
+    for (uint32_t i = 0; i < n; ++i) {
+      jack_midi_event_t e;
+      if (jack_midi_event_get(&e, buffer, i) != 0) {
+        self->faults_++;
+        continue;
+      }
+      const uint32_t size = static_cast<uint32_t>(e.size);
+      if (jack_ringbuffer_write_space(self->ring_) < sizeof size + size) {
+        self->faults_++;
+        continue;
+      }
+      jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&size), sizeof size);
+      jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(e.buffer), size);
+    }
+    return 0;
   }
-  std::unique_ptr<RtMidiIn> in_;
-  std::mutex mutex_;
+  jack_client_t* client_ = nullptr;
+  jack_port_t* port_ = nullptr;
+  jack_ringbuffer_t* ring_ = nullptr;
+  std::atomic<int> faults_{0};
   std::vector<Bytes> messages_;
 };
 
-TEST(JackPort, SongArrivesByteForByte) {
-  JackServer server;
-  ASSERT_TRUE(server.started()) << "jackd could not be started";
-  Reader reader;
-  ASSERT_TRUE(reader.open()) << "no JACK server came up";
+Bytes silence() {
+  Bytes all;
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    for (uint8_t cc : {123, 120, 64}) all.insert(all.end(), {uint8_t(0xB0 | ch), cc, 0});
+  return all;
+}
 
-  // With no ALSA sequencer here, the list comes from JACK.
-  const auto names = systemOutputs()->outputNames();
-  auto it = std::find(names.begin(), names.end(), "reader:in");
-  ASSERT_NE(it, names.end());
-  EXPECT_EQ(names[0], kBuiltinSynthName);
+std::vector<Bytes> flatten(const Bytes& threes) {
+  std::vector<Bytes> out;
+  for (size_t i = 0; i < threes.size(); i += 3) out.emplace_back(&threes[i], &threes[i] + 3);
+  return out;
+}
 
+// One server and one reader for all tests: the opened ports stay open for
+// the whole run, as they do in the program.
+class JackPortTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new JackServer;
+    reader_ = new Reader;
+    readerOpen_ = server_->started() && reader_->open();
+  }
+  static void TearDownTestSuite() {
+    delete reader_;
+    delete server_;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(server_->started()) << "jackd could not be started";
+    ASSERT_TRUE(readerOpen_) << "no JACK server came up";
+    reader.messages().clear();
+    // With no ALSA sequencer here, the list comes from JACK.
+    const auto names = systemOutputs()->outputNames();
+    auto it = std::find(names.begin(), names.end(), "reader:in");
+    ASSERT_NE(it, names.end());
+    EXPECT_EQ(names[0], kBuiltinSynthName);
+    port = static_cast<int32_t>(it - names.begin());
+  }
+  // Plays `path` on the reader's port to its end.
+  void play(SequencerDevice& dev, const std::string& path) {
+    ASSERT_EQ(dev.open(path), mci::err::None) << dev.lastError();
+    ASSERT_EQ(dev.setPort(port), mci::err::None) << dev.lastError();
+    bool done = false;
+    dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
+    const auto limit = Clock::now() + std::chrono::seconds(20);
+    while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
+    ASSERT_TRUE(done);
+  }
+
+  static inline JackServer* server_ = nullptr;
+  static inline Reader* reader_ = nullptr;
+  static inline bool readerOpen_ = false;
+  Reader& reader = *reader_;
+  int32_t port = 0;
+};
+
+TEST_F(JackPortTest, SongArrivesByteForByteAndCloseSilences) {
   test::TrackBuilder t;
   t.at(0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(0, {0xC0, 19}).at(0, {0x90, 60, 90});
   t.at(48, {0xB0, 7, 100}).at(96, {0x80, 60, 0}).at(96, {0xE0, 0x00, 0x50});
   t.at(96, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
   t.at(144, {0x90, 64, 1}).at(192, {0x80, 64, 64});
-  const std::vector<Bytes> expected = {
+  std::vector<Bytes> expected = {
       {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
       {0xC0, 19},
       {0x90, 60, 90},
@@ -116,28 +206,79 @@ TEST(JackPort, SongArrivesByteForByte) {
       {0x80, 64, 64},
   };
   const std::string path = test::writeTemp("jack.mid", test::smfFile(0, 96, {t.finish(200)}));
-
   SequencerDevice dev(systemOutputs());
-  ASSERT_EQ(dev.open(path), mci::err::None) << dev.lastError();
-  ASSERT_EQ(dev.setPort(static_cast<int32_t>(it - names.begin())), mci::err::None)
-      << dev.lastError();
-  bool done = false;
-  dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done && std::chrono::steady_clock::now() < limit) mci::waitAndRunPostedTasks(100);
-  ASSERT_TRUE(done);
-  // JACK hands MIDI on once per period.
-  while (reader.messages().size() < expected.size() && std::chrono::steady_clock::now() < limit)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(reader.messages(), expected);
-
-  // Close silences the port.
+  play(dev, path);
   dev.close();
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  const auto all = reader.messages();
-  ASSERT_EQ(all.size(), expected.size() + 48);
-  EXPECT_EQ(all[expected.size()], (Bytes{0xB0, 123, 0}));
-  EXPECT_EQ(all.back(), (Bytes{0xBF, 64, 0}));
+  for (auto& m : flatten(silence())) expected.push_back(m);
+  reader.waitFor(expected.size(), std::chrono::seconds(5));
+  EXPECT_EQ(reader.messages(), expected);
+  EXPECT_EQ(reader.faults(), 0);
+}
+
+// Thousands of messages, hundreds at the same instant, SysEx of many
+// lengths among them: far more than one JACK period can carry at once.
+TEST_F(JackPortTest, BurstsArriveWholeAndInOrder) {
+  test::TrackBuilder t;
+  std::vector<Bytes> expected;
+  uint32_t seed = 1;
+  auto rnd = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (uint32_t instant = 0; instant < 12; ++instant) {
+    for (int i = 0; i < 500; ++i) {
+      Bytes m;
+      const uint8_t ch = static_cast<uint8_t>(rnd(16));
+      switch (rnd(8)) {
+        case 0:
+          m = {uint8_t(0x90 | ch), uint8_t(rnd(128)), uint8_t(1 + rnd(127))};
+          break;
+        case 1:
+          m = {uint8_t(0x80 | ch), uint8_t(rnd(128)), 0};
+          break;
+        case 2:
+          m = {uint8_t(0xE0 | ch), uint8_t(rnd(128)), uint8_t(rnd(128))};
+          break;
+        case 3:
+          m = {uint8_t(0xC0 | ch), uint8_t(rnd(128))};
+          break;
+        default: {
+          m = {0xF0, 0x41, 0x10, 0x42, 0x12};
+          const uint32_t len = 1 + rnd(300);
+          for (uint32_t k = 0; k < len; ++k) m.push_back(uint8_t(rnd(128)));
+          m.push_back(0xF7);
+        }
+      }
+      t.at(instant * 12, m);
+      expected.push_back(m);
+    }
+  }
+  const std::string path = test::writeTemp("burst.mid", test::smfFile(0, 96, {t.finish(300)}));
+  SequencerDevice dev(systemOutputs());
+  play(dev, path);
+  dev.close();
+  for (auto& m : flatten(silence())) expected.push_back(m);
+  reader.waitFor(expected.size(), std::chrono::seconds(10));
+  const auto& got = reader.messages();
+  ASSERT_EQ(got.size(), expected.size());
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
+  EXPECT_EQ(reader.faults(), 0);
+}
+
+// The program closes its song and ends at once: the silence still leaves.
+TEST_F(JackPortTest, SilenceLeavesBeforeTheProgramEnds) {
+  test::TrackBuilder t;
+  t.at(0, {0x90, 60, 100}).at(96000, {0x80, 60, 0});
+  const std::string path = test::writeTemp("long.mid", test::smfFile(0, 96, {t.finish(96000)}));
+  const pid_t child = spawn({PLIMRA_EXIT_CHILD, path, "reader:in"});
+  ASSERT_GT(child, 0);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::vector<Bytes> expected = {{0x90, 60, 100}};
+  for (auto& m : flatten(silence())) expected.push_back(m);
+  reader.waitFor(expected.size(), std::chrono::seconds(2));
+  EXPECT_EQ(reader.messages(), expected);
 }
 
 }  // namespace

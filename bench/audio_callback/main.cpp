@@ -1,0 +1,162 @@
+// The audio callback's worst time and the worst time of a status query
+// while a hostile burst plays and while a long song is sought around, next
+// to the same figures for an ordinary song in the same run.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/sequencer/builtin_synth.h"
+#include "media/sequencer/sequencer_device.h"
+
+namespace seq = plimra::seq;
+namespace mci = plimra::mci;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kFrames = 512;  // one callback of the program's audio output
+constexpr auto kPeriod = std::chrono::microseconds(kFrames * 1'000'000LL / 44100);
+constexpr auto kRun = std::chrono::seconds(3);
+
+void putVlq(std::vector<uint8_t>& b, uint32_t v) {
+  uint8_t tmp[4];
+  int n = 0;
+  do {
+    tmp[n++] = v & 0x7f;
+    v >>= 7;
+  } while (v);
+  while (n--) b.push_back(uint8_t(tmp[n] | (n ? 0x80 : 0)));
+}
+
+std::string writeFile(const std::string& name, uint16_t division, const std::vector<uint8_t>& t) {
+  const std::string path = "/tmp/" + name + "-" + std::to_string(getpid()) + ".mid";
+  std::ofstream out(path, std::ios::binary);
+  const char header[] = {
+      'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, char(division >> 8), char(division & 0xff)};
+  out.write(header, sizeof header);
+  const uint32_t n = uint32_t(t.size());
+  const char len[] = {'M', 'T', 'r', 'k', char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
+  out.write(len, sizeof len);
+  out.write(reinterpret_cast<const char*>(t.data()), std::streamsize(t.size()));
+  return path;
+}
+
+// 16 MiB of note-ons, all at tick 0.
+std::string writeBurst() {
+  std::vector<uint8_t> t{0x00, 0x90, 60, 100};
+  while (t.size() + 3 + 4 + 22 < seq::kMaxSmfFileBytes)
+    t.insert(t.end(), {0x00, uint8_t(t.size() % 128), 100});
+  t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
+  return writeFile("burst", 96, t);
+}
+
+// Half an hour, two million events: notes on every channel and controllers.
+std::string writeLong() {
+  std::vector<uint8_t> t{0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40};  // 1 ms a tick
+  for (uint32_t i = 0; i < 2'000'000; ++i) {
+    const uint8_t ch = uint8_t(i % 16);
+    putVlq(t, 1);
+    if (i % 10 == 9)
+      t.insert(t.end(), {uint8_t(0xb0 | ch), 7, uint8_t(i % 128)});
+    else
+      t.insert(t.end(), {uint8_t(((i / 16) % 2 ? 0x80 : 0x90) | ch), uint8_t(40 + i % 48), 90});
+  }
+  t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
+  return writeFile("long", 1000, t);
+}
+
+struct Figures {
+  double worstCallbackMs = 0;
+  double worstStatusMs = 0;
+  int callbacks = 0;
+  int queries = 0;
+  int seeks = 0;
+};
+
+// Plays `path` on the built-in synthesizer, pulling callbacks at the audio
+// output's pace, while the window's side asks for the position every
+// millisecond (and jumps somewhere every 50 ms when `seek`).
+Figures run(const std::string& path, bool seek) {
+  Figures f;
+  auto synth = seq::BuiltinSynth::shared();
+  seq::SequencerDevice dev(seq::systemOutputs());
+  if (dev.open(path) != mci::err::None) {
+    std::fprintf(stderr, "%s\n", dev.lastError().c_str());
+    return f;
+  }
+  dev.play({}, {});
+  std::atomic<bool> done{false};
+  std::thread audio([&] {
+    std::vector<float> buffer(kFrames * 2);
+    auto next = Clock::now();
+    for (const auto end = next + kRun; Clock::now() < end;) {
+      std::fill(buffer.begin(), buffer.end(), 0.0f);
+      const auto t0 = Clock::now();
+      synth->render(buffer.data(), kFrames);
+      f.worstCallbackMs = std::max(
+          f.worstCallbackMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+      ++f.callbacks;
+      next += kPeriod;
+      std::this_thread::sleep_until(next);
+    }
+    done = true;
+  });
+  std::mt19937 rng(7);
+  mci::StatusValue length;
+  dev.status({mci::StatusItem::Length, std::nullopt}, length);
+  auto lastSeek = Clock::now();
+  while (!done) {
+    mci::StatusValue pos;
+    const auto t0 = Clock::now();
+    dev.status({mci::StatusItem::Position, std::nullopt}, pos);
+    f.worstStatusMs = std::max(
+        f.worstStatusMs, std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    ++f.queries;
+    if (seek && Clock::now() - lastSeek > std::chrono::milliseconds(50)) {
+      dev.play({uint32_t(rng() % std::max<uint32_t>(1, length.value)), std::nullopt}, {});
+      lastSeek = Clock::now();
+      ++f.seeks;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  audio.join();
+  dev.close();
+  return f;
+}
+
+void report(const char* what, const Figures& f) {
+  std::printf("%-38s callback worst %7.3f ms (%4d)  status worst %7.3f ms (%5d)", what,
+              f.worstCallbackMs, f.callbacks, f.worstStatusMs, f.queries);
+  if (f.seeks) std::printf("  %d jumps", f.seeks);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main() {
+  seq::BuiltinSynth::setOffline(true);
+  if (!seq::BuiltinSynth::shared()->problem().empty()) {
+    std::fprintf(stderr, "%s\n", seq::BuiltinSynth::shared()->problem().c_str());
+    return 1;
+  }
+  const std::string ordinary = std::string(PLIMRA_TESTDATA) + "/midi/test-all-gm-sounds.mid";
+  const std::string burst = writeBurst();
+  const std::string longSong = writeLong();
+  std::printf("built-in synthesizer, %d-frame callbacks every %.1f ms, %lld s each\n", kFrames,
+              kPeriod.count() / 1000.0, static_cast<long long>(kRun.count()));
+  report("ordinary song (the comparison)", run(ordinary, false));
+  report("16 MiB of note-ons at one instant", run(burst, false));
+  report("ordinary song, jumping every 50 ms", run(ordinary, true));
+  report("2 million events, jumping every 50 ms", run(longSong, true));
+  std::remove(burst.c_str());
+  std::remove(longSong.c_str());
+  return 0;
+}
