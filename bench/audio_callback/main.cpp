@@ -15,6 +15,7 @@
 
 #include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/sequencer_device.h"
+#include "tests/support/midi_file.h"
 
 namespace seq = plimra::seq;
 namespace mci = plimra::mci;
@@ -26,27 +27,8 @@ constexpr int kFrames = 512;  // one callback of the program's audio output
 constexpr auto kPeriod = std::chrono::microseconds(kFrames * 1'000'000LL / 44100);
 constexpr auto kRun = std::chrono::seconds(3);
 
-void putVlq(std::vector<uint8_t>& b, uint32_t v) {
-  uint8_t tmp[4];
-  int n = 0;
-  do {
-    tmp[n++] = v & 0x7f;
-    v >>= 7;
-  } while (v);
-  while (n--) b.push_back(uint8_t(tmp[n] | (n ? 0x80 : 0)));
-}
-
 std::string writeFile(const std::string& name, uint16_t division, const std::vector<uint8_t>& t) {
-  const std::string path = "/tmp/" + name + "-" + std::to_string(getpid()) + ".mid";
-  std::ofstream out(path, std::ios::binary);
-  const char header[] = {
-      'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, char(division >> 8), char(division & 0xff)};
-  out.write(header, sizeof header);
-  const uint32_t n = uint32_t(t.size());
-  const char len[] = {'M', 'T', 'r', 'k', char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-  out.write(len, sizeof len);
-  out.write(reinterpret_cast<const char*>(t.data()), std::streamsize(t.size()));
-  return path;
+  return plimra::test::writeTemp(name + ".mid", plimra::test::smf(0, division, {t}));
 }
 
 // 16 MiB of note-ons, all at tick 0.
@@ -63,7 +45,7 @@ std::string writeLong() {
   std::vector<uint8_t> t{0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40};  // 1 ms a tick
   for (uint32_t i = 0; i < 2'000'000; ++i) {
     const uint8_t ch = uint8_t(i % 16);
-    putVlq(t, 1);
+    plimra::test::putVlq(t, 1);
     if (i % 10 == 9)
       t.insert(t.end(), {uint8_t(0xb0 | ch), 7, uint8_t(i % 128)});
     else

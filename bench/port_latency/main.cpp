@@ -15,6 +15,7 @@
 #include "media/mci/dispatch.h"
 #include "media/sequencer/port_output.h"
 #include "media/sequencer/sequencer_device.h"
+#include "tests/support/midi_file.h"
 
 namespace seq = plimra::seq;
 namespace mci = plimra::mci;
@@ -140,34 +141,15 @@ int runPattern(bool spread) {
   auto song = denseSong(spread);
   const std::string path = "/tmp/plimra-bench-dense-" + std::to_string(getpid()) + ".mid";
   {
-    std::vector<uint8_t> trk{0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40};
-    uint64_t prevTick = 0;
-    auto vlq = [&](uint32_t x) {
-      uint8_t b[5];
-      int n = 0;
-      b[n++] = x & 0x7F;
-      while (x >>= 7) b[n++] = 0x80 | (x & 0x7F);
-      while (n) trk.push_back(b[--n]);
-    };
     // 1 000 000 us a quarter at 10 000 ticks a quarter: one tick is 0.1 ms.
-    std::vector<seq::Song::Event> evs = song->events;
-    for (auto& e : evs) {
-      const uint64_t tick = e.ns / 100'000;
-      vlq(static_cast<uint32_t>(tick - prevTick));
-      prevTick = tick;
+    plimra::test::Track trk;
+    trk.tempo(0, 1'000'000);
+    for (const auto& e : song->events) {
       const auto d = song->data(e);
-      trk.insert(trk.end(), d.begin(), d.end());
+      trk.at(static_cast<uint32_t>(e.ns / 100'000), {d.begin(), d.end()});
     }
-    vlq(static_cast<uint32_t>(kSeconds * 10000 - prevTick));
-    trk.insert(trk.end(), {0xFF, 0x2F, 0x00});
-    std::vector<uint8_t> f{'M', 'T', 'h', 'd',  0,    0,   0,   6,   0,
-                           0,   0,   1,   0x27, 0x10, 'M', 'T', 'r', 'k'};
-    for (int s = 24; s >= 0; s -= 8) f.push_back(static_cast<uint8_t>(trk.size() >> s));
-    f.insert(f.end(), trk.begin(), trk.end());
-    FILE* fp = std::fopen(path.c_str(), "wb");
-    if (!fp) return 1;
-    std::fwrite(f.data(), 1, f.size(), fp);
-    std::fclose(fp);
+    if (!plimra::test::writeFile(path, plimra::test::smf(0, 10000, {trk.finish(kSeconds * 10000)})))
+      return 1;
   }
   auto loaded = seq::loadSong(path);
   if (!loaded.song) return 1;

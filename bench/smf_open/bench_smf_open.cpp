@@ -20,6 +20,7 @@
 #include "media/sequencer/smf.h"
 #include "media/sequencer/song.h"
 #include "media/sequencer/tempo_map.h"
+#include "tests/support/midi_file.h"
 
 namespace fs = std::filesystem;
 using plimra::seq::readSmfFile;
@@ -45,43 +46,22 @@ bool openLibsmf(const std::string& path) {
   return true;
 }
 
-void putVlq(std::vector<uint8_t>& b, uint32_t v) {
-  uint8_t tmp[4];
-  int n = 0;
-  do {
-    tmp[n++] = v & 0x7f;
-    v >>= 7;
-  } while (v);
-  while (n--) b.push_back(uint8_t(tmp[n] | (n ? 0x80 : 0)));
-}
-
-void putChunk(std::ofstream& out, const char* id, const std::vector<uint8_t>& body) {
-  const uint32_t n = uint32_t(body.size());
-  const char len[4] = {char(n >> 24), char(n >> 16), char(n >> 8), char(n)};
-  out.write(id, 4);
-  out.write(len, 4);
-  out.write(reinterpret_cast<const char*>(body.data()), std::streamsize(body.size()));
-}
-
 // A busy 16-track song: a conductor track with a tempo change every beat,
 // and fifteen tracks of notes, controllers and pitch bends, mostly in
 // running status, with a little text and SysEx.
 std::string writeLargeFile(const fs::path& dir) {
   const fs::path path = dir / "large-type-1.mid";
-  std::ofstream out(path, std::ios::binary);
-  const uint8_t header[] = {0, 1, 0, 16, 0x01, 0xe0};  // format 1, 16 tracks, 480 per quarter
-  out.write("MThd\0\0\0\6", 8);
-  out.write(reinterpret_cast<const char*>(header), 6);
+  std::vector<std::vector<uint8_t>> tracks;
   const int beats = 1700;  // about 1.1 MB
   std::vector<uint8_t> t;
   for (int i = 0; i < beats; ++i) {
-    putVlq(t, i ? 480 : 0);
+    plimra::test::putVlq(t, i ? 480 : 0);
     const uint32_t tempo = 400000 + uint32_t(i * 7919 % 200000);
     t.insert(t.end(),
              {0xff, 0x51, 0x03, uint8_t(tempo >> 16), uint8_t(tempo >> 8), uint8_t(tempo)});
   }
   t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
-  putChunk(out, "MTrk", t);
+  tracks.push_back(t);
   for (int ch = 0; ch < 15; ++ch) {
     t.clear();
     t.insert(t.end(), {0x00, 0xff, 0x03, 0x05, 'T', 'r', 'a', 'c', 'k'});
@@ -97,8 +77,9 @@ std::string writeLargeFile(const fs::path& dir) {
       if (i % 64 == 0) t.insert(t.end(), {0x00, 0xff, 0x01, 0x04, 'b', 'e', 'a', 't'});
     }
     t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
-    putChunk(out, "MTrk", t);
+    tracks.push_back(t);
   }
+  plimra::test::writeFile(path.string(), plimra::test::smf(1, 480, tracks));
   return path.string();
 }
 
@@ -130,9 +111,7 @@ std::string writeWorstFile(const fs::path& dir) {
   std::vector<uint8_t> t{0x00, 0xc0, 0x00};
   while (t.size() + 2 + 4 + 22 < plimra::seq::kMaxSmfFileBytes) t.insert(t.end(), {0x00, 0x01});
   t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
-  std::ofstream out(path, std::ios::binary);
-  out.write("MThd\0\0\0\6\0\0\0\1\0\x60", 14);
-  putChunk(out, "MTrk", t);
+  plimra::test::writeFile(path.string(), plimra::test::smf(0, 96, {t}));
   return path.string();
 }
 

@@ -21,23 +21,15 @@ std::string DeviceTable::lower(const std::string& s) {
 }
 
 void DeviceTable::registerType(const std::string& type, Factory factory) {
-  std::lock_guard lock(mutex_);
   factories_[lower(type)] = std::move(factory);
 }
 
-void DeviceTable::unregisterType(const std::string& type) {
-  std::lock_guard lock(mutex_);
-  factories_.erase(lower(type));
-}
-
 bool DeviceTable::hasType(const std::string& type) const {
-  std::lock_guard lock(mutex_);
   return factories_.count(lower(type)) != 0;
 }
 
 uint32_t DeviceTable::open(const std::string& type, const std::string& element,
                            const std::string& alias, uint16_t& id) {
-  std::lock_guard lock(mutex_);
   auto it = factories_.find(lower(type));
   if (it == factories_.end()) return type.empty() ? err::MissingDeviceName : err::InvalidDeviceName;
   std::string name = !alias.empty() ? alias : !element.empty() ? element : type;
@@ -62,36 +54,28 @@ uint32_t DeviceTable::open(const std::string& type, const std::string& element,
 }
 
 uint32_t DeviceTable::close(uint16_t id) {
-  std::unique_ptr<Device> device;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = std::find_if(open_.begin(), open_.end(), [id](const Entry& e) { return e.id == id; });
-    if (it == open_.end()) return err::InvalidDeviceId;
-    device = std::move(it->device);
-    open_.erase(it);
-  }
-  // Closed outside the lock: a device may wait for its own threads here.
+  auto it = std::find_if(open_.begin(), open_.end(), [id](const Entry& e) { return e.id == id; });
+  if (it == open_.end()) return err::InvalidDeviceId;
+  // Out of the table before it closes, so that nothing reaches a device
+  // that is closing.
+  std::unique_ptr<Device> device = std::move(it->device);
+  open_.erase(it);
   return device->close();
 }
 
 void DeviceTable::closeAll() {
   std::vector<Entry> entries;
-  {
-    std::lock_guard lock(mutex_);
-    entries.swap(open_);
-  }
+  entries.swap(open_);
   for (Entry& e : entries) e.device->close();
 }
 
 Device* DeviceTable::find(uint16_t id) const {
-  std::lock_guard lock(mutex_);
   for (const Entry& e : open_)
     if (e.id == id) return e.device.get();
   return nullptr;
 }
 
 Device* DeviceTable::findByName(const std::string& name, uint16_t* id) const {
-  std::lock_guard lock(mutex_);
   const std::string key = lower(name);
   for (const Entry& e : open_) {
     if (lower(e.name) == key) {
@@ -126,7 +110,6 @@ NotifyFn DeviceTable::wrapNotify(NotifyFn notify) {
 
 void DeviceTable::resetForTests() {
   closeAll();
-  std::lock_guard lock(mutex_);
   factories_.clear();
   nextId_ = 1;
 }

@@ -8,7 +8,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,6 @@ class DeviceTable {
   // Type names compare without regard to case ("Sequencer", "CDAudio").
   // Registering a name again replaces the factory (tests swap in fakes).
   void registerType(const std::string& type, Factory factory);
-  void unregisterType(const std::string& type);
   bool hasType(const std::string& type) const;
 
   // Opens a new device of `type`. Its name (for command strings) is `alias`
@@ -68,7 +66,8 @@ class DeviceTable {
   DeviceTable() = default;
   static std::string lower(const std::string& s);
 
-  mutable std::recursive_mutex mutex_;
+  // No lock: every call comes from the window's thread (devices report from
+  // their own threads only through wrapNotify, which posts to it).
   std::map<std::string, Factory> factories_;  // key: lower-case type
   std::vector<Entry> open_;
   uint16_t nextId_ = 1;

@@ -35,7 +35,7 @@ class CdAudioTest : public ::testing::Test {
     fs::create_directories(dir_);
     cue_ = (dir_ / "disc.cue").string();
     setenv("PLIMRA_CDROM", cue_.c_str(), 1);
-    mci::DeviceTable::instance().resetForTests();
+    mci::DeviceTable::instance().closeAll();
     cdaudio::registerCdAudio();
     cdaudio::Drive::setCheckInterval(std::chrono::milliseconds(20));
   }
@@ -152,9 +152,6 @@ TEST_F(CdAudioTest, BadCommandsGiveErrorsAndEmptyReplies) {
   EXPECT_EQ(send("play cdaudio from 9", mci::err::OutOfRange), "");
   EXPECT_EQ(send("play cdaudio from 1:00:60:00", mci::err::OutOfRange), "");
   EXPECT_EQ(send("set cdaudio time format bytes", mci::err::BadTimeFormat), "");
-  EXPECT_EQ(send("spin cdaudio", mci::err::UnrecognizedCommand), "");
-  EXPECT_EQ(send("status cdaudio colour", mci::err::UnrecognizedKeyword), "");
-  EXPECT_EQ(send("play cdaudio from x", mci::err::BadInteger), "");
   EXPECT_EQ(send("status cdaudio mode"), "stopped");  // nothing above changed the state
   EXPECT_TRUE(notes_.empty());
 }

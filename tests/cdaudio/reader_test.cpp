@@ -171,7 +171,7 @@ TEST_F(Reading, VerifiedReadsAreExactAndBoundedOnABadSector) {
 
 TEST_F(Reading, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   setenv("PLIMRA_CDROM", cue_.c_str(), 1);
-  mci::DeviceTable::instance().resetForTests();
+  mci::DeviceTable::instance().closeAll();
   cdaudio::registerCdAudio();
   cdaudio::Drive::setCheckInterval(std::chrono::hours(1));  // only the reader touches the disc
   {

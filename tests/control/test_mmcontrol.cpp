@@ -5,11 +5,11 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
-#include <atomic>
 #include <thread>
 
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
+#include "tests/support/fake_device.h"
 
 using plimra::control::MMControl;
 namespace mci = plimra::mci;
@@ -17,67 +17,12 @@ using Calls = std::vector<std::string>;
 
 namespace {
 
-// What the fake device saw and what it reports; shared with the test.
-struct FakeState {
-  Calls calls;
-  std::atomic<int32_t> mode{mci::ModeStopped};
-  mci::NotifyFn pending;
-  uint32_t playError = mci::err::None;
-  uint32_t position = 0;
-};
-
-class FakeDevice : public mci::Device {
- public:
-  explicit FakeDevice(std::shared_ptr<FakeState> s) : s_(std::move(s)) {}
-  uint32_t open(const std::string& element) override {
-    s_->calls.push_back("open " + element);
-    s_->mode = mci::ModeStopped;
-    return element == "missing.mid" ? mci::err::FileNotFound : mci::err::None;
-  }
-  uint32_t close() override { return halt("close"); }
-  uint32_t play(const mci::PlayParams&, mci::NotifyFn fn) override {
-    s_->calls.push_back("play");
-    if (s_->playError) return s_->playError;
-    abort();
-    s_->pending = std::move(fn);
-    s_->mode = mci::ModePlaying;
-    return mci::err::None;
-  }
-  uint32_t stop() override { return halt("stop"); }
-  uint32_t pause() override { return set("pause", mci::ModePaused); }
-  uint32_t resume() override { return set("resume", mci::ModePlaying); }
-  uint32_t seek(const mci::SeekParams&) override { return halt("seek"); }
-  uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
-    out.value =
-        p.item == mci::StatusItem::Mode ? static_cast<uint32_t>(s_->mode.load()) : s_->position;
-    return mci::err::None;
-  }
-  uint32_t setTimeFormat(mci::TimeFormat f) override {
-    s_->calls.push_back("format " + std::to_string(static_cast<int>(f)));
-    return mci::err::None;
-  }
-
- private:
-  void abort() {
-    if (s_->pending) std::exchange(s_->pending, {})(mci::NotifyAborted);
-  }
-  uint32_t halt(const char* what) {
-    abort();
-    return set(what, mci::ModeStopped);
-  }
-  uint32_t set(const char* what, int32_t mode) {
-    s_->calls.push_back(what);
-    s_->mode = mode;
-    return mci::err::None;
-  }
-  std::shared_ptr<FakeState> s_;
-};
-
 class Control : public ::testing::Test {
  protected:
   void SetUp() override {
-    mci::DeviceTable::instance().registerType("Fake",
-                                              [s = s] { return std::make_unique<FakeDevice>(s); });
+    s->errors = {{"open missing.mid", mci::err::FileNotFound},
+                 {"door open", mci::err::UnsupportedFunction}};
+    plimra::test::FakeDevice::install("Fake", s);
     c = std::make_unique<MMControl>();
     c->setNotify(true);
     c->setDeviceType("Fake");
@@ -88,7 +33,7 @@ class Control : public ::testing::Test {
   }
   void TearDown() override {
     c.reset();
-    mci::DeviceTable::instance().resetForTests();
+    mci::DeviceTable::instance().closeAll();
   }
   void pump() {
     for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
@@ -105,7 +50,7 @@ class Control : public ::testing::Test {
     return on;
   }
 
-  std::shared_ptr<FakeState> s = std::make_shared<FakeState>();
+  std::shared_ptr<plimra::test::DeviceLog> s = std::make_shared<plimra::test::DeviceLog>();
   std::unique_ptr<MMControl> c;
   std::vector<int> dones;
   int offGui = 0;
@@ -118,7 +63,7 @@ TEST_F(Control, CommandsReachTheDeviceInOrderWithTheirOwnCase) {
   EXPECT_EQ(c->Mode(), mci::ModeStopped);
   c->setCommand("Play");
   c->setTimeFormat(10);
-  s->position = 1234;
+  s->answer(mci::StatusItem::Position, 1234);
   EXPECT_EQ(c->Position(), 1234u);
   c->setCommand(" STOP ");
   c->setCommand("Close");
@@ -144,7 +89,7 @@ TEST_F(Control, DoneIsQueuedOnTheGuiThreadWithTheOutcome) {
   pump();
   c->setCommand("STOP");
   pump();
-  s->playError = mci::err::Hardware;
+  s->errors["play"] = mci::err::Hardware;
   EXPECT_EQ(c->setCommand("PLAY"), mci::err::Hardware);
   pump();
   EXPECT_EQ(dones, (std::vector<int>{1, 1, 1, 8}));

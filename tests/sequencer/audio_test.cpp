@@ -16,7 +16,7 @@
 #include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/register.h"
 #include "media/sequencer/sequencer_device.h"
-#include "song_builder.h"
+#include "tests/support/midi_file.h"
 
 namespace plimra::seq {
 namespace {
@@ -61,7 +61,7 @@ TEST(BuiltinSynthAudio, ResetSongsResetTheSynthesizer) {
 // Claves on the drum channel, dry, at 0, 600, 1200, 1600, 2000 and 2750 ms
 // under three tempos.
 std::vector<uint8_t> onsetSong() {
-  test::TrackBuilder t;
+  test::Track t;
   t.tempo(0, 600000).at(0, {0xB9, 91, 0}).at(0, {0xB9, 93, 0});
   const uint32_t ticks[] = {0, 480, 960, 1440, 1920, 2400};
   for (uint32_t tick : ticks) {
@@ -69,7 +69,7 @@ std::vector<uint8_t> onsetSong() {
     if (tick == 1920) t.tempo(1920, 750000);
     t.at(tick, {0x99, 75, 120}).at(tick + 100, {0x89, 75, 0});
   }
-  return test::smfFile(0, 480, {t.finish(2880)});
+  return test::smf(0, 480, {t.finish(2880)});
 }
 
 TEST(BuiltinSynthAudio, NoteOnsetsFallWhereTheTempoMapPutsThem) {

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <filesystem>
 #include <future>
-#include <map>
 #include <thread>
 
 #include "media/sequencer/port_output.h"
@@ -17,7 +16,7 @@
 #include "media/mci/dispatch.h"
 #include "media/sequencer/sequencer_device.h"
 #include "media/sequencer/song.h"
-#include "song_builder.h"
+#include "tests/support/midi_file.h"
 
 namespace plimra::seq {
 namespace {
@@ -316,55 +315,14 @@ TEST_F(SequencerTest, UnreadableFilesLeaveNothingOpen) {
   EXPECT_EQ(dev.open(path_), mci::err::None);
 }
 
-// Every peer file: the well-formed ones play to their end with the length
-// the tempo map gives; the others are refused with a message.
-TEST(SequencerPeerFiles, PlayToTheirEnd) {
-  const std::filesystem::path dir = std::filesystem::path(PLIMRA_TESTDATA) / "midi";
-  const std::map<std::string, uint32_t> lengths = {
-      {"test-c-major-scale.mid", 4000},        {"test-2-tracks-type-1.mid", 4500},
-      {"test-silence-end-of-track.mid", 5000}, {"test-all-gm-sounds.mid", 352000},
-      {"test-track-length.mid", 1500},
-  };
-  int played = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (entry.path().extension() != ".mid") continue;
-    const std::string name = entry.path().filename().string();
-    SCOPED_TRACE(name);
-    auto outs = std::make_shared<FakeOutputs>();
-    SequencerDevice dev(outs);
-    const uint32_t rc = dev.open(entry.path().string());
-    if (rc != mci::err::None) {
-      EXPECT_TRUE(name.find("empty-file") != std::string::npos ||
-                  name.find("not-a-midi") != std::string::npos);
-      EXPECT_FALSE(dev.lastError().empty());
-      continue;
-    }
-    mci::StatusValue len;
-    dev.status({mci::StatusItem::Length, std::nullopt}, len);
-    if (lengths.count(name)) {
-      EXPECT_EQ(len.value, lengths.at(name));
-    }
-    bool done = false;
-    dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
-    outs->synth->runToEnd();
-    mci::runPostedTasks();
-    EXPECT_TRUE(done);
-    mci::StatusValue pos;
-    dev.status({mci::StatusItem::Position, std::nullopt}, pos);
-    EXPECT_EQ(pos.value, len.value);
-    ++played;
-  }
-  EXPECT_GE(played, 20);
-}
-
 // Times beyond what the clocks hold (a tick of 16.7 s, three of the longest
 // delta times): nothing wraps into the past.
 TEST(FarDeadlines, SaturateInsteadOfWrapping) {
-  test::TrackBuilder t;
+  test::Track t;
   t.tempo(0, 0xFFFFFF).at(0, {0x90, 60, 100});
   t.at(0x0FFFFFFF, {0xFF, 0x01, 0x00}).at(2 * 0x0FFFFFFF, {0xFF, 0x01, 0x00});
   const std::string path =
-      test::writeTemp("endless.mid", test::smfFile(0, 1, {t.finish(3 * 0x0FFFFFFF)}));
+      test::writeTemp("endless.mid", test::smf(0, 1, {t.finish(3 * 0x0FFFFFFF)}));
   auto outs = std::make_shared<FakeOutputs>();
   SequencerDevice dev(outs);
   ASSERT_EQ(dev.open(path), mci::err::None);
@@ -415,9 +373,9 @@ TEST(FarDeadlines, PortThreadDoesNotSpin) {
 // A burst of events at one instant leaves over several passes of the
 // driving thread, none lost and in order.
 TEST_F(SequencerTest, BurstIsCarriedOverBudgetedPasses) {
-  test::TrackBuilder t;
+  test::Track t;
   for (int i = 0; i < 2500; ++i) t.at(0, {0x90, uint8_t(i % 128), uint8_t(1 + i % 127)});
-  ASSERT_EQ(dev.open(test::writeTemp("burst.mid", test::smfFile(0, 96, {t.finish(96)}))),
+  ASSERT_EQ(dev.open(test::writeTemp("burst.mid", test::smf(0, 96, {t.finish(96)}))),
             mci::err::None);
   auto& out = *outs->synth;
   dev.play({}, recorder());
@@ -539,30 +497,40 @@ TEST(PortFailure, ReopensOnceThenReports) {
   EXPECT_NE(staysGone.problem().find("no such port"), std::string::npos);
 }
 
-// Songs are built straight from the file; they must be what the parsed
-// file gives: same events in the same order, same times, same length.
-TEST(SongFromFile, MatchesTheParsedFile) {
+// Songs are built straight from the file: they must be what the parsed file
+// gives (same events in the same order, same times, same length) and play
+// to that length. Only the two peer files that are not MIDI are refused, and
+// with a message.
+TEST(SongFromFile, MatchesTheParsedFileAndPlaysToItsEnd) {
   std::vector<std::string> paths;
   for (const auto& e :
        std::filesystem::directory_iterator(std::filesystem::path(PLIMRA_TESTDATA) / "midi"))
     if (e.path().extension() == ".mid") paths.push_back(e.path().string());
+  ASSERT_GE(paths.size(), 20u);
   // Ties between tracks, a tempo change in a later track, format 2.
-  test::TrackBuilder a, b, c;
+  test::Track a, b, c;
   a.at(0, {0x90, 60, 1}).at(10, {0x90, 61, 1}).at(10, {0x90, 62, 1}).at(30, {0x80, 60, 0});
   b.at(0, {0x91, 70, 1}).tempo(10, 250000).at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
   c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(10, {0x92, 1, 1});
   for (uint16_t format : {1, 2})
     paths.push_back(
         test::writeTemp("merge" + std::to_string(format) + ".mid",
-                        test::smfFile(format, 96, {a.finish(40), b.finish(30), c.finish(50)})));
+                        test::smf(format, 96, {a.finish(40), b.finish(30), c.finish(50)})));
   for (const auto& path : paths) {
     SCOPED_TRACE(path);
     const SmfResult parsed = readSmfFile(path);
-    const SongLoad loaded = loadSong(path);
-    ASSERT_EQ(parsed.ok, loaded.song != nullptr);
-    if (!parsed.ok) continue;
+    auto outs = std::make_shared<FakeOutputs>();
+    SequencerDevice dev(outs);
+    if (dev.open(path) != mci::err::None) {
+      EXPECT_FALSE(parsed.ok);
+      EXPECT_TRUE(path.find("empty-file") != std::string::npos ||
+                  path.find("not-a-midi") != std::string::npos);
+      EXPECT_FALSE(dev.lastError().empty());
+      continue;
+    }
+    ASSERT_TRUE(parsed.ok);
     const auto expected = songFromSmf(parsed.smf);
-    const Song& got = *loaded.song;
+    const Song& got = *dev.song();
     EXPECT_EQ(got.lengthNs, expected->lengthNs);
     EXPECT_EQ(got.trackCount, expected->trackCount);
     EXPECT_EQ(got.warnings, expected->warnings);
@@ -573,6 +541,15 @@ TEST(SongFromFile, MatchesTheParsedFile) {
       const auto e = expected->data(expected->events[i]);
       ASSERT_TRUE(std::equal(g.begin(), g.end(), e.begin(), e.end())) << i;
     }
+    bool done = false;
+    dev.play({}, [&](mci::NotifyCode code) { done = code == mci::NotifySuccessful; });
+    outs->synth->runToEnd();
+    mci::runPostedTasks();
+    EXPECT_TRUE(done);
+    mci::StatusValue pos, len;
+    dev.status({mci::StatusItem::Position, std::nullopt}, pos);
+    dev.status({mci::StatusItem::Length, std::nullopt}, len);
+    EXPECT_EQ(pos.value, len.value);
   }
 }
 
@@ -583,7 +560,7 @@ TEST(WorstFile, OpensInBoundedMemory) {
   track.reserve(kMaxSmfFileBytes);
   while (track.size() + 2 + 4 + 22 < kMaxSmfFileBytes) track.insert(track.end(), {0x00, 0x01});
   track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
-  const std::string path = test::writeTemp("worst.mid", test::smfFile(0, 96, {track}));
+  const std::string path = test::writeTemp("worst.mid", test::smf(0, 96, {track}));
   track = {};
   SongLoad load = loadSong(path);
   std::filesystem::remove(path);

@@ -18,7 +18,7 @@
 #include "media/mci/dispatch.h"
 #include "media/sequencer/port_output.h"
 #include "media/sequencer/sequencer_device.h"
-#include "song_builder.h"
+#include "tests/support/midi_file.h"
 
 extern char** environ;
 
@@ -189,7 +189,7 @@ class JackPortTest : public ::testing::Test {
 };
 
 TEST_F(JackPortTest, SongArrivesByteForByteAndCloseSilences) {
-  test::TrackBuilder t;
+  test::Track t;
   t.at(0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(0, {0xC0, 19}).at(0, {0x90, 60, 90});
   t.at(48, {0xB0, 7, 100}).at(96, {0x80, 60, 0}).at(96, {0xE0, 0x00, 0x50});
   t.at(96, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
@@ -205,7 +205,7 @@ TEST_F(JackPortTest, SongArrivesByteForByteAndCloseSilences) {
       {0x90, 64, 1},
       {0x80, 64, 64},
   };
-  const std::string path = test::writeTemp("jack.mid", test::smfFile(0, 96, {t.finish(200)}));
+  const std::string path = test::writeTemp("jack.mid", test::smf(0, 96, {t.finish(200)}));
   SequencerDevice dev(systemOutputs());
   play(dev, path);
   dev.close();
@@ -218,7 +218,7 @@ TEST_F(JackPortTest, SongArrivesByteForByteAndCloseSilences) {
 // Thousands of messages, hundreds at the same instant, SysEx of many
 // lengths among them: far more than one JACK period can carry at once.
 TEST_F(JackPortTest, BurstsArriveWholeAndInOrder) {
-  test::TrackBuilder t;
+  test::Track t;
   std::vector<Bytes> expected;
   uint32_t seed = 1;
   auto rnd = [&](uint32_t n) {
@@ -253,7 +253,7 @@ TEST_F(JackPortTest, BurstsArriveWholeAndInOrder) {
       expected.push_back(m);
     }
   }
-  const std::string path = test::writeTemp("burst.mid", test::smfFile(0, 96, {t.finish(300)}));
+  const std::string path = test::writeTemp("burst.mid", test::smf(0, 96, {t.finish(300)}));
   SequencerDevice dev(systemOutputs());
   play(dev, path);
   dev.close();
@@ -267,9 +267,9 @@ TEST_F(JackPortTest, BurstsArriveWholeAndInOrder) {
 
 // The program closes its song and ends at once: the silence still leaves.
 TEST_F(JackPortTest, SilenceLeavesBeforeTheProgramEnds) {
-  test::TrackBuilder t;
+  test::Track t;
   t.at(0, {0x90, 60, 100}).at(96000, {0x80, 60, 0});
-  const std::string path = test::writeTemp("long.mid", test::smfFile(0, 96, {t.finish(96000)}));
+  const std::string path = test::writeTemp("long.mid", test::smf(0, 96, {t.finish(96000)}));
   const pid_t child = spawn({PLIMRA_EXIT_CHILD, path, "reader:in"});
   ASSERT_GT(child, 0);
   int status = 0;

@@ -12,15 +12,15 @@
 #include "media/mci/dispatch.h"
 #include "media/sequencer/register.h"
 #include "media/sequencer/sequencer_device.h"
-#include "song_builder.h"
+#include "tests/support/midi_file.h"
 
 namespace plimra::seq {
 namespace {
 
 TEST(NoSound, SongsKeepTimeSilently) {
-  test::TrackBuilder t;
+  test::Track t;
   t.at(0, {0x90, 60, 100}).at(480, {0x80, 60, 0});
-  const std::string path = test::writeTemp("quiet.mid", test::smfFile(0, 480, {t.finish(480)}));
+  const std::string path = test::writeTemp("quiet.mid", test::smf(0, 480, {t.finish(480)}));
   SequencerDevice dev(systemOutputs());
   ASSERT_EQ(dev.open(path), mci::err::None);
   bool done = false;

@@ -4,10 +4,10 @@
 
 #include "media/sequencer/smf.h"
 #include "media/sequencer/tempo_map.h"
-#include "tests/smf/smf_bytes.h"
+#include "tests/support/midi_file.h"
 
 using namespace plimra::seq;
-using namespace smftest;
+using namespace plimra::test;
 
 namespace {
 

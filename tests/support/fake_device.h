@@ -25,7 +25,7 @@ namespace plimra::test {
 // Shared by the test and every device its factory makes.
 struct DeviceLog {
   std::vector<std::string> calls;
-  // Read by the transport control's poll as well as by the test.
+  // A test may end a play from a thread of its own, as an engine does.
   std::atomic<int32_t> mode{mci::ModeNotReady};
   mci::TimeFormat format = mci::TimeFormat::Milliseconds;
   // Status answers other than the mode and the time format; items not set
@@ -50,8 +50,8 @@ struct DeviceLog {
     for (std::string& c : calls) {
       bool keep = verbs.size() == 0;
       for (std::string_view v : verbs)
-        keep = keep || (c.compare(0, v.size(), v) == 0 &&
-                        (c.size() == v.size() || c[v.size()] == ' '));
+        keep = keep ||
+               (c.compare(0, v.size(), v) == 0 && (c.size() == v.size() || c[v.size()] == ' '));
       if (keep) out.push_back(std::move(c));
     }
     calls.clear();

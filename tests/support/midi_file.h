@@ -154,4 +154,11 @@ inline std::string writeTemp(const std::string& name, const Bytes& bytes) {
   return writeFile(path, bytes) ? path : std::string();
 }
 
+#ifdef PLIMRA_TESTDATA
+// A file of the peer collection in tests/data/midi.
+inline std::string peerFile(const std::string& name) {
+  return std::string(PLIMRA_TESTDATA) + "/midi/" + name;
+}
+#endif
+
 }  // namespace plimra::test
