@@ -2,20 +2,14 @@
 
 #include "media/mci/mci.h"
 #include "media/mci/midiout.h"
+#include "tests/support/fake_device.h"
 
 using namespace plimra::mci;
 
 namespace {
 
-class FixedCatalog : public MidiOutCatalog {
- public:
-  std::vector<std::string> names;
-  std::vector<std::string> outputNames() override { return names; }
-};
-
 TEST(MidiOut, DevicesFromMinusOneToCountMinusOne) {
-  auto catalog = std::make_shared<FixedCatalog>();
-  setMidiOutCatalog(catalog);
+  auto catalog = plimra::test::FakeMidiOuts::install({});
   EXPECT_EQ(midiOutGetNumDevs(), 0u);
   MidiOutCaps caps;
   EXPECT_EQ(midiOutGetDevCaps(-1, caps), err::None);
@@ -25,7 +19,7 @@ TEST(MidiOut, DevicesFromMinusOneToCountMinusOne) {
   EXPECT_EQ(caps.name, "kept");
 
   // Names longer than the record's field are cut, never inside a character.
-  catalog->names = {"Synth", "ポート一二三四五六七八九十一二三"};
+  catalog->set({"Synth", "ポート一二三四五六七八九十一二三"});
   EXPECT_EQ(midiOutGetNumDevs(), 2u);
   EXPECT_EQ(midiOutGetDevCaps(0, caps), err::None);
   EXPECT_EQ(caps.name, "Synth");

@@ -203,7 +203,7 @@ TEST_F(SequencerTest, PauseKeepsPositionAndPendingNotifyResumeGoesOn) {
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
 }
 
-TEST_F(SequencerTest, StopCloseAndNewPlayAbortWithSilence) {
+TEST_F(SequencerTest, StopAndCloseAbortWithSilence) {
   ASSERT_EQ(dev.open(path_), mci::err::None);
   auto& out = *outs->synth;
   dev.play({}, recorder());
@@ -215,14 +215,10 @@ TEST_F(SequencerTest, StopCloseAndNewPlayAbortWithSilence) {
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
 
   dev.play({}, recorder());
-  dev.play({}, recorder());  // cuts the first short
-  EXPECT_EQ(delivered(), (std::vector<int>{mci::NotifyAborted, mci::NotifyAborted}));
-
   out.advance(out.now_ + 100 * kMs);
   ASSERT_EQ(dev.close(), mci::err::None);
   EXPECT_TRUE(isSilence(out.sent, out.sent.size() - 48));
-  EXPECT_EQ(delivered().size(), 3u);
-  EXPECT_EQ(codes.back(), mci::NotifyAborted);
+  EXPECT_EQ(delivered(), (std::vector<int>{mci::NotifyAborted, mci::NotifyAborted}));
   EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeNotReady});
   // Nothing more leaves once closed.
   const size_t n = out.sent.size();

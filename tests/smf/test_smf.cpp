@@ -137,13 +137,6 @@ TEST(SmfReader, SysExInBothForms) {
   EXPECT_EQ(ev[2].bytes, (Bytes{0x43, 0x12, 0xf7}));
   EXPECT_EQ(ev[2].tick, 0x60u);
   EXPECT_TRUE(ev[3].bytes.empty());
-
-  r = readSmfFile(peerFile("test-sysex-7e-09-01-gm1-enable.mid"));
-  ASSERT_TRUE(r.ok);
-  auto it = std::find_if(r.smf.tracks[0].events.begin(), r.smf.tracks[0].events.end(),
-                         [](const SmfEvent& e) { return e.kind == SmfEvent::Kind::SysEx; });
-  ASSERT_NE(it, r.smf.tracks[0].events.end());
-  EXPECT_EQ(it->bytes, (Bytes{0xf0, 0x7e, 0x7f, 0x09, 0x01, 0xf7}));
 }
 
 TEST(SmfReader, ContainersAndForeignChunks) {
