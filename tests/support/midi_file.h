@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -146,12 +147,22 @@ inline Bytes readFile(const std::string& path) {
 }
 
 // Writes the bytes to a file of the temporary folder named after this
-// process, so that tests running side by side do not share it.
+// process, so that tests running side by side do not share it. The file is
+// removed when the process ends.
 inline std::string writeTemp(const std::string& name, const Bytes& bytes) {
+  struct Written {
+    std::vector<std::string> paths;
+    ~Written() {
+      for (const std::string& p : paths) std::remove(p.c_str());
+    }
+  };
+  static Written written;
   const std::string path = (std::filesystem::temp_directory_path() /
                             ("plimra-" + std::to_string(::getpid()) + "-" + name))
                                .string();
-  return writeFile(path, bytes) ? path : std::string();
+  if (!writeFile(path, bytes)) return {};
+  written.paths.push_back(path);
+  return path;
 }
 
 #ifdef PLIMRA_TESTDATA
