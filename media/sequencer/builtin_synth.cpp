@@ -93,6 +93,10 @@ BuiltinSynth::BuiltinSynth() {
   // GS sound modules answer to device 0x10; GM System On is broadcast (0x7F)
   // and taken by any id.
   fluid_settings_setint(settings_, "synth.device-id", 0x10);
+  // Twice the voices of the GS modules these songs were written for. At the
+  // library's 256 a burst of notes made every voice sound at once, and
+  // rendering them took more than half of an audio period.
+  fluid_settings_setint(settings_, "synth.polyphony", 128);
   synth_ = new_fluid_synth(settings_);
   scratch_.resize(1024 * 2);
   edge_ = static_cast<uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
