@@ -7,11 +7,9 @@
 #    (target: under 150 ms).
 set -euo pipefail
 prog=$1 probe=$2
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "needs $tool"; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../../tests/support/xvfb.sh"
+require_tools
+make_workdir
 mkdir -p "$work/prog" "$work/music"
 cp "$prog" "$work/prog/plimra"
 "$probe" song "$work/prog/GM.MID" 0 7000
@@ -19,9 +17,7 @@ cp "$prog" "$work/prog/plimra"
 "$probe" song "$work/music/two.mid" 76 300
 "$probe" song "$work/music/long.mid" 0 7000
 
-# The program must draw on the Xvfb display, whatever the caller set.
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
   cd "$work/music"
@@ -33,8 +29,8 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
       >"$work/prog/plimra.ini"
     SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
     pid=$!
-    win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1)
-    sleep 1
+    win=$(midi_window)
+    sleep 0.7
   }
   dblclick() { xdotool mousemove --window "$win" 30 $1 click --repeat 2 --delay 20 1; }
 

@@ -24,12 +24,13 @@
 #include "media/sequencer/register.h"
 #include "midi/frmplimra.h"
 #include "runtime/filelists.h"
-#include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "tests/midi/song_writer.h"
+#include "tests/support/scripted_msgbox.h"
 
 using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
+using plimra::test::ScriptedMsgBox;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
 namespace Module1 = plimra::Module1;
@@ -153,7 +154,7 @@ class Playing : public ::testing::Test {
     ASSERT_TRUE(writeSong(music + "/classics/bach.Mid"));
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
-    rt::setAppPathForTests(app);
+    rt::setAppPath(app);
     mci::setMidiOutCatalog(std::make_shared<Outputs>());
     useTestSequencer();
     rt::setEndHandler([] {});
@@ -161,11 +162,11 @@ class Playing : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
-    plimra::app::destroyFormsForTests();
+    plimra::app::destroyForms();
     mci::DeviceTable::instance().resetForTests();
     mci::setMidiOutCatalog(nullptr);
     rt::setEndHandler({});
-    rt::setAppPathForTests({});
+    rt::setAppPath({});
     QDir::setCurrent(oldCwd);
   }
 
@@ -174,8 +175,8 @@ class Playing : public ::testing::Test {
         "Sequencer", [b = bus] { return std::make_unique<TestSequencer>(b); });
   }
 
-  FrmPlimra& start(plimra::midi::Links links = {}) {
-    window = std::make_unique<FrmPlimra>(std::move(links));
+  FrmPlimra& start() {
+    window = std::make_unique<FrmPlimra>();
     window->Load();
     window->Show();
     // Options as a test wants them; each test changes what it needs.
@@ -267,7 +268,7 @@ TEST_F(Playing, AMissingOrRefusedResetSongLetsTheSongStartAtOnce) {
 
 TEST_F(Playing, ProgramInTheRootFolderLooksForTheResetSongThere) {
   start();
-  rt::setAppPathForTests("/");
+  rt::setAppPath("/");
   Module1::OptReset = "GS";
   play(0);
   // No "/GS.MID" here, so the song starts without it.
@@ -587,26 +588,24 @@ TEST_F(Playing, IconizesOnceWhenTheOptionIsOn) {
   Module1::OptMin = false;
 }
 
+// Meaningful where no audio device opens: ctest runs it once more so.
 TEST_F(Playing, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
-  int asked = 0;
-  FrmPlimra& w = start({{}, [&] {
-                          ++asked;
-                          return QStringLiteral("No audio device: test");
-                        }});
-  rt::ScriptedMsgBox boxes;
+  const QString reason = QString::fromStdString(plimra::seq::noSoundReason());
+  if (reason.isEmpty()) GTEST_SKIP() << "the built-in synthesizer can be heard here";
+  FrmPlimra& w = start();
+  ScriptedMsgBox boxes;
   play(0);  // on a MIDI-OUT port: no question
   pump(20);
-  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(boxes.asked().empty());
   w.lstPort->setListIndex(0);  // the mapper, which is the synthesizer
   play(1);
   EXPECT_TRUE(boxes.asked().empty());  // not inside the start
   pump(20);
   ASSERT_EQ(boxes.asked().size(), 1u);
-  EXPECT_TRUE(boxes.asked()[0].prompt.contains("No audio device: test"));
+  EXPECT_TRUE(boxes.asked()[0].prompt.contains(reason));
   play(2);
   pump(20);
   EXPECT_EQ(boxes.asked().size(), 1u);
-  EXPECT_EQ(asked, 1);
 }
 
 // The real sequencer: the reset song ends by itself, the next song follows,

@@ -21,6 +21,7 @@
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "tests/support/fake_sequencer.h"
+#include "tests/support/scripted_msgbox.h"
 
 using plimra::midi::FrmPlimra;
 using plimra::test::FakeOutputs;
@@ -74,7 +75,7 @@ class PortPanel : public ::testing::Test {
     }
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
-    rt::setAppPathForTests(root.path());
+    rt::setAppPath(root.path());
     mci::setMidiOutCatalog(outputs);
     FakeSequencer::install(log);
     rt::setEndHandler([] {});
@@ -82,10 +83,11 @@ class PortPanel : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
+    plimra::app::destroyForms();
     mci::DeviceTable::instance().resetForTests();
     mci::setMidiOutCatalog(nullptr);
     rt::setEndHandler({});
-    rt::setAppPathForTests({});
+    rt::setAppPath({});
     QDir::setCurrent(oldCwd);
   }
 
@@ -175,7 +177,7 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   play(1);
   EXPECT_EQ(log->take().at(2), "port 2");
-  rt::ScriptedMsgBox boxes({rt::vbYes});
+  plimra::test::ScriptedMsgBox boxes({rt::vbYes});
   w.mnuSave_Click();
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\n")) << readIni().toStdString();
 }
@@ -208,7 +210,7 @@ TEST_F(PortPanel, OpeningThePanelRelistsThePortsKeepingTheChoiceByName) {
 }
 
 TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
-  rt::ScriptedMsgBox boxes;
+  plimra::test::ScriptedMsgBox boxes;
   FrmPlimra& w = start();
   log->unopenable = {2};
   w.lstPort->setListIndex(3);  // "Module", port 2
@@ -230,7 +232,7 @@ TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
 }
 
 TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNameOnYes) {
-  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  plimra::test::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
   FrmPlimra& w = start();
   const QByteArray before = readIni();
   play(0);

@@ -12,8 +12,10 @@
 #include <QTest>
 
 #include "runtime/msgbox.h"
+#include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
+using plimra::test::ScriptedMsgBox;
 
 namespace {
 

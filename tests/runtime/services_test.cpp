@@ -16,8 +16,10 @@
 #include "runtime/menu.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
+#include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
+using plimra::test::ScriptedMsgBox;
 
 TEST(MsgBox, ScriptedAnswersAreGivenInOrderAndEveryBoxIsRecorded) {
   ScriptedMsgBox boxes({vbYes, vbNo});
@@ -30,7 +32,7 @@ TEST(MsgBox, ScriptedAnswersAreGivenInOrderAndEveryBoxIsRecorded) {
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
   EXPECT_EQ(boxes.asked()[0].style, 52);
   // No title: the application's.
-  EXPECT_EQ(boxes.asked()[0].title, "PlimraTest");
+  EXPECT_EQ(boxes.asked()[0].title, "Plimra");
   EXPECT_EQ(boxes.asked()[1].title, "Title");
   EXPECT_EQ(boxes.asked()[2].style, 5);
 }
@@ -43,11 +45,11 @@ TEST(MsgBox, EscapeAnswersFollowTheButtons) {
 }
 
 TEST(Program, AppPathHasNoTrailingSlashExceptAtTheRoot) {
-  setAppPathForTests("/tmp/prog/");
+  setAppPath("/tmp/prog/");
   EXPECT_EQ(AppPath(), "/tmp/prog");
-  setAppPathForTests("/");
+  setAppPath("/");
   EXPECT_EQ(AppPath(), "/");
-  setAppPathForTests({});
+  setAppPath({});
   EXPECT_EQ(AppPath(), QCoreApplication::applicationDirPath());
 }
 
