@@ -10,6 +10,7 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
+#include "midi/frmplimra.h"
 #include "runtime/appearance.h"
 #include "runtime/conversions.h"
 #include "runtime/msgbox.h"

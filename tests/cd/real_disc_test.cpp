@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/forms.h"
+#include "app/module1.h"
 #include "cd/frmcdp.h"
 #include "media/cdaudio/register.h"
 #include "media/control/mmcontrol.h"
@@ -39,6 +40,7 @@ class RealDisc : public ::testing::Test {
     setenv("PLIMRA_CDROM", cue.c_str(), 1);
     plimra::cdaudio::registerCdAudio();
     rt::setAppPath(QString::fromStdString(dir.string()));
+    plimra::Module1::OptChange = true;  // the switch back closes the disc
     cd = plimra::app::frmCDp();
   }
   void TearDown() override {

@@ -152,6 +152,8 @@ class Playing : public ::testing::Test {
     ASSERT_TRUE(writeSong(app + "/GS.MID", 0, 100) && writeSong(app + "/GM.MID", 0, 100));
     for (const char* n : {"a.mid", "b.mid", "c.mid"}) ASSERT_TRUE(writeSong(music + "/" + n));
     ASSERT_TRUE(writeSong(music + "/classics/bach.Mid"));
+    ASSERT_TRUE(QDir().mkpath(music + "/named") && writeSong(music + "/named/SONGS.MID") &&
+                writeSong(music + "/named/MYGM.MID"));
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
     rt::setAppPath(app);
@@ -364,30 +366,6 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   useTestSequencer();
 }
 
-TEST_F(Playing, ContinuousPlayGoesDownTheListAndWraps) {
-  FrmPlimra& w = start();
-  play(1);
-  takeCalls();
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "c.mid");
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "a.mid");
-  EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid"), "port 1", "play", "close", song("a.mid"),
-                                "port 1", "play"}));
-  EXPECT_EQ(w.Caption(), "a.mid");
-
-  // Files named like the reset songs are songs like any other.
-  ASSERT_TRUE(writeSong(music + "/SONGS.MID") && writeSong(music + "/MYGM.MID"));
-  w.File1->Refresh();
-  ASSERT_EQ(w.File1->List(3), "MYGM.MID");
-  play(3);
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "SONGS.MID");
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "a.mid");
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
-}
-
 TEST_F(Playing, RandomPlayDrawsFromTheWholeList) {
   FrmPlimra& w = start();
   Module1::OptRandom = true;
@@ -400,26 +378,46 @@ TEST_F(Playing, RandomPlayDrawsFromTheWholeList) {
     EXPECT_EQ(w.Caption(), w.File1->FileName());
   }
   EXPECT_GT(drawn.size(), 1u);
-
-  // With one entry it is that one again, each time.
-  ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
-  takeCalls();
-  for (int i = 0; i < 3; ++i) finish();
-  const std::string bach = "open " + (music + "/classics/bach.Mid").toStdString();
-  EXPECT_EQ(takeCalls(), (Calls{"close", bach, "port 1", "play", "close", bach, "port 1", "play",
-                                "close", bach, "port 1", "play"}));
 }
 
-TEST_F(Playing, OneSongOnlyStopsAtTheEndButNextMovesOn) {
+TEST_F(Playing, WhatFollowsTheEndOfASong) {
+  struct Case {
+    const char* what;
+    bool single, random;
+    const char* folder;
+    int first, ends;
+    QStringList next;
+  };
+  const Case cases[] = {
+      {"down the list, wrapping", false, false, "", 1, 2, {"c.mid", "a.mid"}},
+      {"names like the reset songs", false, false, "/named", 0, 2, {"SONGS.MID", "MYGM.MID"}},
+      {"one song only", true, false, "", 0, 1, {}},
+      {"random from one entry", false, true, "/classics", 0, 2, {"bach.Mid", "bach.Mid"}},
+  };
+  for (const Case& c : cases) {
+    FrmPlimra& w = start();
+    Module1::OptSingle = c.single;
+    Module1::OptRandom = c.random;
+    ASSERT_TRUE(w.Dir1->setPath(music + c.folder));
+    play(c.first);
+    const QString first = w.File1->FileName();
+    takeCalls();
+    for (int i = 0; i < c.ends; ++i) finish();
+    pump(20);
+    Calls expected;
+    for (const QString& n : c.next)
+      expected.insert(expected.end(), {"close", "open " + (w.File1->Path() + "/" + n).toStdString(),
+                                       "port 1", "play"});
+    EXPECT_EQ(takeCalls(), expected) << c.what;
+    EXPECT_EQ(w.Caption(), c.next.isEmpty() ? first : c.next.last()) << c.what;
+  }
+}
+
+TEST_F(Playing, NextMovesOnEvenWithOneSongOnly) {
   FrmPlimra& w = start();
   Module1::OptSingle = true;
   play(0);
   takeCalls();
-  finish();
-  pump(50);
-  EXPECT_TRUE(takeCalls().empty());
-  EXPECT_EQ(w.Caption(), "a.mid");
-
   w.MMControl1->click(MMControl::Next);
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
   pump();
