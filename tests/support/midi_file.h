@@ -1,0 +1,157 @@
+// Builds Standard MIDI files for tests and benchmarks: raw chunks for the
+// reader's malformed cases, a track builder for songs, and the one-note song
+// the end-to-end tests play.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace plimra::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline void put32(Bytes& b, uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
+}
+
+inline void putVlq(Bytes& b, uint32_t v) {
+  uint8_t buf[5];
+  int n = 0;
+  buf[n++] = v & 0x7F;
+  while (v >>= 7) buf[n++] = static_cast<uint8_t>(0x80 | (v & 0x7F));
+  while (n) b.push_back(buf[--n]);
+}
+
+inline Bytes vlq(uint32_t v) {
+  Bytes out;
+  putVlq(out, v);
+  return out;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// A chunk whose length field may lie, for the reader's damaged files.
+inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredLength) {
+  Bytes out(id, id + 4);
+  put32(out, declaredLength);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+inline Bytes chunk(const char* id, const Bytes& body) {
+  return chunk(id, body, static_cast<uint32_t>(body.size()));
+}
+
+inline Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
+  return chunk("MThd", {static_cast<uint8_t>(format >> 8), static_cast<uint8_t>(format),
+                        static_cast<uint8_t>(tracks >> 8), static_cast<uint8_t>(tracks),
+                        static_cast<uint8_t>(division >> 8), static_cast<uint8_t>(division)});
+}
+
+inline const Bytes kEndOfTrack{0x00, 0xFF, 0x2F, 0x00};
+
+inline Bytes tempoEvent(uint32_t delta, uint32_t usPerQuarter) {
+  return cat({vlq(delta),
+              {0xFF, 0x51, 0x03, static_cast<uint8_t>(usPerQuarter >> 16),
+               static_cast<uint8_t>(usPerQuarter >> 8), static_cast<uint8_t>(usPerQuarter)}});
+}
+
+// The events of one track at absolute ticks, added in tick order. A message
+// that starts with 0xF0 is a system-exclusive message written whole.
+class Track {
+ public:
+  Track& at(uint32_t tick, const Bytes& message) {
+    putVlq(bytes_, tick - last_);
+    last_ = tick;
+    if (!message.empty() && message[0] == 0xF0) {
+      bytes_.push_back(0xF0);
+      putVlq(bytes_, static_cast<uint32_t>(message.size() - 1));
+      bytes_.insert(bytes_.end(), message.begin() + 1, message.end());
+    } else {
+      bytes_.insert(bytes_.end(), message.begin(), message.end());
+    }
+    return *this;
+  }
+  Track& tempo(uint32_t tick, uint32_t usPerQuarter) {
+    return at(tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(usPerQuarter >> 16),
+                     static_cast<uint8_t>(usPerQuarter >> 8), static_cast<uint8_t>(usPerQuarter)});
+  }
+  // The track's bytes, closed by an end of track at `endTick`.
+  Bytes finish(uint32_t endTick) {
+    at(endTick, {0xFF, 0x2F, 0x00});
+    return bytes_;
+  }
+
+ private:
+  Bytes bytes_;
+  uint32_t last_ = 0;
+};
+
+inline Bytes smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks) {
+  Bytes f = header(format, static_cast<uint16_t>(tracks.size()), division);
+  for (const Bytes& t : tracks) {
+    const Bytes c = chunk("MTrk", t);
+    f.insert(f.end(), c.begin(), c.end());
+  }
+  return f;
+}
+
+// One note of `ms` milliseconds on `program` after `silenceBeforeMs`, at
+// 1000 ticks a quarter and 1,000,000 us a quarter (a tick is a
+// millisecond). Note 0 writes the pause alone.
+inline Bytes noteSong(int note, uint32_t ms, int program = 79, uint32_t silenceBeforeMs = 0) {
+  Track t;
+  t.tempo(0, 1000000).at(0, {0xC0, static_cast<uint8_t>(program)});
+  const auto key = static_cast<uint8_t>(note);
+  if (note > 0) t.at(silenceBeforeMs, {0x90, key, 100}).at(silenceBeforeMs + ms, {0x80, key, 0});
+  return smf(0, 1000, {t.finish(silenceBeforeMs + ms)});
+}
+
+// 480 ticks a quarter; 500000 us a quarter from tick 0, 250000 from 960,
+// 1000000 from 1440. Notes on channel 1 at ticks 0, 480, 960, 1200, 1440,
+// 1920 (0, 500, 1000, 1125, 1250, 2250 ms), a system-exclusive message at
+// 960, the end at 2400 (3250 ms).
+inline Bytes tempoSong() {
+  Track t;
+  t.tempo(0, 500000).at(0, {0xC0, 5}).at(0, {0x90, 60, 100});
+  t.at(480, {0x80, 60, 0}).at(480, {0x90, 62, 100});
+  t.tempo(960, 250000).at(960, {0x80, 62, 0}).at(960, {0x90, 64, 100});
+  t.at(960, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
+  t.at(1200, {0x80, 64, 0}).at(1200, {0xB0, 64, 127}).at(1200, {0x90, 65, 100});
+  t.tempo(1440, 1000000).at(1440, {0x80, 65, 0}).at(1440, {0x90, 67, 100});
+  t.at(1920, {0x80, 67, 0});
+  return smf(0, 480, {t.finish(2400)});
+}
+
+inline bool writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+inline Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes the bytes to a file of the temporary folder named after this
+// process, so that tests running side by side do not share it.
+inline std::string writeTemp(const std::string& name, const Bytes& bytes) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("plimra-" + std::to_string(::getpid()) + "-" + name))
+                               .string();
+  return writeFile(path, bytes) ? path : std::string();
+}
+
+}  // namespace plimra::test
