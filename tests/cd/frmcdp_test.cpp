@@ -15,7 +15,7 @@
 #include "midi/frmplimra.h"
 #include "runtime/program.h"
 #include "tests/cd/fake_disc.h"
-#include "tests/support/fake_sequencer.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
 
 namespace {
@@ -36,8 +36,8 @@ class CdWindow : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(folder.isValid());
     rt::setAppPath(folder.path());
-    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeOutputs>(Log{}));
-    plimra::test::FakeSequencer::install(song);
+    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeMidiOuts>(Log{}));
+    plimra::test::FakeDevice::install("Sequencer", song);
     cdtest::registerFakeCd(disc);
     rt::setEndHandler([this] { ++ends; });
     // The MIDI window's start-up loads the CD window and sets the options.
@@ -77,11 +77,11 @@ class CdWindow : public ::testing::Test {
     c->setFileName(folder.filePath("song.mid"));
     c->setCommand("OPEN");
     c->setCommand("PLAY");
-    ASSERT_EQ(song->mode, mci::ModePlaying);
+    ASSERT_EQ(song->mode.load(), mci::ModePlaying);
   }
 
   QTemporaryDir folder;
-  std::shared_ptr<plimra::test::SequencerLog> song = std::make_shared<plimra::test::SequencerLog>();
+  std::shared_ptr<plimra::test::DeviceLog> song = std::make_shared<plimra::test::DeviceLog>();
   std::shared_ptr<cdtest::Disc> disc = std::make_shared<cdtest::Disc>();
   FrmPlimra* midi = nullptr;
   FrmCDp* cd = nullptr;
@@ -311,7 +311,7 @@ TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
   midi->Move(1200, 900);
   playSong();
   switchToCd();
-  EXPECT_EQ(song->mode, mci::ModeNotReady);
+  EXPECT_EQ(song->mode.load(), mci::ModeNotReady);
   EXPECT_TRUE(midi->isHidden());
   EXPECT_EQ(cd->Left(), midi->Left());
   EXPECT_EQ(cd->Top(), midi->Top());
@@ -341,7 +341,7 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
   Module1::OptChange = false;
   playSong();
   switchToCd();
-  EXPECT_EQ(song->mode, mci::ModePlaying);
+  EXPECT_EQ(song->mode.load(), mci::ModePlaying);
   cd->Timer1_Timer();
   cd->TrackSet_Click(6);
   cd->Timer1_Timer();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/midi/song_writer.h"
+#include "tests/support/midi_file.h"
 
 namespace {
 
@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "song" && (argc == 5 || argc == 6)) {
     const auto bytes =
-        plimra::testsong::noteSong(std::atoi(argv[3]), static_cast<uint32_t>(std::atoi(argv[4])),
+        plimra::test::noteSong(std::atoi(argv[3]), static_cast<uint32_t>(std::atoi(argv[4])),
                                    73, argc == 6 ? static_cast<uint32_t>(std::atoi(argv[5])) : 0);
-    return plimra::testsong::writeFile(argv[2], bytes) ? 0 : 1;
+    return plimra::test::writeFile(argv[2], bytes) ? 0 : 1;
   }
   if (cmd == "segments" && argc == 3) return segments(argv[2]);
   if (cmd == "first" && argc == 4) return first(argv[2], std::atoll(argv[3]));

@@ -17,7 +17,7 @@
 #include "runtime/filenames.h"
 #include "runtime/program.h"
 #include "runtime/twips.h"
-#include "tests/support/fake_sequencer.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/raw_names.h"
 #include "tests/support/scripted_msgbox.h"
 
@@ -58,7 +58,7 @@ class MidiWindow : public ::testing::Test {
     QDir::setCurrent(music);
     rt::setAppPath(root.path());
     setOutputs({"Built-in synthesizer", "USB MIDI 1"});
-    plimra::test::FakeSequencer::install(record);
+    plimra::test::FakeDevice::install("Sequencer", record);
     rt::setEndHandler([this] { ++ends; });
   }
 
@@ -74,7 +74,7 @@ class MidiWindow : public ::testing::Test {
   }
 
   void setOutputs(std::vector<std::string> names) {
-    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeOutputs>(std::move(names)));
+    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeMidiOuts>(std::move(names)));
   }
 
   FrmPlimra& start() {
@@ -86,8 +86,8 @@ class MidiWindow : public ::testing::Test {
 
   QTemporaryDir root;
   QString music, missing, oldCwd;
-  std::shared_ptr<plimra::test::SequencerLog> record =
-      std::make_shared<plimra::test::SequencerLog>();
+  std::shared_ptr<plimra::test::DeviceLog> record =
+      std::make_shared<plimra::test::DeviceLog>();
   std::unique_ptr<FrmPlimra> window;
   int ends = 0;
 };
@@ -197,7 +197,7 @@ TEST_F(MidiWindow, ExitAndCloseCloseTheSequencerAndEndTheProgram) {
   w.MMControl1->setFileName(music + "/song.mid");
   w.MMControl1->setCommand("OPEN");
   w.MMControl1->setCommand("PLAY");
-  ASSERT_EQ(record->mode, mci::ModePlaying);
+  ASSERT_EQ(record->mode.load(), mci::ModePlaying);
   w.mnuExit->trigger();
   EXPECT_EQ(record->calls.back(), "close");
   EXPECT_EQ(ends, 1);

@@ -25,106 +25,21 @@
 #include "midi/frmplimra.h"
 #include "runtime/filelists.h"
 #include "runtime/program.h"
-#include "tests/midi/song_writer.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/midi_file.h"
 #include "tests/support/scripted_msgbox.h"
 
 using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
+using plimra::test::DeviceLog;
+using plimra::test::FakeDevice;
+using plimra::test::FakeMidiOuts;
 using plimra::test::ScriptedMsgBox;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
 namespace Module1 = plimra::Module1;
 
 namespace {
-
-class Outputs : public mci::MidiOutCatalog {
- public:
-  std::vector<std::string> outputNames() override { return {"Built-in synthesizer", "USB MIDI"}; }
-};
-
-struct Bus {
-  std::vector<std::string> calls;
-  int32_t mode = mci::ModeNotReady;
-  mci::NotifyFn pending;
-  uint32_t position = 0, length = 1000;
-
-  void abort() {
-    if (auto fn = std::exchange(pending, {})) fn(mci::NotifyAborted);
-  }
-};
-
-// Opens only files that start like a MIDI file; a play lasts until the test
-// ends it.
-class TestSequencer : public mci::Device {
- public:
-  explicit TestSequencer(std::shared_ptr<Bus> b) : b_(std::move(b)) {}
-  uint32_t open(const std::string& element) override {
-    b_->calls.push_back("open " + element);
-    QFile f(QString::fromStdString(element));
-    if (!f.open(QIODevice::ReadOnly) || f.read(4) != "MThd") return mci::err::InvalidFile;
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t close() override {
-    b_->calls.push_back("close");
-    b_->abort();
-    b_->mode = mci::ModeNotReady;
-    return mci::err::None;
-  }
-  uint32_t play(const mci::PlayParams&, mci::NotifyFn notify) override {
-    b_->calls.push_back("play");
-    b_->abort();
-    b_->pending = std::move(notify);
-    b_->mode = mci::ModePlaying;
-    return mci::err::None;
-  }
-  uint32_t stop() override {
-    b_->calls.push_back("stop");
-    b_->abort();
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t pause() override {
-    b_->mode = mci::ModePaused;
-    return mci::err::None;
-  }
-  uint32_t resume() override {
-    b_->mode = mci::ModePlaying;
-    return mci::err::None;
-  }
-  uint32_t seek(const mci::SeekParams&) override {
-    b_->calls.push_back("seek");
-    b_->abort();
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
-    out.kind = mci::StatusValue::Kind::Integer;
-    switch (p.item) {
-      case mci::StatusItem::Mode:
-        out.kind = mci::StatusValue::Kind::Mode;
-        out.value = static_cast<uint32_t>(b_->mode);
-        break;
-      case mci::StatusItem::Position:
-        out.value = b_->position;
-        break;
-      case mci::StatusItem::Length:
-        out.value = b_->length;
-        break;
-      default:
-        out.value = 0;
-    }
-    return mci::err::None;
-  }
-  uint32_t setTimeFormat(mci::TimeFormat) override { return mci::err::None; }
-  uint32_t setPort(int32_t port) override {
-    b_->calls.push_back("port " + std::to_string(port));
-    return mci::err::None;
-  }
-
- private:
-  std::shared_ptr<Bus> b_;
-};
 
 void pump(int ms = 0) {
   QElapsedTimer t;
@@ -136,7 +51,15 @@ void pump(int ms = 0) {
 }
 
 bool writeSong(const QString& path, int note = 60, uint32_t ms = 300) {
-  return plimra::testsong::writeFile(path.toStdString(), plimra::testsong::noteSong(note, ms));
+  return plimra::test::writeFile(path.toStdString(), plimra::test::noteSong(note, ms));
+}
+
+// Opens only files that start like a MIDI file.
+uint32_t refuseAllButMidiFiles(const std::string& call) {
+  if (call.rfind("open ", 0) != 0) return mci::err::None;
+  QFile f(QString::fromStdString(call.substr(5)));
+  return f.open(QIODevice::ReadOnly) && f.read(4) == "MThd" ? mci::err::None
+                                                            : mci::err::InvalidFile;
 }
 
 using Calls = std::vector<std::string>;
@@ -157,7 +80,9 @@ class Playing : public ::testing::Test {
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
     rt::setAppPath(app);
-    mci::setMidiOutCatalog(std::make_shared<Outputs>());
+    FakeMidiOuts::install({"Built-in synthesizer", "USB MIDI"});
+    bus->refuse = refuseAllButMidiFiles;
+    setLength(1000);
     useTestSequencer();
     rt::setEndHandler([] {});
   }
@@ -172,10 +97,9 @@ class Playing : public ::testing::Test {
     QDir::setCurrent(oldCwd);
   }
 
-  void useTestSequencer() {
-    mci::DeviceTable::instance().registerType(
-        "Sequencer", [b = bus] { return std::make_unique<TestSequencer>(b); });
-  }
+  void useTestSequencer() { FakeDevice::install("Sequencer", bus); }
+  void setPosition(uint32_t ms) { bus->answer(mci::StatusItem::Position, ms); }
+  void setLength(uint32_t ms) { bus->answer(mci::StatusItem::Length, ms); }
 
   FrmPlimra& start() {
     window = std::make_unique<FrmPlimra>();
@@ -197,17 +121,16 @@ class Playing : public ::testing::Test {
 
   // The test sequencer's play reaches its end.
   void finish() {
-    bus->mode = mci::ModeStopped;
-    if (auto fn = std::exchange(bus->pending, {})) fn(mci::NotifySuccessful);
+    bus->finish();
     pump();
   }
 
-  Calls takeCalls() { return std::exchange(bus->calls, {}); }
+  Calls takeCalls() { return bus->take({"open", "close", "play", "stop", "seek", "port"}); }
   std::string song(const QString& name) { return "open " + (music + "/" + name).toStdString(); }
 
   QTemporaryDir root;
   QString app, music, oldCwd;
-  std::shared_ptr<Bus> bus = std::make_shared<Bus>();
+  std::shared_ptr<DeviceLog> bus = std::make_shared<DeviceLog>();
   std::unique_ptr<FrmPlimra> window;
 };
 
@@ -233,7 +156,7 @@ TEST_F(Playing, ResetSongPlaysToItsEndBeforeTheSongAndPortFollowsEveryOpen) {
     EXPECT_EQ(w.Caption(), "b.mid");
     EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
     EXPECT_EQ(w.MMControl1->TimeFormat(), 0);
-    EXPECT_EQ(bus->mode, mci::ModePlaying);
+    EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
   }
 }
 
@@ -301,7 +224,7 @@ TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
   EXPECT_EQ(takeCalls(), (Calls{reset, "port 1", "play", "close", reset, "port 1", "play", "close",
                                 song("c.mid"), "port 1", "play"}));
   EXPECT_EQ(w.Caption(), "c.mid");
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
 
   // The end of that song moves on once, from c.mid: the takeover left no
   // second chain behind.
@@ -336,18 +259,18 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   const QString stopped = QString::fromUtf16(plimra::midi::kNothingSounds);
   for (bool random : {false, true}) {
     Module1::OptRandom = random;
-    bus->length = 0;  // songs that last no time
+    setLength(0);  // songs that last no time
     takeCalls();
     play(0);
-    for (int ends = 0; ends < 20 && bus->mode == mci::ModePlaying; ++ends) {
-      bus->length = ends == 0 ? 1000 : 0;  // only the second song sounds
+    for (int ends = 0; ends < 20 && bus->mode.load() == mci::ModePlaying; ++ends) {
+      setLength(ends == 0 ? 1000 : 0);  // only the second song sounds
       finish();
     }
     // One song that sounds starts the count again: the first, the second,
     // then as many silent ones as the list holds.
     const Calls calls = takeCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 5) << random;
-    EXPECT_EQ(bus->mode, mci::ModeStopped);
+    EXPECT_EQ(bus->mode.load(), mci::ModeStopped);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
     pump(20);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
@@ -422,7 +345,7 @@ TEST_F(Playing, NextMovesOnEvenWithOneSongOnly) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
   pump();
   // The control's own Next does not seek the new song to its end.
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
   EXPECT_EQ(w.Caption(), "b.mid");
 }
 
@@ -441,10 +364,10 @@ TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode, mci::ModePaused);
+  EXPECT_EQ(bus->mode.load(), mci::ModePaused);
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
   EXPECT_TRUE(takeCalls().empty());
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
@@ -452,7 +375,7 @@ TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
   // Prev leaves the song at its start, stopped.
   w.MMControl1->click(MMControl::Prev);
   pump(50);
-  EXPECT_EQ(takeCalls(), Calls{"seek"});
+  EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.Caption(), "b.mid");
 }
 
@@ -522,13 +445,13 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
       {65 * 60000 + 3000, 3727000, "a.mid (05:03 / 02:07)"},  // hours wrap
   };
   for (const Case& c : cases) {
-    bus->position = c.position;
-    bus->length = c.length;
+    setPosition(c.position);
+    setLength(c.length);
     const int before = writes;
     w.Timer1_Timer();
     EXPECT_EQ(w.Caption(), c.caption);
     w.Timer1_Timer();
-    bus->position = c.position / 1000 * 1000 + 500;  // same second: the same text
+    setPosition(c.position / 1000 * 1000 + 500);  // same second: the same text
     w.Timer1_Timer();
     EXPECT_EQ(writes, before + 1) << c.caption;
     EXPECT_EQ(w.ShownTimeCaption, c.caption);
@@ -542,12 +465,12 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
 
   // Off while paused: the time stays.
   w.mnuTime->trigger();
-  bus->position = 1000;
+  setPosition(1000);
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
   w.MMControl1->click(MMControl::Pause);
-  ASSERT_EQ(bus->mode, mci::ModePaused);
-  bus->position = 0;
+  ASSERT_EQ(bus->mode.load(), mci::ModePaused);
+  setPosition(0);
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
   w.mnuTime->trigger();
@@ -557,9 +480,9 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
 TEST_F(Playing, TheTimerRewritesTheCaptionOnItsOwnWhileASongPlays) {
   FrmPlimra& w = start();
   w.mnuTime->trigger();
-  bus->length = 61000;
+  setLength(61000);
   play(0);
-  bus->position = 2500;
+  setPosition(2500);
   pump(350);
   EXPECT_EQ(w.Caption(), "a.mid (00:02 / 01:01)");
   w.mnuTime->trigger();
@@ -610,7 +533,6 @@ TEST_F(Playing, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
 // and Stop really stops.
 TEST_F(Playing, RealSequencerResetsThenPlaysOnAndStops) {
   plimra::seq::registerSequencer();
-  mci::setMidiOutCatalog(std::make_shared<Outputs>());
   FrmPlimra& w = start();
   w.lstPort->setListIndex(0);
   Module1::OptReset = "GM";

@@ -20,13 +20,13 @@
 #include "midi/frmplimra.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
-#include "tests/support/fake_sequencer.h"
+#include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
 
 using plimra::midi::FrmPlimra;
-using plimra::test::FakeOutputs;
-using plimra::test::FakeSequencer;
-using plimra::test::SequencerLog;
+using plimra::test::FakeMidiOuts;
+using plimra::test::FakeDevice;
+using plimra::test::DeviceLog;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
 namespace Module1 = plimra::Module1;
@@ -77,7 +77,8 @@ class PortPanel : public ::testing::Test {
     QDir::setCurrent(music);
     rt::setAppPath(root.path());
     mci::setMidiOutCatalog(outputs);
-    FakeSequencer::install(log);
+    FakeDevice::install("Sequencer", log);
+    log->errors["port -2"] = mci::err::SeqPortNonexistent;
     rt::setEndHandler([] {});
   }
 
@@ -101,6 +102,9 @@ class PortPanel : public ::testing::Test {
     Module1::OptContinue = true;
     return *window;
   }
+
+  // The commands these tests follow: opens, closes, plays and port changes.
+  Calls calls() { return log->take({"open", "close", "play", "port"}); }
 
   void play(int index) {
     ASSERT_TRUE(window->File1->setListIndex(index));
@@ -132,9 +136,9 @@ class PortPanel : public ::testing::Test {
 
   QTemporaryDir root;
   QString music, oldCwd;
-  std::shared_ptr<FakeOutputs> outputs =
-      std::make_shared<FakeOutputs>(std::vector<std::string>{"Synth", "USB MIDI", "Module"});
-  std::shared_ptr<SequencerLog> log = std::make_shared<SequencerLog>();
+  std::shared_ptr<FakeMidiOuts> outputs =
+      std::make_shared<FakeMidiOuts>(std::vector<std::string>{"Synth", "USB MIDI", "Module"});
+  std::shared_ptr<DeviceLog> log = std::make_shared<DeviceLog>();
   std::unique_ptr<FrmPlimra> window;
 };
 
@@ -143,7 +147,7 @@ class PortPanel : public ::testing::Test {
 TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
   FrmPlimra& w = start();
   play(0);
-  log->take();
+  calls();
   // Entry 0 is the mapper (-1); no selection gives -2, which is refused.
   for (auto [entry, sent] : {std::pair{0, "port -1"}, {3, "port 2"}, {-1, "port -2"}}) {
     w.mnuPort_Click();
@@ -151,7 +155,7 @@ TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
     w.lstPort->setListIndex(entry);
     w.cmdOK_Click();
     EXPECT_FALSE(panelShown());
-    EXPECT_EQ(log->take(), Calls{sent});
+    EXPECT_EQ(calls(), Calls{sent});
     EXPECT_EQ(Module1::SeqParms.dwPort, static_cast<uint32_t>(entry - 1));
   }
 }
@@ -161,9 +165,9 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   w.mnuPort_Click();
   w.lstPort->setListIndex(2);
   w.cmdOK_Click();  // no device open: nowhere to send it
-  EXPECT_TRUE(log->take().empty());
+  EXPECT_TRUE(calls().empty());
   play(0);
-  EXPECT_EQ(log->take(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 1", "play"}));
+  EXPECT_EQ(calls(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 1", "play"}));
 
   // The menu item again while the panel is open changes nothing.
   w.mnuPort_Click();
@@ -173,10 +177,10 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   w.cmdCancel_Click();
   EXPECT_FALSE(panelShown());
-  EXPECT_TRUE(log->take().empty());
+  EXPECT_TRUE(calls().empty());
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   play(1);
-  EXPECT_EQ(log->take().at(2), "port 2");
+  EXPECT_EQ(calls().at(2), "port 2");
   plimra::test::ScriptedMsgBox boxes({rt::vbYes});
   w.mnuSave_Click();
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\n")) << readIni().toStdString();
@@ -188,10 +192,10 @@ TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
   play(0);
   w.mnuPort_Click();
   w.lstPort->setListIndex(3);
-  log->take();
+  calls();
   log->finish();
   pump();
-  EXPECT_EQ(log->take(), (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2",
+  EXPECT_EQ(calls(), (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2",
                                 "play"}));
   EXPECT_FALSE(panelShown());
 }
@@ -212,14 +216,14 @@ TEST_F(PortPanel, OpeningThePanelRelistsThePortsKeepingTheChoiceByName) {
 TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
   plimra::test::ScriptedMsgBox boxes;
   FrmPlimra& w = start();
-  log->unopenable = {2};
+  log->errors["port 2"] = mci::err::SeqPortMiscError;
   w.lstPort->setListIndex(3);  // "Module", port 2
   play(0);
   log->finish();  // the next song fails on the same port again
   pump();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_NE(boxes.asked()[0].prompt.indexOf("Module"), -1);
-  EXPECT_EQ(log->mode, mci::ModePlaying);
+  EXPECT_EQ(log->mode.load(), mci::ModePlaying);
   EXPECT_EQ(w.Caption(), "b.mid");
   // Refusals on purpose say nothing: no selection, no song open.
   w.lstPort->setListIndex(-1);
@@ -236,11 +240,11 @@ TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNam
   FrmPlimra& w = start();
   const QByteArray before = readIni();
   play(0);
-  log->take();
+  calls();
   w.mnuPort_Click();
   w.lstPort->setListIndex(3);
   w.cmdSave_Click();
-  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_FALSE(panelShown());
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
@@ -249,7 +253,7 @@ TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNam
   // A double-click on a port saves too, its name right after its index.
   w.mnuPort_Click();
   w.lstPort_DblClick();
-  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
 }
 
