@@ -9,9 +9,7 @@ set -euo pipefail
 prog=$1 probe=$2
 source "$(dirname "$0")/../../tests/support/xvfb.sh"
 require_tools
-make_workdir
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+make_workdir "$prog"
 "$probe" song "$work/prog/GM.MID" 0 7000
 "$probe" song "$work/music/one.mid" 69 300
 "$probe" song "$work/music/two.mid" 76 300
@@ -20,15 +18,13 @@ cp "$prog" "$work/prog/plimra"
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
   tick=$(getconf CLK_TCK)
   cpu() { awk "{ print \$14 + \$15 }" /proc/$1/stat; }
   # One song only, with the reset given ($1), from plimra.ini beside the program.
   start() {
     printf "[Option]\nSingle=True\nContinue=False\nRandom=False\nReset=%s\n" "$1" \
       >"$work/prog/plimra.ini"
-    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
-    pid=$!
+    start_player
     win=$(midi_window)
     sleep 0.7
   }
@@ -65,4 +61,4 @@ on_xvfb '
   printf "%s\n" "${times[@]}" | sort -n | awk -v all="${times[*]}" "{ v[NR] = \$1 } END {
     m = v[int((NR + 1) / 2)]
     printf(\"double-click to first sound, no reset: median %.1f ms of %d starts (%s); target under 150 ms, %.2f of it\\n\", m, NR, all, m / 150) }"
-' _ "$work" "$probe"
+' "$work" "$probe"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -15,8 +14,8 @@
 #include "midi/frmplimra.h"
 #include "runtime/program.h"
 #include "tests/cd/fake_disc.h"
-#include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 namespace {
 
@@ -31,25 +30,14 @@ using plimra::midi::FrmPlimra;
 using plimra::test::ScriptedMsgBox;
 using Log = std::vector<std::string>;
 
-class CdWindow : public ::testing::Test {
+class CdWindow : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder.isValid());
-    rt::setAppPath(folder.path());
-    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeMidiOuts>(Log{}));
-    plimra::test::FakeDevice::install("Sequencer", song);
+    WindowTest::SetUp();
     cdtest::registerFakeCd(disc);
-    rt::setEndHandler([this] { ++ends; });
     // The MIDI window's start-up loads the CD window and sets the options.
     midi = plimra::app::frmPlimra();
     cd = plimra::app::frmCDp();
-  }
-  void TearDown() override {
-    plimra::app::destroyForms();
-    rt::setEndHandler({});
-    mci::DeviceTable::instance().resetForTests();
-    mci::setMidiOutCatalog(nullptr);
-    rt::setAppPath({});
   }
 
   // The MIDI window hands over to the CD window at its own place.
@@ -74,18 +62,15 @@ class CdWindow : public ::testing::Test {
   // A song playing in the MIDI window.
   void playSong() {
     MMControl* c = midi->MMControl1;
-    c->setFileName(folder.filePath("song.mid"));
+    c->setFileName(music + "/song.mid");
     c->setCommand("OPEN");
     c->setCommand("PLAY");
-    ASSERT_EQ(song->mode.load(), mci::ModePlaying);
+    ASSERT_EQ(sequencer->mode.load(), mci::ModePlaying);
   }
 
-  QTemporaryDir folder;
-  std::shared_ptr<plimra::test::DeviceLog> song = std::make_shared<plimra::test::DeviceLog>();
   std::shared_ptr<cdtest::Disc> disc = std::make_shared<cdtest::Disc>();
   FrmPlimra* midi = nullptr;
   FrmCDp* cd = nullptr;
-  int ends = 0;
 };
 
 TEST_F(CdWindow, TwelveTrackDiscAfterActivation) {
@@ -115,18 +100,6 @@ TEST_F(CdWindow, TwelveTrackDiscAfterActivation) {
   takeLog();
   cd->Timer1_Timer();
   EXPECT_TRUE(takeLog().empty());
-}
-
-TEST_F(CdWindow, ActivationWhileTheDiscPlaysShowsItPlaying) {
-  disc->playing = true;
-  disc->position = mci::makeTmsf(5, 1, 2, 3);
-  ScriptedMsgBox boxes;
-  switchToCd();
-  cd->Timer1_Timer();
-  EXPECT_TRUE(boxes.asked().empty());
-  EXPECT_EQ(cd->PlayState, 2);
-  EXPECT_EQ(cd->Info2->Caption(), "Play 05-01:02");
-  EXPECT_EQ(highlighted(), std::vector<int>({5}));
 }
 
 TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
@@ -311,7 +284,7 @@ TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
   midi->Move(1200, 900);
   playSong();
   switchToCd();
-  EXPECT_EQ(song->mode.load(), mci::ModeNotReady);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModeNotReady);
   EXPECT_TRUE(midi->isHidden());
   EXPECT_EQ(cd->Left(), midi->Left());
   EXPECT_EQ(cd->Top(), midi->Top());
@@ -341,7 +314,7 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
   Module1::OptChange = false;
   playSong();
   switchToCd();
-  EXPECT_EQ(song->mode.load(), mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   cd->Timer1_Timer();
   cd->TrackSet_Click(6);
   cd->Timer1_Timer();

@@ -21,10 +21,7 @@ cp "$prog" "$progdir/plimra"
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 progdir=$3 music=$4
-  cd "$music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$progdir/plimra" >"$work/out.log" 2>&1 &
-  pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player "$progdir/plimra" "$music"
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
   win=$(midi_window) || fail "no window titled Midi Player"
@@ -50,4 +47,4 @@ on_xvfb '
     *) fail "heard \"$notes\", expected the reset, then the song (RA)" ;;
   esac
   echo "names e2e passed: heard $notes, caption ドラクエ序曲.MID"
-' _ "$work" "$probe" "$progdir" "$music"
+' "$work" "$probe" "$progdir" "$music"

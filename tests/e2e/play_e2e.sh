@@ -9,9 +9,7 @@ set -euo pipefail
 prog=$1 probe=$2
 source "$(dirname "$0")/../support/xvfb.sh"
 require_tools
-make_workdir
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+make_workdir "$prog"
 "$probe" song "$work/prog/GM.MID" 96 400
 "$probe" song "$work/music/one.mid" 69 500
 "$probe" song "$work/music/two.mid" 76 500
@@ -21,10 +19,7 @@ printf '[Option]\nSingle=False\nContinue=True\nRandom=False\nReset=GM\n' >"$work
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
   win=$(midi_window) || fail "no window titled Midi Player"
@@ -66,4 +61,4 @@ on_xvfb '
   for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   echo "play e2e passed: heard $notes, caption \"$title\""
-' _ "$work" "$probe"
+' "$work" "$probe"

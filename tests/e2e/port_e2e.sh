@@ -42,9 +42,7 @@ grep -q ready "$work/sink.log" || { echo "FAIL: no JACK port: $(cat "$work/sink.
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player
   fail() { echo "FAIL: $*"; echo "--- received:"; cat "$work/received"; cat "$work/out.log"; exit 1; }
 
   win=$(midi_window) || fail "no window titled Midi Player"
@@ -82,4 +80,4 @@ on_xvfb '
   for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   echo "port e2e passed: the port received $got"
-' _ "$work" "$probe"
+' "$work" "$probe"

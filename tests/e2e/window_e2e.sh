@@ -43,4 +43,4 @@ on_xvfb '
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   wait $pid || fail "the program ended with status $?"
   echo "window e2e passed: \"$title\" at ${X},${Y} ${WIDTH}x${HEIGHT}"
-' _ "$prog" "$work"
+' "$prog" "$work"

@@ -6,8 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-#include <memory>
 
 #include "app/forms.h"
 #include "app/module1.h"
@@ -20,6 +18,7 @@
 #include "tests/support/fake_device.h"
 #include "tests/support/raw_names.h"
 #include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 using plimra::midi::FrmPlimra;
 namespace mci = plimra::mci;
@@ -39,14 +38,11 @@ QStringList entries(const QListWidget* l) {
   return out;
 }
 
-// Each test starts the program in a folder of its own, with two drives (one
-// without its medium), a chosen set of MIDI outputs, a recording sequencer
-// and an end of program that only counts.
-class MidiWindow : public ::testing::Test {
+// Two drives, one without its medium, and a folder of songs and others.
+class MidiWindow : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root.isValid());
-    music = QDir::cleanPath(root.filePath("music"));
+    WindowTest::SetUp();
     ASSERT_TRUE(QDir().mkpath(music + "/classics"));
     for (const char* n : {"song.mid", "ZZ.MID", "readme.txt"}) touch(music + "/" + n);
     touch(music + "/classics/bach.Mid");
@@ -54,42 +50,15 @@ class MidiWindow : public ::testing::Test {
     rt::setDriveProvider([this] {
       return std::vector<rt::DriveInfo>{{root.path(), "DISK"}, {missing, "AUDIO_CD"}};
     });
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(music);
-    rt::setAppPath(root.path());
-    setOutputs({"Built-in synthesizer", "USB MIDI 1"});
-    plimra::test::FakeDevice::install("Sequencer", record);
-    rt::setEndHandler([this] { ++ends; });
   }
-
   void TearDown() override {
-    window.reset();
-    plimra::app::destroyForms();
-    mci::DeviceTable::instance().resetForTests();
-    mci::setMidiOutCatalog(nullptr);
-    rt::setEndHandler({});
-    rt::setAppPath({});
     rt::setDriveProvider({});
-    QDir::setCurrent(oldCwd);
+    WindowTest::TearDown();
   }
 
-  void setOutputs(std::vector<std::string> names) {
-    mci::setMidiOutCatalog(std::make_shared<plimra::test::FakeMidiOuts>(std::move(names)));
-  }
+  FrmPlimra& start() { return startMidiWindow(); }
 
-  FrmPlimra& start() {
-    window = std::make_unique<FrmPlimra>();
-    window->Load();
-    window->Show();
-    return *window;
-  }
-
-  QTemporaryDir root;
-  QString music, missing, oldCwd;
-  std::shared_ptr<plimra::test::DeviceLog> record =
-      std::make_shared<plimra::test::DeviceLog>();
-  std::unique_ptr<FrmPlimra> window;
-  int ends = 0;
+  QString missing;
 };
 
 }  // namespace
@@ -105,7 +74,7 @@ TEST_F(MidiWindow, StartsCentredInJapaneseFontsWithTheFolderListFocused) {
   // The layout's face names resolve to an installed Japanese font.
   EXPECT_TRUE(QFontInfo(w.File1->font()).family().startsWith("IPA"));
   EXPECT_EQ(w.focusWidget(), w.Dir1);
-  EXPECT_TRUE(record->calls.empty());
+  EXPECT_TRUE(sequencer->calls.empty());
 }
 
 TEST_F(MidiWindow, DefaultOptionsMarkRandomStopOnSwitchAndGmReset) {
@@ -156,11 +125,11 @@ TEST_F(MidiWindow, SavedOptionsDecideTheMarksAndTheTimer) {
 }
 
 TEST_F(MidiWindow, PortListHoldsTheMapperThenEveryOutput) {
-  setOutputs({});
+  outputs->set({});
   EXPECT_EQ(entries(start().lstPort), QStringList{"MIDI Mapper"});
   window.reset();
 
-  setOutputs({"Built-in synthesizer", "USB MIDI 1", "ポート 2"});
+  outputs->set({"Built-in synthesizer", "USB MIDI 1", "ポート 2"});
   FrmPlimra& w = start();
   EXPECT_EQ(entries(w.lstPort),
             (QStringList{"MIDI Mapper", "Built-in synthesizer", "USB MIDI 1", "ポート 2"}));
@@ -197,16 +166,16 @@ TEST_F(MidiWindow, ExitAndCloseCloseTheSequencerAndEndTheProgram) {
   w.MMControl1->setFileName(music + "/song.mid");
   w.MMControl1->setCommand("OPEN");
   w.MMControl1->setCommand("PLAY");
-  ASSERT_EQ(record->mode.load(), mci::ModePlaying);
+  ASSERT_EQ(sequencer->mode.load(), mci::ModePlaying);
   w.mnuExit->trigger();
-  EXPECT_EQ(record->calls.back(), "close");
+  EXPECT_EQ(sequencer->calls.back(), "close");
   EXPECT_EQ(ends, 1);
   EXPECT_EQ(w.MMControl1->DeviceID(), 0);
 
   w.MMControl1->setCommand("OPEN");
-  record->take();
+  sequencer->take();
   w.close();
-  EXPECT_EQ(record->take(), std::vector<std::string>{"close"});
+  EXPECT_EQ(sequencer->take(), std::vector<std::string>{"close"});
   EXPECT_EQ(ends, 2);
   // With nothing open the program still ends.
   window.reset();

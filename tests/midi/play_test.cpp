@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
@@ -28,12 +27,11 @@
 #include "tests/support/fake_device.h"
 #include "tests/support/midi_file.h"
 #include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
-using plimra::test::DeviceLog;
 using plimra::test::FakeDevice;
-using plimra::test::FakeMidiOuts;
 using plimra::test::ScriptedMsgBox;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
@@ -64,47 +62,28 @@ uint32_t refuseAllButMidiFiles(const std::string& call) {
 
 using Calls = std::vector<std::string>;
 
-class Playing : public ::testing::Test {
+class Playing : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root.isValid());
+    WindowTest::SetUp();
     app = root.filePath("app");
-    music = root.filePath("music");
     ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(music + "/classics") &&
-                QDir().mkpath(music + "/empty"));
+                QDir().mkpath(music + "/empty") && QDir().mkpath(music + "/named"));
     ASSERT_TRUE(writeSong(app + "/GS.MID", 0, 100) && writeSong(app + "/GM.MID", 0, 100));
-    for (const char* n : {"a.mid", "b.mid", "c.mid"}) ASSERT_TRUE(writeSong(music + "/" + n));
-    ASSERT_TRUE(writeSong(music + "/classics/bach.Mid"));
-    ASSERT_TRUE(QDir().mkpath(music + "/named") && writeSong(music + "/named/SONGS.MID") &&
-                writeSong(music + "/named/MYGM.MID"));
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(music);
+    for (const char* n : {"a.mid", "b.mid", "c.mid", "classics/bach.Mid", "named/SONGS.MID",
+                          "named/MYGM.MID"})
+      ASSERT_TRUE(writeSong(music + "/" + n));
     rt::setAppPath(app);
-    FakeMidiOuts::install({"Built-in synthesizer", "USB MIDI"});
-    bus->refuse = refuseAllButMidiFiles;
+    sequencer->refuse = refuseAllButMidiFiles;
     setLength(1000);
-    useTestSequencer();
-    rt::setEndHandler([] {});
   }
 
-  void TearDown() override {
-    window.reset();
-    plimra::app::destroyForms();
-    mci::DeviceTable::instance().resetForTests();
-    mci::setMidiOutCatalog(nullptr);
-    rt::setEndHandler({});
-    rt::setAppPath({});
-    QDir::setCurrent(oldCwd);
-  }
-
-  void useTestSequencer() { FakeDevice::install("Sequencer", bus); }
-  void setPosition(uint32_t ms) { bus->answer(mci::StatusItem::Position, ms); }
-  void setLength(uint32_t ms) { bus->answer(mci::StatusItem::Length, ms); }
+  void useTestSequencer() { FakeDevice::install("Sequencer", sequencer); }
+  void setPosition(uint32_t ms) { sequencer->answer(mci::StatusItem::Position, ms); }
+  void setLength(uint32_t ms) { sequencer->answer(mci::StatusItem::Length, ms); }
 
   FrmPlimra& start() {
-    window = std::make_unique<FrmPlimra>();
-    window->Load();
-    window->Show();
+    startMidiWindow();
     // Options as a test wants them; each test changes what it needs.
     Module1::OptReset = "NON";
     Module1::OptRandom = false;
@@ -121,17 +100,14 @@ class Playing : public ::testing::Test {
 
   // The test sequencer's play reaches its end.
   void finish() {
-    bus->finish();
+    sequencer->finish();
     pump();
   }
 
-  Calls takeCalls() { return bus->take({"open", "close", "play", "stop", "seek", "port"}); }
+  Calls takeCalls() { return sequencer->take({"open", "close", "play", "stop", "seek", "port"}); }
   std::string song(const QString& name) { return "open " + (music + "/" + name).toStdString(); }
 
-  QTemporaryDir root;
-  QString app, music, oldCwd;
-  std::shared_ptr<DeviceLog> bus = std::make_shared<DeviceLog>();
-  std::unique_ptr<FrmPlimra> window;
+  QString app;
 };
 
 }  // namespace
@@ -156,7 +132,7 @@ TEST_F(Playing, ResetSongPlaysToItsEndBeforeTheSongAndPortFollowsEveryOpen) {
     EXPECT_EQ(w.Caption(), "b.mid");
     EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
     EXPECT_EQ(w.MMControl1->TimeFormat(), 0);
-    EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
+    EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   }
 }
 
@@ -224,7 +200,7 @@ TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
   EXPECT_EQ(takeCalls(), (Calls{reset, "port 1", "play", "close", reset, "port 1", "play", "close",
                                 song("c.mid"), "port 1", "play"}));
   EXPECT_EQ(w.Caption(), "c.mid");
-  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
 
   // The end of that song moves on once, from c.mid: the takeover left no
   // second chain behind.
@@ -262,7 +238,7 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
     setLength(0);  // songs that last no time
     takeCalls();
     play(0);
-    for (int ends = 0; ends < 20 && bus->mode.load() == mci::ModePlaying; ++ends) {
+    for (int ends = 0; ends < 20 && sequencer->mode.load() == mci::ModePlaying; ++ends) {
       setLength(ends == 0 ? 1000 : 0);  // only the second song sounds
       finish();
     }
@@ -270,7 +246,7 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
     // then as many silent ones as the list holds.
     const Calls calls = takeCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 5) << random;
-    EXPECT_EQ(bus->mode.load(), mci::ModeStopped);
+    EXPECT_EQ(sequencer->mode.load(), mci::ModeStopped);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
     pump(20);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
@@ -345,7 +321,7 @@ TEST_F(Playing, NextMovesOnEvenWithOneSongOnly) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
   pump();
   // The control's own Next does not seek the new song to its end.
-  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   EXPECT_EQ(w.Caption(), "b.mid");
 }
 
@@ -364,10 +340,10 @@ TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode.load(), mci::ModePaused);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePaused);
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode.load(), mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   EXPECT_TRUE(takeCalls().empty());
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
@@ -469,7 +445,7 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
   w.MMControl1->click(MMControl::Pause);
-  ASSERT_EQ(bus->mode.load(), mci::ModePaused);
+  ASSERT_EQ(sequencer->mode.load(), mci::ModePaused);
   setPosition(0);
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");

@@ -9,9 +9,7 @@ set -euo pipefail
 prog=$1 probe=$2
 source "$(dirname "$0")/../support/xvfb.sh"
 require_tools
-make_workdir
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+make_workdir "$prog"
 "$probe" song "$work/prog/GS.MID" 96 400
 "$probe" song "$work/prog/GM.MID" 84 400
 "$probe" song "$work/music/1.mid" 69 500
@@ -21,17 +19,14 @@ cp "$prog" "$work/prog/plimra"
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 ini=$1/prog/plimra.ini
-  cd "$work/music"
   pid=
-  trap "[ -n \"\$pid\" ] && kill \$pid 2>/dev/null || true" EXIT
   fail() {
     echo "FAIL: $*"; echo "--- plimra.ini:"; cat "$ini" 2>/dev/null || true
     echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" 2>/dev/null || true
     cat "$work/out.log"; exit 1
   }
   start() {
-    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
-    pid=$!
+    start_player
     win=$(midi_window) || fail "no window titled Midi Player"
     sleep 0.2
   }
@@ -84,4 +79,4 @@ on_xvfb '
   esac
   quit
   echo "settings e2e passed: saved $(grep -c = "$ini") keys, heard $notes"
-' _ "$work" "$probe"
+' "$work" "$probe"
