@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "runtime/controls.h"
@@ -96,7 +95,6 @@ class FrmCDp : public plimra::rt::Form {
  private:
   void IconizeOnPlay();
   void showStatus(const QString& text);
-
 };
 
 // The window's icon: a compact disc in white, yellow and cyan quarters with

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>

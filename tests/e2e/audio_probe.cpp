@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
   if (cmd == "song" && (argc == 5 || argc == 6)) {
     const auto bytes =
-        plimra::test::noteSong(std::atoi(argv[3]), static_cast<uint32_t>(std::atoi(argv[4])),
-                                   73, argc == 6 ? static_cast<uint32_t>(std::atoi(argv[5])) : 0);
+        plimra::test::noteSong(std::atoi(argv[3]), static_cast<uint32_t>(std::atoi(argv[4])), 73,
+                               argc == 6 ? static_cast<uint32_t>(std::atoi(argv[5])) : 0);
     return plimra::test::writeFile(argv[2], bytes) ? 0 : 1;
   }
   if (cmd == "segments" && argc == 3) return segments(argv[2]);

@@ -70,8 +70,8 @@ class Playing : public plimra::test::WindowTest {
     ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(music + "/classics") &&
                 QDir().mkpath(music + "/empty") && QDir().mkpath(music + "/named"));
     ASSERT_TRUE(writeSong(app + "/GS.MID", 0, 100) && writeSong(app + "/GM.MID", 0, 100));
-    for (const char* n : {"a.mid", "b.mid", "c.mid", "classics/bach.Mid", "named/SONGS.MID",
-                          "named/MYGM.MID"})
+    for (const char* n :
+         {"a.mid", "b.mid", "c.mid", "classics/bach.Mid", "named/SONGS.MID", "named/MYGM.MID"})
       ASSERT_TRUE(writeSong(music + "/" + n));
     rt::setAppPath(app);
     sequencer->refuse = refuseAllButMidiFiles;

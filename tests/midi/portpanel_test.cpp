@@ -111,7 +111,6 @@ class PortPanel : public plimra::test::WindowTest {
       EXPECT_NE(panel, w->isVisibleTo(window.get())) << w->objectName().toStdString();
     return panel;
   }
-
 };
 
 }  // namespace
@@ -167,8 +166,8 @@ TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
   calls();
   sequencer->finish();
   pump();
-  EXPECT_EQ(calls(), (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2",
-                                "play"}));
+  EXPECT_EQ(calls(),
+            (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2", "play"}));
   EXPECT_FALSE(panelShown());
 }
 
