@@ -90,9 +90,15 @@ bool SaveSettings(QString* why) {
   return false;
 }
 
-void ReportSaveFailure(const QString& why) {
-  rt::MsgBox(QStringLiteral("動作環境を保存できませんでした。\n\n") + why, rt::vbExclamation,
-             kSaveTitle);
+void AskAndSaveSettings() {
+  const QString title = QStringLiteral("PLIMRAの動作環境の保存");
+  if (rt::MsgBox(QStringLiteral("保存してよろしいですか？"), rt::vbYesNo + rt::vbExclamation,
+                 title) != rt::vbYes)
+    return;
+  QString why;
+  if (!SaveSettings(&why))
+    rt::MsgBox(QStringLiteral("動作環境を保存できませんでした。\n\n") + why, rt::vbExclamation,
+               title);
 }
 
 }  // namespace plimra::Module1

@@ -30,11 +30,8 @@ QString SettingsFile();
 // set, when the file could not be written; the file is then as it was.
 bool SaveSettings(QString* why = nullptr);
 
-// What a confirmed save that failed tells the user.
-void ReportSaveFailure(const QString& why);
-
-// The confirmation both windows' "動作環境の保存(&S)" ask.
-inline const QString kSaveQuestion = QStringLiteral("保存してよろしいですか？");
-inline const QString kSaveTitle = QStringLiteral("PLIMRAの動作環境の保存");
+// Both windows' "動作環境の保存(&S)": asks first, saves on Yes, and says so
+// when the file could not be written.
+void AskAndSaveSettings();
 
 }  // namespace plimra::Module1

@@ -164,7 +164,7 @@ void FrmCDp::showStatus(const QString& text) {
 void FrmCDp::Timer1_Timer() {
   QString reply;  // one variable receives every reply of the tick
 
-  // 1. Presence.
+  // No disc, or the door is open: nothing else to show.
   if (MMControl1->Mode() != plimra::mci::ModePlaying &&
       MMControl1->Mode() != plimra::mci::ModeStopped) {
     PlayState = kDiscNotRead;
@@ -173,7 +173,7 @@ void FrmCDp::Timer1_Timer() {
     return;
   }
 
-  // 2. Read the disc once.
+  // A disc not yet read: its tracks and its length, once.
   if (PlayState == kDiscNotRead) {
     SendMciString(QStringLiteral("status cdaudio number of tracks"), reply);
     const double n = rt::Val(reply);
@@ -189,7 +189,7 @@ void FrmCDp::Timer1_Timer() {
     Info1->setCaption(reply.left(5));
   }
 
-  // 3. Playing?
+  // Playing or not; the end of a play rewinds and clears the highlight.
   if (MMControl1->Mode() == plimra::mci::ModePlaying) {
     PlayState = kPlaying;
   } else {
@@ -201,12 +201,12 @@ void FrmCDp::Timer1_Timer() {
     PlayState = kStopped;
   }
 
-  // 4. Position.
+  // Where the head is, as "tt-mm:ss".
   SendMciString(QStringLiteral("status cdaudio position"), reply);
   CurrentTrack = static_cast<int16_t>(rt::Val(reply.left(2)));
   const QString position = reply.left(2) + QStringLiteral("-") + reply.mid(3, 5);
 
-  // 5. Display.
+  // Shown with the state, the current track highlighted.
   if (PlayState == kPlaying) {
     showStatus(QStringLiteral("Play ") + position);
     // Tracks above twenty have no label, and track 0 is no track.
@@ -332,11 +332,7 @@ void FrmCDp::mnuMin_Click() {
 }
 
 void FrmCDp::mnuSave_Click() {
-  if (rt::MsgBox(Module1::kSaveQuestion, rt::vbYesNo + rt::vbExclamation, Module1::kSaveTitle) !=
-      rt::vbYes)
-    return;
-  QString why;
-  if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
+  Module1::AskAndSaveSettings();
 }
 
 }  // namespace plimra::cd

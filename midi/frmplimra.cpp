@@ -53,13 +53,9 @@ QString minutesSeconds(uint32_t ms) {
       .arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-rt::CommandButton* makeButton(QWidget* parent, const char* name, const QString& caption, int left) {
+rt::CommandButton* makeButton(QWidget* parent, const QString& caption) {
   auto* b = new rt::CommandButton(caption, parent);
-  b->setObjectName(QLatin1String(name));
-  b->setFont(rt::layoutFont(rt::kPGothic, 9));
   rt::setBackColor(b, rt::COLOR_WINDOW);
-  rt::place(b, left, 2160, 975, 375);
-  b->setVisible(false);
   return b;
 }
 
@@ -77,43 +73,47 @@ FrmPlimra::FrmPlimra() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
   rt::setBackColor(c, kLightYellow);
   rt::setForeColor(c, rt::COLOR_WINDOWTEXT);
 
+  // Created in the order they stack and take the focus with Tab.
   Dir1 = new rt::DirListBox(c);
-  Dir1->setObjectName(QStringLiteral("Dir1"));
-  Dir1->setFont(rt::layoutFont(rt::kPGothic, 9));
-  rt::place(Dir1, 2160, 480, 1932, 1452);
-
   File1 = new rt::FileListBox(c);
-  File1->setObjectName(QStringLiteral("File1"));
   File1->setPattern(QStringLiteral("*.MID"));
-  File1->setFont(rt::layoutFont(rt::kMincho, 10.5));
-  rt::place(File1, 120, 120, 1932, 1710);
-
   Drive1 = new rt::DriveListBox(c);
-  Drive1->setObjectName(QStringLiteral("Drive1"));
-  Drive1->setFont(rt::layoutFont(rt::kPGothic, 9));
-  rt::place(Drive1, 2160, 120, 1935, 390);
-
   lstPort = new rt::ListBox(c);
-  lstPort->setObjectName(QStringLiteral("lstPort"));
-  lstPort->setFont(rt::layoutFont(rt::kPGothic, 9));
-  rt::place(lstPort, 4200, 120, 3972, 1824);
-  lstPort->setVisible(false);
-
-  cmdOK = makeButton(c, "cmdOK", QStringLiteral("ＯＫ"), 120);
-  cmdCancel = makeButton(c, "cmdCancel", QStringLiteral("CANCEL"), 1560);
-  cmdSave = makeButton(c, "cmdSave", QStringLiteral("保存"), 3000);
-
+  cmdOK = makeButton(c, QStringLiteral("ＯＫ"));
+  cmdCancel = makeButton(c, QStringLiteral("CANCEL"));
+  cmdSave = makeButton(c, QStringLiteral("保存"));
   MMControl1 = new MMControl(c);
-  MMControl1->setObjectName(QStringLiteral("MMControl1"));
-  rt::place(MMControl1, 4200, 2160, 2832, 372);
 
-  QWidget::setTabOrder(Dir1, File1);
-  QWidget::setTabOrder(File1, Drive1);
-  QWidget::setTabOrder(Drive1, lstPort);
-  QWidget::setTabOrder(lstPort, cmdOK);
-  QWidget::setTabOrder(cmdOK, cmdCancel);
-  QWidget::setTabOrder(cmdCancel, cmdSave);
-  QWidget::setTabOrder(cmdSave, MMControl1);
+  // Each control's name, font, place at the design size (twips) and first
+  // visibility, in tab order. Start-up then moves the port panel and the
+  // transport bar onto the file panel's area.
+  struct Placement {
+    QWidget* control;
+    const char* name;
+    const QString* face;  // none: the window's font
+    double points;
+    int left, top, width, height;
+    bool visible;
+  };
+  const Placement layout[] = {
+      {Dir1, "Dir1", &rt::kPGothic, 9, 2160, 480, 1932, 1452, true},
+      {File1, "File1", &rt::kMincho, 10.5, 120, 120, 1932, 1710, true},
+      {Drive1, "Drive1", &rt::kPGothic, 9, 2160, 120, 1935, 390, true},
+      {lstPort, "lstPort", &rt::kPGothic, 9, 4200, 120, 3972, 1824, false},
+      {cmdOK, "cmdOK", &rt::kPGothic, 9, 120, 2160, 975, 375, false},
+      {cmdCancel, "cmdCancel", &rt::kPGothic, 9, 1560, 2160, 975, 375, false},
+      {cmdSave, "cmdSave", &rt::kPGothic, 9, 3000, 2160, 975, 375, false},
+      {MMControl1, "MMControl1", nullptr, 0, 4200, 2160, 2832, 372, true},
+  };
+  QWidget* previous = nullptr;
+  for (const Placement& p : layout) {
+    p.control->setObjectName(QLatin1String(p.name));
+    if (p.face) p.control->setFont(rt::layoutFont(*p.face, p.points));
+    rt::place(p.control, p.left, p.top, p.width, p.height);
+    if (!p.visible) p.control->setVisible(false);
+    if (previous) QWidget::setTabOrder(previous, p.control);
+    previous = p.control;
+  }
   Dir1->setFocus();
 
   // The timer exists from the start but ticks only once it has an interval.
@@ -227,12 +227,12 @@ void FrmPlimra::dropEvent(QDropEvent* event) {
 }
 
 void FrmPlimra::Form_Load() {
-  // 1. Centre on the screen.
+  // Centred on the screen.
   const float left = (static_cast<float>(rt::ScreenWidth()) - static_cast<float>(Width())) / 2;
   const float top = (static_cast<float>(rt::ScreenHeight()) - static_cast<float>(Height())) / 2;
   Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
 
-  // 2.-4. The port panel and the file panel share the same area.
+  // The port panel and the file panel share the same area.
   rt::move(lstPort, 120, 120);
   rt::move(cmdSave, 3000, 2160);
   rt::move(cmdOK, 120, 2160);
@@ -240,7 +240,7 @@ void FrmPlimra::Form_Load() {
   rt::move(MMControl1, 120, 2160);
   rt::move(File1, 120, 120);
 
-  // 5. The transport bar drives the sequencer; nothing is opened yet.
+  // The transport bar drives the sequencer; nothing is opened yet.
   MMControl1->setNotify(true);
   MMControl1->setWait(false);
   MMControl1->setDeviceType(QStringLiteral("Sequencer"));
@@ -249,7 +249,7 @@ void FrmPlimra::Form_Load() {
   MMControl1->setRecordVisible(false);
   MMControl1->setEjectVisible(false);
 
-  // 6. Option defaults.
+  // Option defaults; the saved settings below override them.
   Module1::OptChange = true;
   Module1::OptRandom = true;
   Module1::OptMin = false;
@@ -258,15 +258,15 @@ void FrmPlimra::Form_Load() {
   Module1::OptContinue = false;
   Module1::OptReset = QStringLiteral("GM");
 
-  // 7. One entry per MIDI output, the mapper (-1) first, asked off this
+  // One entry per MIDI output, the mapper (-1) first, asked off this
   // thread: a port system that does not answer leaves the list empty until
   // it does, and the window comes up meanwhile.
   portListPending_ = !ListPorts(kPortListLimitMs);
 
-  // 8. Saved settings. A file that cannot be read has ended the program.
+  // Saved settings. A file that cannot be read has ended the program.
   if (!LoadSettings()) return;
 
-  // 9. Check marks from the options, in both windows.
+  // Check marks from the options, in both windows.
   mnuMin->setChecked(Module1::OptMin);
   mnuChange->setChecked(Module1::OptChange);
   mnuTime->setChecked(Module1::OptTime);
@@ -275,10 +275,10 @@ void FrmPlimra::Form_Load() {
   mnuRandom->setChecked(Module1::OptRandom);
   MirrorOptionsInCd();
 
-  // 10. The elapsed-time display runs only with its option on.
+  // The elapsed-time display runs only with its option on.
   Timer1.setInterval(Module1::OptTime ? 100 : 0);
 
-  // 11. The reset item, by prefix.
+  // The reset item, by prefix.
   if (Module1::OptReset.left(3) == QLatin1String("NON")) {
     mnuNon->setChecked(true);
   } else if (Module1::OptReset.left(2) == QLatin1String("GS")) {
@@ -287,7 +287,7 @@ void FrmPlimra::Form_Load() {
     mnuGM->setChecked(true);
   }
 
-  // 12.
+  // Drawn before the first event is handled.
   Refresh();
 }
 
@@ -772,11 +772,7 @@ void FrmPlimra::mnuChange_Click() {
 }
 
 void FrmPlimra::mnuSave_Click() {
-  if (rt::MsgBox(Module1::kSaveQuestion, rt::vbYesNo + rt::vbExclamation, Module1::kSaveTitle) !=
-      rt::vbYes)
-    return;
-  QString why;
-  if (!Module1::SaveSettings(&why)) Module1::ReportSaveFailure(why);
+  Module1::AskAndSaveSettings();
 }
 
 }  // namespace plimra::midi

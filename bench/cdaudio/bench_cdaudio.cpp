@@ -94,7 +94,7 @@ int main() {
   cdaudio::registerCdAudio();
   send("set cdaudio time format tmsf");
 
-  // 1. Status poll.
+  // Status poll.
   {
     const int n = 200000;
     auto t = clk::now();
@@ -165,7 +165,7 @@ int main() {
                 verified / plain);
   }
 
-  // 2. From "play cdaudio from n" to the first sound, pulling as the output would.
+  // Play to sound: from "play cdaudio from n" to the first sound, pulling as the output would.
   {
     auto drive = cdaudio::Drive::acquire(cue);
     drive->setOutputAttached(false);
@@ -206,7 +206,7 @@ int main() {
     drive->setOutputAttached(true);
   }
 
-  // 3. CPU while a disc plays in real time through the audio output.
+  // CPU while playing: a disc plays in real time through the audio output.
   {
     const double seconds = 4.0;
     auto& out = audio::AudioOutput::instance();

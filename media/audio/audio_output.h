@@ -53,7 +53,6 @@ class AudioOutput {
   std::string driverName() const;
   // Frames delivered to the device since start.
   uint64_t framesRendered() const { return frames_.load(); }
-  int bufferFrames() const { return bufferFrames_; }
 
   ~AudioOutput();
 

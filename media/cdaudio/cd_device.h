@@ -25,8 +25,6 @@ class CdAudioDevice : public mci::Device {
   uint32_t setTimeFormat(mci::TimeFormat format) override;
   uint32_t setDoor(bool open) override;
 
-  Drive* drive() const { return drive_.get(); }
-
  private:
   // Moves to `sector` and keeps playing when the disc was playing.
   uint32_t jump(int32_t sector);

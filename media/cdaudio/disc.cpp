@@ -9,13 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <sstream>
 
 #include "media/cdaudio/paranoia_reader.h"
+#include "media/mci/text.h"
 
 namespace plimra::cdaudio {
 
@@ -30,12 +30,6 @@ void quietLog(cdio_log_level_t level, const char* message) {
 void installLogHandler() {
   static std::once_flag once;
   std::call_once(once, [] { cdio_log_set_handler(quietLog); });
-}
-
-bool endsWithNoCase(const std::string& s, const std::string& tail) {
-  if (s.size() < tail.size()) return false;
-  return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                    [](char a, char b) { return std::tolower(a) == std::tolower(b); });
 }
 
 bool isRegularFile(const std::string& path) {
@@ -103,10 +97,8 @@ std::vector<std::string> cueDataFiles(const std::string& cuePath, const std::str
   while (std::getline(in, line)) {
     size_t p = line.find_first_not_of(" \t");
     if (p == std::string::npos || line.size() - p < 5) continue;
-    std::string key = line.substr(p, 5);
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    if (key != "FILE " && key != "FILE\t") continue;
+    const std::string key = mci::lowerCase(line.substr(p, 5));
+    if (key != "file " && key != "file\t") continue;
     p = line.find_first_not_of(" \t", p + 5);
     if (p == std::string::npos) continue;
     std::string name;
@@ -126,7 +118,7 @@ std::vector<std::string> cueDataFiles(const std::string& cuePath, const std::str
 
 DiscAccess::DiscAccess(std::string source) : source_(std::move(source)) {
   installLogHandler();
-  image_ = !source_.empty() && (endsWithNoCase(source_, ".cue") || isRegularFile(source_));
+  image_ = !source_.empty() && (mci::endsWithNoCase(source_, ".cue") || isRegularFile(source_));
 }
 
 DiscAccess::~DiscAccess() { releaseHandle(); }
@@ -160,7 +152,7 @@ DiscAccess::FileId DiscAccess::fileId(const std::string& path) {
 
 std::vector<DiscAccess::FileId> DiscAccess::imageIdentity() {
   std::vector<FileId> ids{fileId(source_)};
-  if (endsWithNoCase(source_, ".cue")) {
+  if (mci::endsWithNoCase(source_, ".cue")) {
     // Looked at twice a second: the sheet's own identity says whether its
     // FILE entries can have changed.
     if (ids.front() != sheetId_) {
@@ -177,7 +169,7 @@ std::vector<DiscAccess::FileId> DiscAccess::imageIdentity() {
 
 bool DiscAccess::loadImage() {
   releaseHandle();
-  const bool cue = endsWithNoCase(source_, ".cue");
+  const bool cue = mci::endsWithNoCase(source_, ".cue");
   std::string why;
   if (cue) {
     auto text = readCueSheet(source_, why);

@@ -48,7 +48,6 @@ class DiscAccess {
   std::shared_ptr<const Toc> toc() const { return toc_; }
   // Why the disc is not ready, for people (empty when it is).
   const std::string& problem() const { return problem_; }
-  bool isImage() const { return image_; }
 
   // Reads `count` audio sectors starting at `sector` into `out`
   // (count * 2352 bytes, S16 little-endian stereo): verified reads on a

@@ -189,19 +189,14 @@ uint32_t Drive::stop() {
   return mci::err::None;
 }
 
-uint32_t Drive::pause() {
-  std::lock_guard lock(mutex_);
-  if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
-  if (state_.load() == static_cast<int>(PlayState::Playing))
-    state_.store(static_cast<int>(PlayState::Paused));
-  return mci::err::None;
-}
+uint32_t Drive::pause() { return switchState(PlayState::Playing, PlayState::Paused); }
 
-uint32_t Drive::resume() {
+uint32_t Drive::resume() { return switchState(PlayState::Paused, PlayState::Playing); }
+
+uint32_t Drive::switchState(PlayState from, PlayState to) {
   std::lock_guard lock(mutex_);
   if (presence_ != Presence::Ready) return mci::err::DeviceNotReady;
-  if (state_.load() == static_cast<int>(PlayState::Paused))
-    state_.store(static_cast<int>(PlayState::Playing));
+  if (state_.load() == static_cast<int>(from)) state_.store(static_cast<int>(to));
   return mci::err::None;
 }
 
@@ -313,89 +308,106 @@ int Drive::readySectors() const {
   return n;
 }
 
+std::chrono::steady_clock::time_point Drive::nextCheckTime() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
+}
+
 void Drive::workerLoop() {
-  using clock = std::chrono::steady_clock;
   std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kBytesPerSector);
-  auto nextCheck = clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
+  auto nextCheck = nextCheckTime();
   std::unique_lock lock(mutex_);
   while (!quit_) {
     if (doorRequest_) {
-      bool open = *doorRequest_;
-      doorRequest_.reset();
-      lock.unlock();
-      {
-        std::lock_guard io(ioMutex_);
-        if (open)
-          access_.eject();
-        else
-          access_.closeDoor();
-      }
-      checkDisc();
-      lock.lock();
-      continue;
-    }
-    if (clock::now() >= nextCheck) {
+      moveDoor(lock);
+    } else if (std::chrono::steady_clock::now() >= nextCheck) {
       lock.unlock();
       checkDisc();
       lock.lock();
-      nextCheck = clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
-      continue;
+      nextCheck = nextCheckTime();
+    } else if (!readAhead(lock, buffer) && !endIfPlayedOut(lock)) {
+      if (reading_)
+        // Draining the last sectors: look often so the end is told promptly.
+        // Otherwise the ring holds two seconds and a refill needs a third of one.
+        cv_.wait_for(lock, std::chrono::milliseconds(readFrom_ >= readTo_ ? 10 : 50));
+      else
+        cv_.wait_until(lock, nextCheck);
     }
-    if (reading_ && readFrom_ < readTo_) {
-      const uint64_t used = writeSeq_.load() - readSeq_.load(std::memory_order_acquire);
-      const int space = kRingSectors - static_cast<int>(used);
-      const int want = firstChunk_ ? kFirstChunk : kChunk;
-      if (space >= std::min(want, readTo_ - readFrom_)) {
-        const uint32_t gen = gen_;
-        const int32_t from = readFrom_;
-        const int32_t runEnd = std::min(readTo_, toc_->audioRunEnd(from));
-        const int n = std::max(1, std::min({want, space, runEnd - from}));
-        auto toc = toc_;
-        cancelRead_.store(false, std::memory_order_relaxed);
-        lock.unlock();
-        {
-          std::lock_guard io(ioMutex_);
-          // Bad sectors come back as silence; a stop ends the read early.
-          access_.readAudio(from, n, buffer.data(), &cancelRead_, &starved_);
-        }
-        lock.lock();
-        if (gen != gen_ || !reading_) continue;
-        uint64_t seq = writeSeq_.load();
-        for (int i = 0; i < n; ++i, ++seq) {
-          const size_t slot = seq % kRingSectors;
-          const uint8_t* p = buffer.data() + static_cast<size_t>(i) * kBytesPerSector;
-          int16_t* dst = &samples_[slot * kFramesPerSector * 2];
-          for (int k = 0; k < kFramesPerSector * 2; ++k)
-            dst[k] = static_cast<int16_t>(p[2 * k] | (p[2 * k + 1] << 8));
-          slotGen_[slot] = gen;
-          slotSector_[slot] = from + i;
-        }
-        writeSeq_.store(seq, std::memory_order_release);
-        // A chunk's worth ahead of the music again: re-reads can be afforded.
-        if (seq - readSeq_.load(std::memory_order_acquire) >= static_cast<uint64_t>(kChunk))
-          starved_.store(false, std::memory_order_relaxed);
-        firstChunk_ = false;
-        readFrom_ = toc->nextAudioSector(from + n, readTo_);
-        if (readFrom_ >= readTo_) finalSeq_ = seq;
-        continue;
-      }
-    }
-    if (reading_ && readFrom_ >= readTo_ && readSeq_.load(std::memory_order_acquire) >= finalSeq_) {
-      const int32_t end = readTo_;
-      mci::NotifyFn done = endPlaybackLocked();
-      setHeadLocked(end);
-      lock.unlock();
-      if (done) done(mci::NotifySuccessful);
-      lock.lock();
-      continue;
-    }
-    if (reading_)
-      // Draining the last sectors: look often so the end is told promptly.
-      // Otherwise the ring holds two seconds and a refill needs a third of one.
-      cv_.wait_for(lock, std::chrono::milliseconds(readFrom_ >= readTo_ ? 10 : 50));
-    else
-      cv_.wait_until(lock, nextCheck);
   }
+}
+
+void Drive::moveDoor(std::unique_lock<std::mutex>& lock) {
+  const bool open = *doorRequest_;
+  doorRequest_.reset();
+  lock.unlock();
+  {
+    std::lock_guard io(ioMutex_);
+    if (open)
+      access_.eject();
+    else
+      access_.closeDoor();
+  }
+  checkDisc();
+  lock.lock();
+}
+
+bool Drive::readAhead(std::unique_lock<std::mutex>& lock, std::vector<uint8_t>& buffer) {
+  if (!reading_ || readFrom_ >= readTo_) return false;
+  const uint64_t used = writeSeq_.load() - readSeq_.load(std::memory_order_acquire);
+  const int space = kRingSectors - static_cast<int>(used);
+  const int want = firstChunk_ ? kFirstChunk : kChunk;
+  if (space < std::min(want, readTo_ - readFrom_)) return false;
+
+  const uint32_t gen = gen_;
+  const int32_t from = readFrom_;
+  const int32_t runEnd = std::min(readTo_, toc_->audioRunEnd(from));
+  const int n = std::max(1, std::min({want, space, runEnd - from}));
+  auto toc = toc_;
+  cancelRead_.store(false, std::memory_order_relaxed);
+  lock.unlock();
+  {
+    std::lock_guard io(ioMutex_);
+    // Bad sectors come back as silence; a stop ends the read early.
+    access_.readAudio(from, n, buffer.data(), &cancelRead_, &starved_);
+  }
+  lock.lock();
+  if (gen != gen_ || !reading_) return true;  // stopped or replaced meanwhile
+
+  const uint64_t seq = storeSectors(buffer.data(), from, n, gen);
+  // A chunk's worth ahead of the music again: re-reads can be afforded.
+  if (seq - readSeq_.load(std::memory_order_acquire) >= static_cast<uint64_t>(kChunk))
+    starved_.store(false, std::memory_order_relaxed);
+  firstChunk_ = false;
+  readFrom_ = toc->nextAudioSector(from + n, readTo_);
+  if (readFrom_ >= readTo_) finalSeq_ = seq;
+  return true;
+}
+
+uint64_t Drive::storeSectors(const uint8_t* data, int32_t from, int n, uint32_t gen) {
+  uint64_t seq = writeSeq_.load();
+  for (int i = 0; i < n; ++i, ++seq) {
+    const size_t slot = seq % kRingSectors;
+    const uint8_t* p = data + static_cast<size_t>(i) * kBytesPerSector;
+    int16_t* dst = &samples_[slot * kFramesPerSector * 2];
+    // Disc samples are little-endian 16-bit.
+    for (int k = 0; k < kFramesPerSector * 2; ++k)
+      dst[k] = static_cast<int16_t>(p[2 * k] | (p[2 * k + 1] << 8));
+    slotGen_[slot] = gen;
+    slotSector_[slot] = from + i;
+  }
+  writeSeq_.store(seq, std::memory_order_release);
+  return seq;
+}
+
+bool Drive::endIfPlayedOut(std::unique_lock<std::mutex>& lock) {
+  if (!reading_ || readFrom_ < readTo_ || readSeq_.load(std::memory_order_acquire) < finalSeq_)
+    return false;
+  const int32_t end = readTo_;
+  mci::NotifyFn done = endPlaybackLocked();
+  setHeadLocked(end);
+  lock.unlock();
+  if (done) done(mci::NotifySuccessful);
+  lock.lock();
+  return true;
 }
 
 }  // namespace plimra::cdaudio

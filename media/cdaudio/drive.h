@@ -89,8 +89,21 @@ class Drive : public audio::AudioSource {
   // the disc after that is left to end by itself, and it frees the drive.
   static void retire(Drive* drive);
 
+  // The reader thread: moves the tray, looks for disc changes, reads ahead
+  // and tells the end of a play.
   void workerLoop();
+  static std::chrono::steady_clock::time_point nextCheckTime();
+  void moveDoor(std::unique_lock<std::mutex>& lock);
+  // Reads the next chunk of the current play when the ring has room;
+  // false when there was nothing to read.
+  bool readAhead(std::unique_lock<std::mutex>& lock, std::vector<uint8_t>& buffer);
+  // Puts `n` sectors read from `from` into the ring; returns the new write count.
+  uint64_t storeSectors(const uint8_t* data, int32_t from, int n, uint32_t gen);
+  // Ends the play once its last sector has been rendered.
+  bool endIfPlayedOut(std::unique_lock<std::mutex>& lock);
   void checkDisc();
+  // Pause and resume: `from` becomes `to`; any other state stays.
+  uint32_t switchState(PlayState from, PlayState to);
   // Ends playback with the lock held; returns the notification to deliver.
   mci::NotifyFn endPlaybackLocked();
   void setHeadLocked(int32_t sector);

@@ -36,8 +36,6 @@ struct Toc {
   static std::optional<Toc> validated(Toc toc);
 
   int count() const { return static_cast<int>(tracks.size()); }
-  int firstNumber() const { return tracks.front().number; }
-  int lastNumber() const { return tracks.back().number; }
   const Track* track(int number) const;
   // First sector after `number` (the next track's start or the lead-out).
   int32_t trackEnd(int number) const;

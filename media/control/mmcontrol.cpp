@@ -14,6 +14,7 @@
 
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
+#include "media/mci/text.h"
 
 namespace plimra::control {
 
@@ -57,12 +58,6 @@ const char* const kNameOf[MMControl::ButtonCount] = {"Prev", "Next", "Play",   "
                                                      "Step", "Stop", "Record", "Eject"};
 const char* const kTipOf[MMControl::ButtonCount] = {"前へ",     "次へ", "再生", "一時停止", "戻る",
                                                     "コマ送り", "停止", "録音", "取り出し"};
-
-std::string lowerCase(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 bool isRunning(int32_t mode) { return mode == mci::ModePlaying || mode == mci::ModeSeeking; }
 
@@ -271,7 +266,7 @@ uint32_t MMControl::openDevice() {
     // is read afresh.
     const int32_t mode = dev->mode();
     const bool usable = isRunning(mode) || mode == mci::ModeStopped || mode == mci::ModePaused;
-    if (usable && lowerCase(type) == lowerCase(openType_) && element == openElement_)
+    if (usable && mci::lowerCase(type) == mci::lowerCase(openType_) && element == openElement_)
       return mci::err::None;
     closeDevice();
   }

@@ -4,10 +4,12 @@
 #include <QCoreApplication>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <thread>
 
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
+#include "media/mci/text.h"
 
 namespace plimra::mci {
 namespace {
@@ -42,13 +44,6 @@ uint32_t tokenize(const std::string& text, std::vector<std::string>& out) {
     out.push_back(std::move(token));
   }
   return err::None;
-}
-
-std::string lowerCopy(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
 }
 
 // "12" or "03:02:15:40": colon-separated fields pack into bytes, first field
@@ -213,7 +208,7 @@ uint32_t parseStatus(Args& a, StatusParams& p) {
 uint32_t parseTimeFormat(Args& a, TimeFormat& f) {
   const std::string* w = a.next();
   if (!w) return err::MissingParameter;
-  std::string name = lowerCopy(*w);
+  std::string name = lowerCase(*w);
   if (name == "smpte") {
     const std::string* rate = a.next();
     if (!rate) return err::MissingParameter;
@@ -266,6 +261,201 @@ uint32_t runSet(Device& d, Args& a) {
   return err::UnrecognizedKeyword;
 }
 
+// One parsed command string on its way to a device.
+struct Command {
+  DeviceTable& table;
+  const std::string& name;  // the device name as given
+  Args& args;
+  std::string& reply;
+  NotifyFn notify;           // set with "notify"; already bound to the GUI thread
+  Device* device = nullptr;  // for the verbs that work on an open device
+  uint16_t id = 0;
+
+  // Commands that finish at once report through the notification too.
+  uint32_t finish(uint32_t e) const {
+    if (notify) notify(e == err::None ? NotifySuccessful : NotifyFailure);
+    return e;
+  }
+};
+
+// A file opened with no type: the device is picked by its extension.
+bool isMidiFileName(const std::string& name) {
+  const std::string lowered = lowerCase(name);
+  const auto dot = lowered.rfind('.');
+  const std::string ext = dot == std::string::npos ? "" : lowered.substr(dot + 1);
+  return ext == "mid" || ext == "midi" || ext == "rmi" || ext == "smf";
+}
+
+uint32_t runOpen(Command& c) {
+  Args& a = c.args;
+  std::string type, alias;
+  while (!a.done()) {
+    if (a.accept("type")) {
+      const std::string* t = a.next();
+      if (!t) return err::MissingParameter;
+      type = *t;
+    } else if (a.accept("alias")) {
+      const std::string* al = a.next();
+      if (!al) return err::MissingParameter;
+      alias = *al;
+    } else if (!a.accept("shareable")) {
+      return err::UnrecognizedKeyword;
+    }
+  }
+  std::string element = c.name;
+  if (type.empty()) {
+    if (c.table.hasType(c.name)) {
+      type = c.name;
+      element.clear();
+    } else if (isMidiFileName(c.name)) {
+      type = "sequencer";
+    } else {
+      return err::InvalidDeviceName;
+    }
+  }
+  uint16_t id = 0;
+  const uint32_t e = c.table.open(type, element, alias, id);
+  if (e == err::None) c.reply = std::to_string(id);
+  return c.finish(e);
+}
+
+uint32_t runClose(Command& c) {
+  if (!c.args.done()) return err::UnrecognizedKeyword;
+  if (lowerCase(c.name) == "all") {
+    c.table.closeAll();
+    return c.finish(err::None);
+  }
+  uint16_t id = 0;
+  if (!c.table.findByName(c.name, &id)) return err::InvalidDeviceName;
+  return c.finish(c.table.close(id));
+}
+
+uint32_t parsePlay(Args& a, PlayParams& p) {
+  while (!a.done()) {
+    const bool from = a.accept("from");
+    if (!from && !a.accept("to")) return err::UnrecognizedKeyword;
+    const std::string* t = a.next();
+    if (!t) return err::MissingParameter;
+    uint32_t v = 0;
+    if (uint32_t e = parseTime(*t, v); e != err::None) return e;
+    std::optional<uint32_t>& bound = from ? p.from : p.to;
+    if (bound) return err::DuplicateFlags;
+    bound = v;
+  }
+  return err::None;
+}
+
+uint32_t runPlay(Command& c) {
+  PlayParams p;
+  if (uint32_t e = parsePlay(c.args, p); e != err::None) return e;
+  const uint32_t e = c.device->play(p, c.notify);
+  if (e != err::None) {
+    if (c.notify) c.notify(NotifyFailure);
+    return e;
+  }
+  if (c.args.wait) {
+    // Only tools use "wait"; the windows never block on a play.
+    for (;;) {
+      Device* still = c.table.find(c.id);
+      if (!still) break;
+      const int32_t m = still->mode();
+      if (m != ModePlaying && m != ModeSeeking) break;
+      if (!QCoreApplication::instance()) runPostedTasks();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return e;
+}
+
+uint32_t runStop(Command& c) {
+  if (!c.args.done()) return err::UnrecognizedKeyword;
+  return c.finish(c.device->stop());
+}
+
+uint32_t runPause(Command& c) {
+  if (!c.args.done()) return err::UnrecognizedKeyword;
+  return c.finish(c.device->pause());
+}
+
+uint32_t runResume(Command& c) {
+  if (!c.args.done()) return err::UnrecognizedKeyword;
+  return c.finish(c.device->resume());
+}
+
+uint32_t runSeek(Command& c) {
+  Args& a = c.args;
+  SeekParams p;
+  if (!a.accept("to")) return a.done() ? err::MissingParameter : err::UnrecognizedKeyword;
+  if (a.accept("start")) {
+    p.where = SeekParams::Where::Start;
+  } else if (a.accept("end")) {
+    p.where = SeekParams::Where::End;
+  } else {
+    const std::string* t = a.next();
+    if (!t) return err::MissingParameter;
+    if (uint32_t e = parseTime(*t, p.to); e != err::None) return e;
+    p.where = SeekParams::Where::To;
+  }
+  if (!a.done()) return err::UnrecognizedKeyword;
+  return c.finish(c.device->seek(p));
+}
+
+uint32_t runStatus(Command& c) {
+  StatusParams p;
+  if (uint32_t e = parseStatus(c.args, p); e != err::None) return e;
+  StatusValue v;
+  const uint32_t e = c.device->status(p, v);
+  if (e == err::None) c.reply = formatValue(v);
+  return c.finish(e);
+}
+
+uint32_t runSetCommand(Command& c) { return c.finish(runSet(*c.device, c.args)); }
+
+struct Verb {
+  const char* name;
+  bool onDevice;  // needs an open device (a type named directly is opened)
+  uint32_t (*run)(Command&);
+};
+constexpr Verb kVerbs[] = {
+    {"open", false, runOpen}, {"close", false, runClose},  {"play", true, runPlay},
+    {"stop", true, runStop},  {"pause", true, runPause},   {"resume", true, runResume},
+    {"seek", true, runSeek},  {"status", true, runStatus}, {"set", true, runSetCommand},
+};
+
+const Verb* findVerb(const std::string& lowered) {
+  for (const Verb& v : kVerbs)
+    if (lowered == v.name) return &v;
+  return nullptr;
+}
+
+// Words after the device name, lower-cased, with "wait" and "notify" taken out.
+Args collectArgs(const std::vector<std::string>& tokens) {
+  Args a;
+  for (size_t i = 2; i < tokens.size(); ++i) {
+    std::string w = lowerCase(tokens[i]);
+    if (w == "wait") {
+      a.wait = true;
+    } else if (w == "notify") {
+      a.notify = true;
+    } else {
+      a.words.push_back(std::move(w));
+      a.raw.push_back(tokens[i]);
+    }
+  }
+  return a;
+}
+
+// The open device named `name`; a device type named directly is opened on
+// first use and stays open.
+uint32_t resolveDevice(Command& c) {
+  c.device = c.table.findByName(c.name, &c.id);
+  if (c.device) return err::None;
+  if (!c.table.hasType(c.name)) return err::InvalidDeviceName;
+  if (uint32_t e = c.table.open(c.name, "", "", c.id); e != err::None) return e;
+  c.device = c.table.find(c.id);
+  return c.device ? err::None : err::Internal;
+}
+
 }  // namespace
 
 uint32_t DeviceTable::sendString(const std::string& command, std::string& reply, NotifyFn notify) {
@@ -273,150 +463,16 @@ uint32_t DeviceTable::sendString(const std::string& command, std::string& reply,
   std::vector<std::string> tokens;
   if (uint32_t e = tokenize(command, tokens); e != err::None) return e;
   if (tokens.empty()) return err::MissingCommandString;
-  const std::string verb = lowerCopy(tokens[0]);
+  const Verb* verb = findVerb(lowerCase(tokens[0]));
   if (tokens.size() < 2) return err::MissingDeviceName;
-  const std::string& name = tokens[1];
 
-  Args a;
-  for (size_t i = 2; i < tokens.size(); ++i) {
-    std::string w = lowerCopy(tokens[i]);
-    if (w == "wait") a.wait = true;
-    else if (w == "notify") a.notify = true;
-    else {
-      a.words.push_back(std::move(w));
-      a.raw.push_back(tokens[i]);
-    }
+  Args a = collectArgs(tokens);
+  Command c{*this, tokens[1], a, reply, a.notify ? wrapNotify(std::move(notify)) : NotifyFn{}};
+  if (!verb || verb->onDevice) {
+    if (uint32_t e = resolveDevice(c); e != err::None) return e;
   }
-  NotifyFn wrapped = a.notify ? wrapNotify(std::move(notify)) : NotifyFn{};
-  // Commands that finish at once report through the same channel.
-  auto finish = [&](uint32_t e) {
-    if (wrapped) wrapped(e == err::None ? NotifySuccessful : NotifyFailure);
-    return e;
-  };
-
-  if (verb == "open") {
-    std::string type, alias;
-    while (!a.done()) {
-      if (a.accept("type")) {
-        const std::string* t = a.next();
-        if (!t) return err::MissingParameter;
-        type = *t;
-      } else if (a.accept("alias")) {
-        const std::string* al = a.next();
-        if (!al) return err::MissingParameter;
-        alias = *al;
-      } else if (a.accept("shareable")) {
-      } else {
-        return err::UnrecognizedKeyword;
-      }
-    }
-    std::string element;
-    if (type.empty()) {
-      if (hasType(name)) {
-        type = name;
-      } else {
-        // A file with no type: pick the device from its extension.
-        std::string lowerName = lowerCopy(name);
-        auto dot = lowerName.rfind('.');
-        std::string ext = dot == std::string::npos ? "" : lowerName.substr(dot + 1);
-        if (ext == "mid" || ext == "midi" || ext == "rmi" || ext == "smf") type = "sequencer";
-        else return err::InvalidDeviceName;
-        element = name;
-      }
-    } else {
-      element = name;
-    }
-    uint16_t id = 0;
-    uint32_t e = open(type, element, alias, id);
-    if (e == err::None) reply = std::to_string(id);
-    return finish(e);
-  }
-
-  if (verb == "close") {
-    if (!a.done()) return err::UnrecognizedKeyword;
-    if (lowerCopy(name) == "all") {
-      closeAll();
-      return finish(err::None);
-    }
-    uint16_t id = 0;
-    if (!findByName(name, &id)) return err::InvalidDeviceName;
-    return finish(close(id));
-  }
-
-  uint16_t id = 0;
-  Device* d = findByName(name, &id);
-  if (!d) {
-    // A device type named directly is opened on first use and stays open.
-    if (!hasType(name)) return err::InvalidDeviceName;
-    if (uint32_t e = open(name, "", "", id); e != err::None) return e;
-    d = find(id);
-    if (!d) return err::Internal;
-  }
-
-  if (verb == "play") {
-    PlayParams p;
-    while (!a.done()) {
-      bool from = a.accept("from");
-      if (!from && !a.accept("to")) return err::UnrecognizedKeyword;
-      const std::string* t = a.next();
-      if (!t) return err::MissingParameter;
-      uint32_t v = 0;
-      if (uint32_t e = parseTime(*t, v); e != err::None) return e;
-      if (from) {
-        if (p.from) return err::DuplicateFlags;
-        p.from = v;
-      } else {
-        if (p.to) return err::DuplicateFlags;
-        p.to = v;
-      }
-    }
-    uint32_t e = d->play(p, wrapped);
-    if (e != err::None) {
-      if (wrapped) wrapped(NotifyFailure);
-      return e;
-    }
-    if (a.wait) {
-      // Only tools use "wait"; the windows never block on a play.
-      for (;;) {
-        Device* still = find(id);
-        if (!still) break;
-        int32_t m = still->mode();
-        if (m != ModePlaying && m != ModeSeeking) break;
-        if (!QCoreApplication::instance()) runPostedTasks();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
-    return e;
-  }
-  if (verb == "stop" || verb == "pause" || verb == "resume") {
-    if (!a.done()) return err::UnrecognizedKeyword;
-    uint32_t e = verb == "stop" ? d->stop() : verb == "pause" ? d->pause() : d->resume();
-    return finish(e);
-  }
-  if (verb == "seek") {
-    SeekParams p;
-    if (!a.accept("to")) return a.done() ? err::MissingParameter : err::UnrecognizedKeyword;
-    if (a.accept("start")) p.where = SeekParams::Where::Start;
-    else if (a.accept("end")) p.where = SeekParams::Where::End;
-    else {
-      const std::string* t = a.next();
-      if (!t) return err::MissingParameter;
-      if (uint32_t e = parseTime(*t, p.to); e != err::None) return e;
-      p.where = SeekParams::Where::To;
-    }
-    if (!a.done()) return err::UnrecognizedKeyword;
-    return finish(d->seek(p));
-  }
-  if (verb == "status") {
-    StatusParams p;
-    if (uint32_t e = parseStatus(a, p); e != err::None) return e;
-    StatusValue v;
-    uint32_t e = d->status(p, v);
-    if (e == err::None) reply = formatValue(v);
-    return finish(e);
-  }
-  if (verb == "set") return finish(runSet(*d, a));
-  return err::UnrecognizedCommand;
+  if (!verb) return err::UnrecognizedCommand;
+  return verb->run(c);
 }
 
 }  // namespace plimra::mci

@@ -29,15 +29,6 @@ float soften(float v) {
   return std::copysign(bent, v);
 }
 
-class SynthSink : public MidiSink {
- public:
-  explicit SynthSink(BuiltinSynth& s) : synth_(s) {}
-  void send(std::span<const uint8_t> m, uint64_t) override { synth_.sendNow(m); }
-
- private:
-  BuiltinSynth& synth_;
-};
-
 }  // namespace
 
 std::string findSoundFont() {
@@ -93,16 +84,18 @@ BuiltinSynth::BuiltinSynth() {
   // GS sound modules answer to device 0x10; GM System On is broadcast (0x7F)
   // and taken by any id.
   fluid_settings_setint(settings_, "synth.device-id", 0x10);
+  // Twice the voices of the GS modules these songs were written for. At the
+  // library's 256 a burst of notes made every voice sound at once, and
+  // rendering them took more than half of an audio period.
+  fluid_settings_setint(settings_, "synth.polyphony", 128);
   synth_ = new_fluid_synth(settings_);
   scratch_.resize(1024 * 2);
   edge_ = static_cast<uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
-  fontPath_ = findSoundFont();
-  if (fontPath_.empty()) {
-    problem_ =
-        "No General MIDI SoundFont was found; install timgm6mb-soundfont or set "
-        "PLIMRA_SOUNDFONT.";
-  } else if (fluid_synth_sfload(synth_, fontPath_.c_str(), 1) == FLUID_FAILED) {
-    problem_ = "The SoundFont \"" + fontPath_ + "\" could not be loaded.";
+  const std::string fontPath = findSoundFont();
+  if (fontPath.empty()) {
+    problem_ = kNoSoundFont;
+  } else if (fluid_synth_sfload(synth_, fontPath.c_str(), 1) == FLUID_FAILED) {
+    problem_ = "The SoundFont \"" + fontPath + "\" could not be loaded.";
   }
 }
 
@@ -189,7 +182,7 @@ void BuiltinSynth::synthesize(float* out, int frames) {
 
 void BuiltinSynth::render(float* out, int frames) {
   std::lock_guard lk(clientsMutex_);
-  SynthSink sink(*this);
+  NowSink sink(*this);
   // A burst beyond the budget waits for the next callback, so the sound
   // and everything waiting on this callback go on.
   size_t budget = kEventsPerCallback;

@@ -21,6 +21,9 @@ namespace plimra::seq {
 // larger GM SoundFont when one is installed, else the small default one.
 // Empty when none is found.
 std::string findSoundFont();
+// Why there is no sound when findSoundFont() finds nothing.
+inline constexpr const char* kNoSoundFont =
+    "No General MIDI SoundFont was found; install timgm6mb-soundfont or set PLIMRA_SOUNDFONT.";
 
 class BuiltinSynth : public Output, public audio::AudioSource {
  public:
@@ -38,7 +41,6 @@ class BuiltinSynth : public Output, public audio::AudioSource {
 
   // Why it makes no sound although it keeps time (no SoundFont), or empty.
   std::string problem() const { return problem_; }
-  const std::string& soundFontPath() const { return fontPath_; }
   fluid_synth_t* handle() { return synth_; }
 
   uint64_t now() const override;
@@ -63,7 +65,6 @@ class BuiltinSynth : public Output, public audio::AudioSource {
 
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
-  std::string fontPath_;
   std::string problem_;
 
   std::mutex clientsMutex_;  // held while rendering

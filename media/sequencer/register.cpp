@@ -31,9 +31,7 @@ std::string noSoundReason() {
   if (!out.running()) out.start();
   if (!out.hasDevice()) return out.lastError();
   if (auto synth = BuiltinSynth::existing()) return synth->problem();
-  if (findSoundFont().empty())
-    return "No General MIDI SoundFont was found; install timgm6mb-soundfont or set "
-           "PLIMRA_SOUNDFONT.";
+  if (findSoundFont().empty()) return kNoSoundFont;
   return {};
 }
 

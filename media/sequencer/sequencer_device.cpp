@@ -23,6 +23,10 @@ uint32_t toMs(uint64_t ns) {
   return static_cast<uint32_t>(std::min<uint64_t>(ns / kNsPerMs, UINT32_MAX));
 }
 
+std::string noSuchOutput(int32_t port) {
+  return "There is no MIDI output " + std::to_string(port) + ".";
+}
+
 class SystemOutputs : public OutputProvider {
  public:
   std::vector<std::string> outputNames() override {
@@ -33,12 +37,17 @@ class SystemOutputs : public OutputProvider {
 
   std::shared_ptr<Output> open(int32_t port, std::string& error) override {
     if (port == -1 || port == 0) return BuiltinSynth::shared();
-    const auto names = systemPortNames();
-    if (port < 0 || static_cast<size_t>(port) > names.size()) {
-      error = "There is no MIDI output " + std::to_string(port) + ".";
+    return openListed(port, outputNames(), error);
+  }
+
+  std::shared_ptr<Output> openListed(int32_t port, const std::vector<std::string>& names,
+                                     std::string& error) override {
+    if (port == -1 || port == 0) return BuiltinSynth::shared();
+    if (port < 0 || static_cast<size_t>(port) >= names.size()) {
+      error = noSuchOutput(port);
       return nullptr;
     }
-    const std::string& name = names[static_cast<size_t>(port) - 1];
+    const std::string& name = names[static_cast<size_t>(port)];
     std::lock_guard lk(mutex_);
     if (auto it = ports_.find(name); it != ports_.end()) {
       if (!it->second->failed()) return it->second;
@@ -116,14 +125,22 @@ uint32_t SequencerDevice::open(const std::string& element) {
   return mci::err::None;
 }
 
+void SequencerDevice::silenceLocked(Output& out) {
+  player_.halt(out.now());
+  Output::NowSink sink(out);
+  sendSilence(sink, out.now());
+}
+
+void SequencerDevice::startLocked(Output& out, uint64_t end) {
+  Output::NowSink sink(out);
+  player_.state().replay(sink, out.now());
+  player_.start(std::nullopt, end);
+}
+
 mci::NotifyFn SequencerDevice::haltLocked() {
   // Also after a song has ended: a note without its note-off or a held
   // pedal at the end would otherwise ring on.
-  if (output_) {
-    player_.halt(output_->now());
-    Output::NowSink sink(*output_);
-    sendSilence(sink, output_->now());
-  }
+  if (output_) silenceLocked(*output_);
   paused_ = false;
   publishLocked();
   return std::exchange(notify_, {});
@@ -182,11 +199,9 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
 
     old = std::exchange(notify_, mci::DeviceTable::wrapNotify(std::move(notify)));
     out = output_;
-    Output::NowSink sink(*out);
     if (params.from) {
       // A jump: what sounded at the old place must not hang on.
-      player_.halt(out->now());
-      sendSilence(sink, out->now());
+      silenceLocked(*out);
       player_.locate(std::move(at));
     }
     paused_ = false;
@@ -196,8 +211,7 @@ uint32_t SequencerDevice::play(const mci::PlayParams& params, mci::NotifyFn noti
     } else {
       // Bring the output to the song's state: after a pause the sustain
       // pedal was released, after a jump nothing was set yet.
-      player_.state().replay(sink, out->now());
-      player_.start(std::nullopt, to);
+      startLocked(*out, to);
     }
     publishLocked();
   }
@@ -221,9 +235,7 @@ uint32_t SequencerDevice::pause() {
   std::lock_guard lk(mutex_);
   if (!open_) return mci::err::DeviceNotReady;
   if (player_.running()) {
-    player_.halt(output_->now());
-    Output::NowSink sink(*output_);
-    sendSilence(sink, output_->now());
+    silenceLocked(*output_);
     paused_ = true;
     publishLocked();
   }
@@ -238,9 +250,7 @@ uint32_t SequencerDevice::resume() {
     if (!paused_) return mci::err::None;
     out = output_;
     paused_ = false;
-    Output::NowSink sink(*out);
-    player_.state().replay(sink, out->now());
-    player_.start(std::nullopt, player_.endPosition());
+    startLocked(*out, player_.endPosition());
     publishLocked();
   }
   out->wake();
@@ -340,18 +350,20 @@ uint32_t SequencerDevice::setPort(int32_t port) {
     // No port at all (a list without a selection): refused without asking
     // the port systems, which may be slow to answer.
     if (port < -1) {
-      error_ = "There is no MIDI output " + std::to_string(port) + ".";
+      error_ = noSuchOutput(port);
       return mci::err::SeqPortNonexistent;
     }
   }
+  // Listed once: the same list answers whether the port exists and which
+  // output it names.
   const auto names = outputs_->outputNames();
   if (port != -1 && (port < 0 || static_cast<size_t>(port) >= names.size())) {
     std::lock_guard lk(mutex_);
-    error_ = "There is no MIDI output " + std::to_string(port) + ".";
+    error_ = noSuchOutput(port);
     return mci::err::SeqPortNonexistent;
   }
   std::string error;
-  auto out = outputs_->open(port, error);
+  auto out = outputs_->openListed(port, names, error);
   std::shared_ptr<Output> old;
   {
     std::lock_guard lk(mutex_);
@@ -364,15 +376,9 @@ uint32_t SequencerDevice::setPort(int32_t port) {
     if (out == output_) return mci::err::None;  // the mapper is the synthesizer
     old = output_;
     const bool wasRunning = player_.running();
-    player_.halt(old->now());
-    Output::NowSink oldSink(*old);
-    sendSilence(oldSink, old->now());
+    silenceLocked(*old);
     output_ = out;
-    if (wasRunning) {
-      Output::NowSink sink(*out);
-      player_.state().replay(sink, out->now());
-      player_.start(std::nullopt, player_.endPosition());
-    }
+    if (wasRunning) startLocked(*out, player_.endPosition());
     publishLocked();
   }
   old->detach(this);

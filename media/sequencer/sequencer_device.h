@@ -25,6 +25,13 @@ class OutputProvider {
   // The output for port -1 (the mapper) or 0 .. n-1; null with `error` set
   // when it cannot be opened.
   virtual std::shared_ptr<Output> open(int32_t port, std::string& error) = 0;
+  // The same for a caller that has just asked outputNames(): `names` is its
+  // answer, so a provider whose listing is slow need not ask again.
+  virtual std::shared_ptr<Output> openListed(int32_t port,
+                                             const std::vector<std::string>& /*names*/,
+                                             std::string& error) {
+    return open(port, error);
+  }
 };
 
 // The built-in synthesizer for -1 and 0, then the system's MIDI-OUT ports.
@@ -64,6 +71,10 @@ class SequencerDevice : public mci::Device, private OutputClient {
                                  MidiSink& sink, size_t& budget) override;
   // Stops playing (silence sent), takes any pending notification. Locked.
   mci::NotifyFn haltLocked();
+  // Halts the player and silences `out`. Locked.
+  void silenceLocked(Output& out);
+  // Brings `out` to the song's state and plays on to `end`. Locked.
+  void startLocked(Output& out, uint64_t end);
   // Copies what status queries read. Locked.
   void publishLocked();
   // Where `target` is in the open song, worked out without the lock.

@@ -57,10 +57,6 @@ int systemDataBytes(uint8_t status) {
   }
 }
 
-std::string trackLabel(uint32_t index) { return "track " + std::to_string(index + 1) + ": "; }
-
-// Reads the events of one MTrk chunk body [p, end). `cut` says the chunk was
-// shorter in the file than its length field claimed.
 // Keeps each event as an SmfEvent of its track.
 class KeepEvents : public SmfHandler {
  public:
@@ -81,137 +77,156 @@ class KeepEvents : public SmfHandler {
   Smf& smf_;
 };
 
-// Reads the events of one MTrk chunk body [p, end). `cut` says the chunk was
-// shorter in the file than its length field claimed. Returns whether any
-// event was read.
-bool parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
-                std::vector<std::string>& warnings, SmfHandler& handler, bool keeping) {
-  const uint8_t* const begin = p;
-  // Most events take three or four bytes; the vector grows if this is short.
-  if (keeping) track.events.reserve(size_t(end - p) / 3 + 1);
-  bool any = false;
-  uint64_t tick = 0;
-  uint64_t readTick = 0;  // tick after the last event read in full
-  uint8_t running = 0;
-  size_t illegal = 0;
-  std::string damage;
+// Reads the events of one MTrk chunk body, one event at a time, and hands
+// them to the handler. Damage ends the track: what was read before it stays.
+class TrackReader {
+ public:
+  TrackReader(const uint8_t* p, const uint8_t* end, uint32_t index, SmfTrack& track,
+              SmfHandler& handler)
+      : begin_(p), p_(p), end_(end), index_(index), track_(track), handler_(handler) {}
 
-  auto offset = [&](const uint8_t* at) { return std::to_string(at - begin); };
-  auto vlqDamage = [&](Vlq r, const uint8_t* at, const char* what) {
-    damage = r == Vlq::TooLong ? std::string(what) + " longer than 4 bytes at byte " + offset(at)
-                               : std::string("cut short in ") + what + " at byte " + offset(at);
-  };
-
-  while (p < end) {
-    readTick = tick;
-    const uint8_t* const eventStart = p;
-    uint32_t delta = 0;
-    if (Vlq r = readVlq(p, end, delta); r != Vlq::Ok) {
-      vlqDamage(r, eventStart, "a delta time");
-      break;
+  // Reads up to End of Track, damage or the end of the body. Returns whether
+  // any event was read.
+  bool readAll() {
+    while (p_ < end_ && readEvent()) {
     }
-    if (p == end) {
-      damage = "cut short after a delta time at byte " + offset(eventStart);
-      break;
-    }
-    tick += delta;
-    uint8_t status = *p;
-    if (status & 0x80) {
-      ++p;
-    } else if (running) {
-      status = running;
-    } else {
-      damage = "data byte without a status at byte " + offset(p);
-      break;
-    }
-
-    if (status < 0xf0) {
-      const size_t n = (status & 0xe0) == 0xc0 ? 1 : 2;  // Cx and Dx carry one data byte
-      if (size_t(end - p) < n) {
-        damage = "cut short in a channel message at byte " + offset(eventStart);
-        break;
-      }
-      if ((p[0] & 0x80) || (n == 2 && (p[1] & 0x80))) {
-        damage = "status byte inside a channel message at byte " + offset(eventStart);
-        break;
-      }
-      running = status;
-      handler.event(index, tick, SmfEvent::Kind::Channel, 0, {&status, 1}, {p, n});
-      any = true;
-      p += n;
-      continue;
-    }
-
-    if (status == 0xff) {
-      if (p == end) {
-        damage = "cut short in a meta event at byte " + offset(eventStart);
-        break;
-      }
-      const uint8_t type = *p++;
-      uint32_t len = 0;
-      const uint8_t* lenAt = p;
-      if (Vlq r = readVlq(p, end, len); r != Vlq::Ok) {
-        vlqDamage(r, lenAt, "a meta event length");
-        break;
-      }
-      if (len > size_t(end - p)) {
-        damage = "cut short in a meta event at byte " + offset(eventStart);
-        break;
-      }
-      handler.event(index, tick, SmfEvent::Kind::Meta, type, {}, {p, len});
-      any = true;
-      p += len;
-      if (type == 0x2f) {
-        // Whatever follows End of Track is not part of the song.
-        track.hasEndOfTrack = true;
-        break;
-      }
-      continue;
-    }
-
-    if (status == 0xf0 || status == 0xf7) {
-      uint32_t len = 0;
-      const uint8_t* lenAt = p;
-      if (Vlq r = readVlq(p, end, len); r != Vlq::Ok) {
-        vlqDamage(r, lenAt, "a SysEx length");
-        break;
-      }
-      if (len > size_t(end - p)) {
-        damage = "cut short in a SysEx message at byte " + offset(eventStart);
-        break;
-      }
-      static constexpr uint8_t kStart = 0xf0;
-      handler.event(
-          index, tick, SmfEvent::Kind::SysEx, 0,
-          status == 0xf0 ? std::span<const uint8_t>(&kStart, 1) : std::span<const uint8_t>(),
-          {p, len});
-      any = true;
-      p += len;
-      continue;
-    }
-
-    // System common and real-time messages have no place in a file: skip them
-    // with their data and keep the running status, so the notes still play.
-    const size_t n = size_t(systemDataBytes(status));
-    if (size_t(end - p) < n) {
-      damage = "cut short in a system message at byte " + offset(eventStart);
-      break;
-    }
-    p += n;
-    ++illegal;
+    // The delta time of an event that could not be read adds no silence.
+    track_.endTick = damage_.empty() ? tick_ : readTick_;
+    return any_;
   }
 
-  // The delta time of an event that could not be read adds no silence.
-  track.endTick = damage.empty() ? tick : readTick;
-  if (illegal)
-    warnings.push_back(trackLabel(index) + std::to_string(illegal) +
-                       " system message(s) not allowed in a file were skipped");
-  if (!damage.empty())
-    warnings.push_back(trackLabel(index) + damage + "; the rest of the track is ignored");
-  else if (cut && !track.hasEndOfTrack)
-    warnings.push_back(trackLabel(index) + "the file ends inside this track");
-  if (!track.hasEndOfTrack && damage.empty() && !cut)
-    warnings.push_back(trackLabel(index) + "no End of Track event");
+  // What went wrong, for people. `cut`: the chunk was shorter in the file
+  // than its length field claimed.
+  void report(bool cut, std::vector<std::string>& warnings) const {
+    const std::string label = "track " + std::to_string(index_ + 1) + ": ";
+    if (illegal_)
+      warnings.push_back(label + std::to_string(illegal_) +
+                         " system message(s) not allowed in a file were skipped");
+    if (!damage_.empty())
+      warnings.push_back(label + damage_ + "; the rest of the track is ignored");
+    else if (cut && !track_.hasEndOfTrack)
+      warnings.push_back(label + "the file ends inside this track");
+    if (!track_.hasEndOfTrack && damage_.empty() && !cut)
+      warnings.push_back(label + "no End of Track event");
+  }
+
+ private:
+  // One event with its delta time; false when the track ends here.
+  bool readEvent() {
+    readTick_ = tick_;
+    eventStart_ = p_;
+    uint32_t delta = 0;
+    if (Vlq r = readVlq(p_, end_, delta); r != Vlq::Ok)
+      return vlqDamage(r, eventStart_, "a delta time");
+    if (p_ == end_) return stop("cut short after a delta time", eventStart_);
+    tick_ += delta;
+    uint8_t status = *p_;
+    if (status & 0x80)
+      ++p_;
+    else if (running_)
+      status = running_;
+    else
+      return stop("data byte without a status", p_);
+
+    if (status < 0xf0) return readChannel(status);
+    if (status == 0xff) return readMeta();
+    if (status == 0xf0 || status == 0xf7) return readSysEx(status);
+    return skipSystem(status);
+  }
+
+  bool readChannel(uint8_t status) {
+    const size_t n = size_t(channelDataBytes(status));
+    if (size_t(end_ - p_) < n) return stop("cut short in a channel message", eventStart_);
+    if ((p_[0] & 0x80) || (n == 2 && (p_[1] & 0x80)))
+      return stop("status byte inside a channel message", eventStart_);
+    running_ = status;
+    handler_.event(index_, tick_, SmfEvent::Kind::Channel, 0, {&status, 1}, {p_, n});
+    any_ = true;
+    p_ += n;
+    return true;
+  }
+
+  bool readMeta() {
+    if (p_ == end_) return stop("cut short in a meta event", eventStart_);
+    const uint8_t type = *p_++;
+    uint32_t len = 0;
+    if (!readLength(len, "a meta event length", "cut short in a meta event")) return false;
+    handler_.event(index_, tick_, SmfEvent::Kind::Meta, type, {}, {p_, len});
+    any_ = true;
+    p_ += len;
+    if (type != 0x2f) return true;
+    // Whatever follows End of Track is not part of the song.
+    track_.hasEndOfTrack = true;
+    return false;
+  }
+
+  // F0 carries its start byte into the event; F7 (an escape) sends its body as it is.
+  bool readSysEx(uint8_t status) {
+    uint32_t len = 0;
+    if (!readLength(len, "a SysEx length", "cut short in a SysEx message")) return false;
+    static constexpr uint8_t kStart = 0xf0;
+    handler_.event(
+        index_, tick_, SmfEvent::Kind::SysEx, 0,
+        status == 0xf0 ? std::span<const uint8_t>(&kStart, 1) : std::span<const uint8_t>(),
+        {p_, len});
+    any_ = true;
+    p_ += len;
+    return true;
+  }
+
+  // System common and real-time messages have no place in a file: skip them
+  // with their data and keep the running status, so the notes still play.
+  bool skipSystem(uint8_t status) {
+    const size_t n = size_t(systemDataBytes(status));
+    if (size_t(end_ - p_) < n) return stop("cut short in a system message", eventStart_);
+    p_ += n;
+    ++illegal_;
+    return true;
+  }
+
+  // A length followed by that many bytes, all inside the body.
+  bool readLength(uint32_t& len, const char* what, const char* shortBody) {
+    const uint8_t* lenAt = p_;
+    if (Vlq r = readVlq(p_, end_, len); r != Vlq::Ok) return vlqDamage(r, lenAt, what);
+    if (len > size_t(end_ - p_)) return stop(shortBody, eventStart_);
+    return true;
+  }
+
+  bool vlqDamage(Vlq r, const uint8_t* at, const char* what) {
+    return stop(r == Vlq::TooLong ? std::string(what) + " longer than 4 bytes"
+                                  : std::string("cut short in ") + what,
+                at);
+  }
+
+  bool stop(const std::string& what, const uint8_t* at) {
+    damage_ = what + " at byte " + std::to_string(at - begin_);
+    return false;
+  }
+
+  const uint8_t* const begin_;
+  const uint8_t* p_;
+  const uint8_t* const end_;
+  const uint32_t index_;
+  SmfTrack& track_;
+  SmfHandler& handler_;
+  const uint8_t* eventStart_ = nullptr;
+  bool any_ = false;
+  uint64_t tick_ = 0;
+  uint64_t readTick_ = 0;  // tick after the last event read in full
+  uint8_t running_ = 0;
+  size_t illegal_ = 0;
+  std::string damage_;
+};
+
+// Reads one MTrk chunk body [p, end) into `track` (events too when
+// `keeping`). Returns whether any event was read.
+bool parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
+                std::vector<std::string>& warnings, SmfHandler& handler, bool keeping) {
+  // Most events take three or four bytes; the vector grows if this is short.
+  if (keeping) track.events.reserve(size_t(end - p) / 3 + 1);
+  TrackReader reader(p, end, index, track, handler);
+  const bool any = reader.readAll();
+  reader.report(cut, warnings);
   return any;
 }
 

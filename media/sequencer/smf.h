@@ -66,6 +66,13 @@ struct SmfResult {
 constexpr size_t kMaxSmfFileBytes = 16u * 1024u * 1024u;
 constexpr size_t kMaxSmfTracks = 65535;
 
+// Number of data bytes that follow a channel status byte: one for program
+// change (Cx) and channel pressure (Dx), two for the others.
+constexpr int channelDataBytes(uint8_t status) {
+  const uint8_t hi = status & 0xF0;
+  return (hi == 0xC0 || hi == 0xD0) ? 1 : 2;
+}
+
 SmfResult parseSmf(std::span<const uint8_t> data);
 SmfResult readSmfFile(const std::string& path);
 

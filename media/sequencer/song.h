@@ -39,10 +39,4 @@ struct SongLoad {
 };
 SongLoad loadSong(const std::string& path);
 
-// Number of data bytes that follow a channel status byte.
-inline int channelDataBytes(uint8_t status) {
-  const uint8_t hi = status & 0xF0;
-  return (hi == 0xC0 || hi == 0xD0) ? 1 : 2;
-}
-
 }  // namespace plimra::seq

@@ -1,7 +1,5 @@
 // plimra-mci: sends command strings, one a line from standard input, to the
 // device table and prints what each one answers. See usage() for the output.
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -11,6 +9,7 @@
 #include "media/cdaudio/register.h"
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
+#include "media/mci/text.h"
 #include "media/sequencer/register.h"
 
 namespace {
@@ -38,10 +37,8 @@ void usage() {
 bool hasWord(const std::string& line, const std::string& word) {
   std::istringstream in(line);
   std::string w;
-  while (in >> w) {
-    std::transform(w.begin(), w.end(), w.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (w == word) return true;
-  }
+  while (in >> w)
+    if (plimra::mci::lowerCase(w) == word) return true;
   return false;
 }
 
