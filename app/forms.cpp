@@ -1,13 +1,10 @@
 #include "app/forms.h"
 
 #include <QPointer>
-#include <QString>
 #include <memory>
 
 #include "about/frmabout.h"
-#include "app/module1.h"
 #include "cd/frmcdp.h"
-#include "media/sequencer/register.h"
 #include "midi/frmplimra.h"
 
 namespace plimra::app {
@@ -36,35 +33,13 @@ cd::FrmCDp*& currentCd() {
   return w;
 }
 
-midi::Links midiLinks() {
-  midi::Links l;
-  l.setCdCheckMarks = [](bool optMin, bool optChange) {
-    frmCDp()->mnuMin->setChecked(optMin);
-    frmCDp()->mnuChange->setChecked(optChange);
-  };
-  l.noSoundReason = [] { return QString::fromStdString(seq::noSoundReason()); };
-  return l;
-}
-
-cd::Links cdLinks() {
-  cd::Links l;
-  l.midiWindow = [] { return static_cast<rt::Form*>(frmPlimra()); };
-  l.midiMnuMin = [] { return frmPlimra()->mnuMin; };
-  l.midiMnuChange = [] { return frmPlimra()->mnuChange; };
-  l.optMin = [] { return Module1::OptMin; };
-  l.setOptMin = [](bool on) { Module1::OptMin = on; };
-  l.optChange = [] { return Module1::OptChange; };
-  l.setOptChange = [](bool on) { Module1::OptChange = on; };
-  return l;
-}
-
 }  // namespace
 
 midi::FrmPlimra* frmPlimra() {
   if (!currentMidi()) {
     // The constructor adopts the window; Load runs with it in place, so
     // that what start-up reaches through this accessor is this window.
-    ownedMidi() = std::make_unique<midi::FrmPlimra>(midiLinks());
+    ownedMidi() = std::make_unique<midi::FrmPlimra>();
     ownedMidi()->Load();
   }
   return currentMidi();
@@ -72,7 +47,7 @@ midi::FrmPlimra* frmPlimra() {
 
 cd::FrmCDp* frmCDp() {
   if (!currentCd()) {
-    ownedCd() = std::make_unique<cd::FrmCDp>(cdLinks());
+    ownedCd() = std::make_unique<cd::FrmCDp>();
     ownedCd()->Load();
   }
   return currentCd();
@@ -100,7 +75,7 @@ void release(cd::FrmCDp* window) {
   if (currentCd() == window) currentCd() = nullptr;
 }
 
-void destroyFormsForTests() {
+void destroyForms() {
   ownedCd().reset();
   ownedMidi().reset();
 }

@@ -28,7 +28,9 @@ void adopt(plimra::cd::FrmCDp* window);
 void release(plimra::midi::FrmPlimra* window);
 void release(plimra::cd::FrmCDp* window);
 
-// Destroys both windows so that the next use creates them afresh (tests).
-void destroyFormsForTests();
+// Destroys both windows the accessors made; the next use creates them
+// afresh. The program does this before its application object goes, since
+// a window must not outlive it.
+void destroyForms();
 
 }  // namespace plimra::app

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   }
   if (plimra::app::handOverToRunningPlayer(song)) return 0;
 
+  plimra::rt::setAppPath(plimra::rt::AppPath());
   plimra::rt::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese
   // proportional face, as the desktop this program was made for did.
@@ -53,5 +54,7 @@ int main(int argc, char** argv) {
   window->Show();
   plimra::app::startDesktopControls();
   if (!song.isEmpty()) window->PlayFromOutside(plimra::rt::pathFromNative(song));
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  plimra::app::destroyForms();
+  return code;
 }

@@ -10,6 +10,7 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
+#include "midi/frmplimra.h"
 #include "runtime/appearance.h"
 #include "runtime/conversions.h"
 #include "runtime/msgbox.h"
@@ -55,8 +56,7 @@ void takeReply(const std::string& buffer, QString& reply) {
   }
 }
 
-FrmCDp::FrmCDp(Links links)
-    : rt::Form(QStringLiteral("frmCDp"), 3885, 1815), links_(std::move(links)) {
+FrmCDp::FrmCDp() : rt::Form(QStringLiteral("frmCDp"), 3885, 1815) {
   app::adopt(this);
   setCaption(QStringLiteral("CD Player"));
   setWindowIcon(cdIcon());
@@ -221,7 +221,7 @@ void FrmCDp::Timer1_Timer() {
 // --- Track selection and transport -----------------------------------------
 
 void FrmCDp::IconizeOnPlay() {
-  if (WindowState() != 1 && OptMin()) setWindowState(1);
+  if (WindowState() != 1 && Module1::OptMin) setWindowState(1);
 }
 
 void FrmCDp::TrackSet_Click(int Index) {
@@ -296,15 +296,13 @@ void FrmCDp::Form_Activate() {
 }
 
 void FrmCDp::mnuMidi_click() {
-  if (OptChange() && PlayState == kPlaying) MMControl1->setCommand(QStringLiteral("STOP"));
-  if (OptChange()) MMControl1->setCommand(QStringLiteral("CLOSE"));
+  if (Module1::OptChange && PlayState == kPlaying) MMControl1->setCommand(QStringLiteral("STOP"));
+  if (Module1::OptChange) MMControl1->setCommand(QStringLiteral("CLOSE"));
   Timer1.setInterval(0);
   Hide();
   Refresh();
-  if (rt::Form* midi = links_.midiWindow ? links_.midiWindow() : nullptr) {
-    midi->Move(Left(), Top());
-    midi->Show();
-  }
+  app::frmPlimra()->Move(Left(), Top());
+  app::frmPlimra()->Show();
 }
 
 void FrmCDp::Form_Unload(int16_t& /*Cancel*/) {
@@ -322,18 +320,15 @@ void FrmCDp::mnuEnd_Click() {
 }
 
 void FrmCDp::mnuChange_Click() {
-  const bool on = !OptChange();
-  if (links_.setOptChange) links_.setOptChange(on);
-  if (rt::MenuItem* twin = links_.midiMnuChange ? links_.midiMnuChange() : nullptr)
-    twin->setChecked(on);
-  mnuChange->setChecked(on);
+  Module1::OptChange = !Module1::OptChange;
+  app::frmPlimra()->mnuChange->setChecked(Module1::OptChange);
+  mnuChange->setChecked(Module1::OptChange);
 }
 
 void FrmCDp::mnuMin_Click() {
-  const bool on = !OptMin();
-  if (links_.setOptMin) links_.setOptMin(on);
-  if (rt::MenuItem* twin = links_.midiMnuMin ? links_.midiMnuMin() : nullptr) twin->setChecked(on);
-  mnuMin->setChecked(on);
+  Module1::OptMin = !Module1::OptMin;
+  app::frmPlimra()->mnuMin->setChecked(Module1::OptMin);
+  mnuMin->setChecked(Module1::OptMin);
 }
 
 void FrmCDp::mnuSave_Click() {

@@ -6,7 +6,6 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "runtime/controls.h"
@@ -37,28 +36,12 @@ inline const QString kNewCd = QStringLiteral("新しいＣＤ");
 // without one there, `reply` keeps the value it had.
 void takeReply(const std::string& buffer, QString& reply);
 
-// What the CD window reaches beyond itself: the MIDI window it gives way to
-// (with the two option menu items that mirror its own) and the two shared
-// options. The program fills these in when it creates the window; a missing
-// piece is skipped.
-struct Links {
-  std::function<plimra::rt::Form*()> midiWindow;
-  std::function<plimra::rt::MenuItem*()> midiMnuMin;
-  std::function<plimra::rt::MenuItem*()> midiMnuChange;
-  std::function<bool()> optMin;
-  std::function<void(bool)> setOptMin;
-  std::function<bool()> optChange;
-  std::function<void(bool)> setOptChange;
-};
-
 class FrmCDp : public plimra::rt::Form {
   Q_OBJECT
 
  public:
-  explicit FrmCDp(Links links = {});
+  FrmCDp();
   ~FrmCDp() override;
-
-  void setLinks(Links links) { links_ = std::move(links); }
 
   // Controls, under their layout names.
   plimra::rt::Label* Label1;
@@ -112,10 +95,6 @@ class FrmCDp : public plimra::rt::Form {
  private:
   void IconizeOnPlay();
   void showStatus(const QString& text);
-  bool OptMin() const { return links_.optMin && links_.optMin(); }
-  bool OptChange() const { return links_.optChange && links_.optChange(); }
-
-  Links links_;
 };
 
 // The window's icon: a compact disc in white, yellow and cyan quarters with

@@ -21,6 +21,7 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
+#include "media/sequencer/register.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
 #include "runtime/conversions.h"
@@ -60,8 +61,7 @@ rt::CommandButton* makeButton(QWidget* parent, const QString& caption) {
 
 }  // namespace
 
-FrmPlimra::FrmPlimra(Links links)
-    : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655), links_(std::move(links)) {
+FrmPlimra::FrmPlimra() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
   app::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
@@ -273,7 +273,7 @@ void FrmPlimra::Form_Load() {
   mnuSingle->setChecked(Module1::OptSingle);
   mnuContinue->setChecked(Module1::OptContinue);
   mnuRandom->setChecked(Module1::OptRandom);
-  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+  MirrorOptionsInCd();
 
   // The elapsed-time display runs only with its option on.
   Timer1.setInterval(Module1::OptTime ? 100 : 0);
@@ -528,9 +528,9 @@ bool FrmPlimra::WaitForResetSong(uint64_t call) {
 void FrmPlimra::WarnIfSilent() {
   // Only the built-in synthesizer (the mapper, its own entry, or no choice)
   // depends on the audio device; a MIDI-OUT port sounds elsewhere.
-  if (silenceExplained_ || !links_.noSoundReason || lstPort->ListIndex() > 1) return;
+  if (silenceExplained_ || lstPort->ListIndex() > 1) return;
   silenceExplained_ = true;
-  const QString reason = links_.noSoundReason();
+  const QString reason = QString::fromStdString(seq::noSoundReason());
   if (reason.isEmpty()) return;
   // After the start has returned, so the song is already under way.
   QTimer::singleShot(0, this, [reason] {
@@ -753,16 +753,22 @@ void FrmPlimra::mnuNon_Click() { SetReset(QStringLiteral("NON")); }
 void FrmPlimra::mnuGS_Click() { SetReset(QStringLiteral("GS")); }
 void FrmPlimra::mnuGM_Click() { SetReset(QStringLiteral("GM")); }
 
+// The CD window shows the two shared options with check marks of its own.
+void FrmPlimra::MirrorOptionsInCd() {
+  app::frmCDp()->mnuMin->setChecked(Module1::OptMin);
+  app::frmCDp()->mnuChange->setChecked(Module1::OptChange);
+}
+
 void FrmPlimra::mnuMin_Click() {
   Module1::OptMin = !Module1::OptMin;
   mnuMin->setChecked(Module1::OptMin);
-  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+  MirrorOptionsInCd();
 }
 
 void FrmPlimra::mnuChange_Click() {
   Module1::OptChange = !Module1::OptChange;
   mnuChange->setChecked(Module1::OptChange);
-  if (links_.setCdCheckMarks) links_.setCdCheckMarks(Module1::OptMin, Module1::OptChange);
+  MirrorOptionsInCd();
 }
 
 void FrmPlimra::mnuSave_Click() {

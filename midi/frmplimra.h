@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,16 +26,6 @@ class MidiOutListing;
 
 namespace plimra::midi {
 
-// What start-up needs from the rest of the program. The program fills these
-// in before it creates the window; a missing piece is skipped.
-struct Links {
-  // Mirrors the two shared options in the CD window's check marks.
-  std::function<void(bool optMin, bool optChange)> setCdCheckMarks;
-  // Why the built-in synthesizer cannot be heard (empty when it can). Asked
-  // once, when the first song starts on it.
-  std::function<QString()> noSoundReason;
-};
-
 // What the caption says after the name of a song that could not be opened
 // or played.
 inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
@@ -48,10 +37,8 @@ class FrmPlimra : public plimra::rt::Form {
   Q_OBJECT
 
  public:
-  explicit FrmPlimra(Links links = {});
+  FrmPlimra();
   ~FrmPlimra() override;
-
-  void setLinks(Links links) { links_ = std::move(links); }
 
   // Controls, under their layout names.
   plimra::rt::DirListBox* Dir1;
@@ -157,10 +144,10 @@ class FrmPlimra : public plimra::rt::Form {
   // (the start ends then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
+  void MirrorOptionsInCd();
   static QByteArray ProgramFile(const QString& name);
   QByteArray SongFile() const;
 
-  Links links_;
   // Counts the starts of File1_DblClick, so a start that was taken over
   // while it waited for the reset song knows it.
   uint64_t playCall_ = 0;

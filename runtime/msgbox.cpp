@@ -102,16 +102,4 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
 
 void setMsgBoxHandler(MsgBoxHandler h) { handler() = std::move(h); }
 
-ScriptedMsgBox::ScriptedMsgBox(std::vector<int> answers) : answers_(std::move(answers)) {
-  setMsgBoxHandler([this](const MsgBoxRequest& r) {
-    asked_.push_back(r);
-    if (answers_.empty()) return escapeAnswer(r.style);
-    const int a = answers_.front();
-    answers_.erase(answers_.begin());
-    return a;
-  });
-}
-
-ScriptedMsgBox::~ScriptedMsgBox() { setMsgBoxHandler({}); }
-
 }  // namespace plimra::rt

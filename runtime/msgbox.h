@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <functional>
-#include <vector>
 
 namespace plimra::rt {
 
@@ -41,29 +40,10 @@ struct MsgBoxRequest {
 // box shows the application's name.
 int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {});
 
-// Replaces the box with `handler` (tests); an empty handler restores the
-// real box.
+// Replaces the box with `handler`, which answers instead of the user; an
+// empty handler restores the real box.
 using MsgBoxHandler = std::function<int(const MsgBoxRequest&)>;
 void setMsgBoxHandler(MsgBoxHandler handler);
-
-// For tests: answers boxes from a list, in order, and records every box
-// asked for. When the list runs out, each further box gets the answer of its
-// Cancel/No/OK button as the Escape key would. Restores the real box when
-// it goes out of scope.
-class ScriptedMsgBox {
- public:
-  explicit ScriptedMsgBox(std::vector<int> answers = {});
-  ~ScriptedMsgBox();
-  ScriptedMsgBox(const ScriptedMsgBox&) = delete;
-  ScriptedMsgBox& operator=(const ScriptedMsgBox&) = delete;
-
-  void answer(int a) { answers_.push_back(a); }
-  const std::vector<MsgBoxRequest>& asked() const { return asked_; }
-
- private:
-  std::vector<int> answers_;
-  std::vector<MsgBoxRequest> asked_;
-};
 
 // The answer the Escape key gives for a style (also used by the real box).
 int escapeAnswer(int style);

@@ -70,7 +70,7 @@ QString AppPath() {
   return withoutTrailingSlash(currentFolder());
 }
 
-void setAppPathForTests(const QString& path) { appPathOverride() = path; }
+void setAppPath(const QString& path) { appPathOverride() = path; }
 
 void DoEvents() {
   if (!QCoreApplication::instance()) return;

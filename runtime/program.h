@@ -10,9 +10,11 @@ namespace plimra::rt {
 // The folder of the running program, without a trailing "/" except for the
 // root folder; in the lossless text form of runtime/filenames.h.
 QString AppPath();
-// Tests run the windows against a temporary program folder; empty restores
-// the real one.
-void setAppPathForTests(const QString& path);
+// Fixes the program's folder for the rest of the run; empty goes back to
+// asking where the program's file is. The program fixes it at start-up, so
+// that its settings are saved where they were read from even when its file
+// is moved or replaced while it runs.
+void setAppPath(const QString& path);
 
 // Handles the events that are pending, re-entrantly, then waits a moment
 // for more (at most a few milliseconds) so that a loop polling a device

@@ -7,34 +7,26 @@
 #    (target: under 150 ms).
 set -euo pipefail
 prog=$1 probe=$2
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "needs $tool"; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+source "$(dirname "$0")/../../tests/support/xvfb.sh"
+require_tools
+make_workdir "$prog"
 "$probe" song "$work/prog/GM.MID" 0 7000
 "$probe" song "$work/music/one.mid" 69 300
 "$probe" song "$work/music/two.mid" 76 300
 "$probe" song "$work/music/long.mid" 0 7000
 
-# The program must draw on the Xvfb display, whatever the caller set.
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
   tick=$(getconf CLK_TCK)
   cpu() { awk "{ print \$14 + \$15 }" /proc/$1/stat; }
   # One song only, with the reset given ($1), from plimra.ini beside the program.
   start() {
     printf "[Option]\nSingle=True\nContinue=False\nRandom=False\nReset=%s\n" "$1" \
       >"$work/prog/plimra.ini"
-    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
-    pid=$!
-    win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1)
-    sleep 1
+    start_player
+    win=$(midi_window)
+    sleep 0.7
   }
   dblclick() { xdotool mousemove --window "$win" 30 $1 click --repeat 2 --delay 20 1; }
 
@@ -69,4 +61,4 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   printf "%s\n" "${times[@]}" | sort -n | awk -v all="${times[*]}" "{ v[NR] = \$1 } END {
     m = v[int((NR + 1) / 2)]
     printf(\"double-click to first sound, no reset: median %.1f ms of %d starts (%s); target under 150 ms, %.2f of it\\n\", m, NR, all, m / 150) }"
-' _ "$work" "$probe"
+' "$work" "$probe"

@@ -1,73 +1,47 @@
 // The CD window driven through its handlers, against a fake disc in the
-// device table and a stand-in for the MIDI window.
+// device table, and its hand-over to and from the MIDI window through the
+// program-wide instances.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMenu>
-#include <QMenuBar>
 #include <QTest>
 #include <memory>
 
+#include "app/forms.h"
+#include "app/module1.h"
 #include "cd/frmcdp.h"
 #include "media/control/mmcontrol.h"
-#include "runtime/msgbox.h"
+#include "midi/frmplimra.h"
 #include "runtime/program.h"
-#include "runtime/twips.h"
 #include "tests/cd/fake_disc.h"
+#include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 namespace {
 
 namespace rt = plimra::rt;
 namespace mci = plimra::mci;
+namespace Module1 = plimra::Module1;
 using plimra::cd::FrmCDp;
 using plimra::cd::kHighlightColor;
 using plimra::cd::kPlainColor;
 using plimra::control::MMControl;
+using plimra::midi::FrmPlimra;
+using plimra::test::ScriptedMsgBox;
 using Log = std::vector<std::string>;
 
-// The other player window, as far as the CD window sees it.
-class MidiWindow : public rt::Form {
- public:
-  MidiWindow() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
-    auto* opt =
-        new rt::MenuItem(menuBar(), QStringLiteral("mnuOpt"), QStringLiteral("動作環境(&O)"));
-    mnuMin =
-        new rt::MenuItem(opt, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&I)"));
-    mnuChange = new rt::MenuItem(opt, QStringLiteral("mnuChange"),
-                                 QStringLiteral("CDへの切替時に曲を止める"));
-  }
-  rt::MenuItem* mnuMin;
-  rt::MenuItem* mnuChange;
-};
-
-class CdWindow : public ::testing::Test {
+class CdWindow : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
+    WindowTest::SetUp();
     cdtest::registerFakeCd(disc);
-    rt::setEndHandler([this] { ++ends; });
-    plimra::cd::Links links;
-    links.midiWindow = [this] { return &midi; };
-    links.midiMnuMin = [this] { return midi.mnuMin; };
-    links.midiMnuChange = [this] { return midi.mnuChange; };
-    links.optMin = [this] { return optMin; };
-    links.setOptMin = [this](bool on) { optMin = on; };
-    links.optChange = [this] { return optChange; };
-    links.setOptChange = [this](bool on) { optChange = on; };
-    cd = std::make_unique<FrmCDp>(links);
-    cd->Load();
-  }
-  void TearDown() override {
-    cd.reset();
-    rt::setEndHandler({});
-    mci::DeviceTable::instance().resetForTests();
+    // The MIDI window's start-up loads the CD window and sets the options.
+    midi = plimra::app::frmPlimra();
+    cd = plimra::app::frmCDp();
   }
 
   // The MIDI window hands over to the CD window at its own place.
-  void switchToCd() {
-    midi.Hide();
-    cd->Move(midi.Left(), midi.Top());
-    cd->Show();
-  }
+  void switchToCd() { midi->mnuCDP_Click(); }
   Log takeLog() { return std::exchange(disc->log, {}); }
   std::vector<int> highlighted() const {
     std::vector<int> tracks;
@@ -85,53 +59,25 @@ class CdWindow : public ::testing::Test {
       if (cd->TrackSet[i]->BackColor() != kPlainColor) return false;
     return true;
   }
+  // A song playing in the MIDI window.
+  void playSong() {
+    MMControl* c = midi->MMControl1;
+    c->setFileName(music + "/song.mid");
+    c->setCommand("OPEN");
+    c->setCommand("PLAY");
+    ASSERT_EQ(sequencer->mode.load(), mci::ModePlaying);
+  }
 
   std::shared_ptr<cdtest::Disc> disc = std::make_shared<cdtest::Disc>();
-  MidiWindow midi;
-  std::unique_ptr<FrmCDp> cd;
-  bool optMin = false;
-  bool optChange = true;
-  int ends = 0;
+  FrmPlimra* midi = nullptr;
+  FrmCDp* cd = nullptr;
 };
 
-TEST_F(CdWindow, LayoutAtCreation) {
-  FrmCDp fresh;
-  EXPECT_EQ(fresh.Caption(), "CD Player");
-  EXPECT_EQ(fresh.client()->size(), QSize(rt::TwipsToPixels(3885), rt::TwipsToPixels(1815)));
-  EXPECT_FALSE(fresh.windowFlags() & Qt::WindowMaximizeButtonHint);
-
-  // Twenty labels numbered by track in a ruled two-row grid.
-  ASSERT_EQ(fresh.TrackSet.Count(), 20);
-  EXPECT_EQ(fresh.TrackSet.UBound(), 19);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(fresh.TrackSet[i]->Caption(), QString::number(i + 1));
-  EXPECT_EQ(fresh.TrackSet[0]->geometry(), QRect(8, 48, 25, 17));
-  EXPECT_EQ(fresh.TrackSet[19]->geometry().topLeft(), QPoint(224, 64));
-  EXPECT_EQ(fresh.TrackSet[1]->x(), fresh.TrackSet[0]->geometry().right());
-  EXPECT_EQ(fresh.TrackSet[10]->y(), fresh.TrackSet[0]->geometry().bottom());
-  // The title box and list lie beyond the client area.
-  EXPECT_GE(fresh.Text1->x(), fresh.client()->width());
-  EXPECT_GE(fresh.List1->x(), fresh.client()->width());
-
-  QStringList menus;
-  for (QAction* top : fresh.menuBar()->actions()) {
-    menus << top->text();
-    for (QAction* item : top->menu()->actions()) menus << "  " + item->text();
-  }
-  EXPECT_EQ(menus, QStringList({"MIDI(&F)", "  MIDI Player(&M)", "  終了(&X)", "動作環境(&O)",
-                                "  再生時アイコン化(&O)", "  MIDIへの切替時に曲を止める",
-                                "  動作環境の保存(&S)"}));
-}
-
 TEST_F(CdWindow, TwelveTrackDiscAfterActivation) {
-  rt::ScriptedMsgBox boxes;
-  midi.Move(1500, 1200);
+  ScriptedMsgBox boxes;
+  midi->Move(1500, 1200);
   EXPECT_TRUE(disc->log.empty());  // loading opens nothing
   EXPECT_FALSE(cd->Timer1.ticking());
-  std::vector<int> buttons;
-  for (int b = 0; b < MMControl::ButtonCount; ++b)
-    if (cd->MMControl1->buttonVisible(MMControl::Button(b))) buttons.push_back(b);
-  EXPECT_EQ(buttons, std::vector<int>({MMControl::Prev, MMControl::Next, MMControl::Play,
-                                       MMControl::Pause, MMControl::Stop, MMControl::Eject}));
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
   EXPECT_EQ(takeLog(), Log({"open", "format tmsf"}));
@@ -154,18 +100,6 @@ TEST_F(CdWindow, TwelveTrackDiscAfterActivation) {
   takeLog();
   cd->Timer1_Timer();
   EXPECT_TRUE(takeLog().empty());
-}
-
-TEST_F(CdWindow, ActivationWhileTheDiscPlaysShowsItPlaying) {
-  disc->playing = true;
-  disc->position = mci::makeTmsf(5, 1, 2, 3);
-  rt::ScriptedMsgBox boxes;
-  switchToCd();
-  cd->Timer1_Timer();
-  EXPECT_TRUE(boxes.asked().empty());
-  EXPECT_EQ(cd->PlayState, 2);
-  EXPECT_EQ(cd->Info2->Caption(), "Play 05-01:02");
-  EXPECT_EQ(highlighted(), std::vector<int>({5}));
 }
 
 TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
@@ -299,7 +233,7 @@ TEST_F(CdWindow, IconizeOnPlayFollowsTheOption) {
   cd->TrackSet_Click(0);
   EXPECT_EQ(cd->WindowState(), 0);
   cd->mnuMin_Click();
-  ASSERT_TRUE(optMin);
+  ASSERT_TRUE(Module1::OptMin);
   cd->TrackSet_Click(0);
   EXPECT_EQ(cd->WindowState(), 1);
   cd->setWindowState(0);
@@ -345,9 +279,15 @@ TEST_F(CdWindow, TitleList) {
   EXPECT_TRUE(cd->Text1->isHidden());
 }
 
-TEST_F(CdWindow, SwitchBackWithTheOptionOnStopsAndCloses) {
-  midi.Move(1200, 900);
+TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
+  midi->Show();
+  midi->Move(1200, 900);
+  playSong();
   switchToCd();
+  EXPECT_EQ(sequencer->mode.load(), mci::ModeNotReady);
+  EXPECT_TRUE(midi->isHidden());
+  EXPECT_EQ(cd->Left(), midi->Left());
+  EXPECT_EQ(cd->Top(), midi->Top());
   cd->Timer1_Timer();
   cd->TrackSet_Click(3);
   cd->Timer1_Timer();
@@ -358,9 +298,9 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOnStopsAndCloses) {
   EXPECT_EQ(takeLog(), Log({"stop", "close"}));
   EXPECT_FALSE(cd->Timer1.ticking());
   EXPECT_TRUE(cd->isHidden());
-  EXPECT_TRUE(midi.isVisible());
-  EXPECT_EQ(midi.Left(), cd->Left());
-  EXPECT_EQ(midi.Top(), cd->Top());
+  EXPECT_TRUE(midi->isVisible());
+  EXPECT_EQ(midi->Left(), cd->Left());
+  EXPECT_EQ(midi->Top(), cd->Top());
 
   // Stopped: nothing to stop, only the close.
   switchToCd();
@@ -371,8 +311,10 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOnStopsAndCloses) {
 }
 
 TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
-  optChange = false;
+  Module1::OptChange = false;
+  playSong();
   switchToCd();
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   cd->Timer1_Timer();
   cd->TrackSet_Click(6);
   cd->Timer1_Timer();
@@ -383,7 +325,7 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
   EXPECT_EQ(cd->MMControl1->Mode(), mci::ModePlaying);
 
   // Coming back finds it still playing and shows it so, without a question.
-  rt::ScriptedMsgBox boxes;
+  ScriptedMsgBox boxes;
   switchToCd();
   cd->Timer1_Timer();
   EXPECT_TRUE(boxes.asked().empty());
@@ -413,17 +355,17 @@ TEST_F(CdWindow, NoDiscAskedUntilOneIsInsertedOrCancelled) {
 
 TEST_F(CdWindow, CancelInTheNoDiscBoxReturnsToTheMidiWindow) {
   disc->remove();
-  rt::ScriptedMsgBox boxes({rt::vbCancel});
-  midi.Move(1800, 1500);
+  ScriptedMsgBox boxes({rt::vbCancel});
+  midi->Move(1800, 1500);
   switchToCd();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(disc->log.back(), "close");  // the option to stop on switching is on
   EXPECT_EQ(std::count(disc->log.begin(), disc->log.end(), "format tmsf"), 0);
   EXPECT_FALSE(cd->Timer1.ticking());
   EXPECT_TRUE(cd->isHidden());
-  EXPECT_TRUE(midi.isVisible());
-  EXPECT_EQ(midi.Left(), cd->Left());
-  EXPECT_EQ(midi.Top(), cd->Top());
+  EXPECT_TRUE(midi->isVisible());
+  EXPECT_EQ(midi->Left(), cd->Left());
+  EXPECT_EQ(midi->Top(), cd->Top());
 }
 
 TEST_F(CdWindow, ExitAndCloseStopAndCloseTheDiscThenEnd) {
@@ -464,9 +406,3 @@ TEST_F(CdWindow, Replies) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

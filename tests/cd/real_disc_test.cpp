@@ -4,16 +4,19 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 #include <filesystem>
 
+#include "app/forms.h"
+#include "app/module1.h"
 #include "cd/frmcdp.h"
 #include "media/cdaudio/register.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
-#include "runtime/msgbox.h"
+#include "runtime/program.h"
+#include "tests/support/scripted_msgbox.h"
 #include "tools/mkdisc/disc_image.h"
 
 namespace {
@@ -36,14 +39,14 @@ class RealDisc : public ::testing::Test {
     ASSERT_EQ(plimra::mkdisc::writeDisc(cue, layout), "");
     setenv("PLIMRA_CDROM", cue.c_str(), 1);
     plimra::cdaudio::registerCdAudio();
-    plimra::cd::Links links;
-    links.optChange = [] { return true; };
-    cd = std::make_unique<FrmCDp>(links);
-    cd->Load();
+    rt::setAppPath(QString::fromStdString(dir.string()));
+    plimra::Module1::OptChange = true;  // the switch back closes the disc
+    cd = plimra::app::frmCDp();
   }
   void TearDown() override {
-    cd.reset();
+    plimra::app::destroyForms();
     plimra::mci::DeviceTable::instance().resetForTests();
+    rt::setAppPath({});
     fs::remove_all(dir);
   }
 
@@ -63,11 +66,11 @@ class RealDisc : public ::testing::Test {
   bool lit(int track) const { return cd->TrackSet[track - 1]->BackColor() == kHighlightColor; }
 
   fs::path dir;
-  std::unique_ptr<FrmCDp> cd;
+  FrmCDp* cd = nullptr;
 };
 
 TEST_F(RealDisc, ReadPlayedAcrossATrackAndRewoundAtTheEnd) {
-  rt::ScriptedMsgBox boxes;
+  plimra::test::ScriptedMsgBox boxes;
   cd->Show();
   ASSERT_TRUE(boxes.asked().empty()) << boxes.asked()[0].prompt.toStdString();
   ASSERT_TRUE(waitFor([&] { return !cd->Info2->Caption().isEmpty(); }));
@@ -96,9 +99,3 @@ TEST_F(RealDisc, ReadPlayedAcrossATrackAndRewoundAtTheEnd) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

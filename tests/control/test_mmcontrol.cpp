@@ -247,9 +247,3 @@ TEST_F(Control, ClosingOrDestroyingTheControlClosesItsDevice) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

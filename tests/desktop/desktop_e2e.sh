@@ -6,6 +6,7 @@
 # MIDI window and then on the CD window, as heard and as PlaybackStatus says.
 #   desktop_e2e.sh PLIMRA AUDIO_PROBE PLIMRA_MKDISC
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 
 if [ "${1:-}" = --inner ]; then
   work=$2 probe=$3
@@ -37,13 +38,11 @@ if [ "${1:-}" = --inner ]; then
   is() { [ "$(status)" = "$1" ]; }
 
   export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw PLIMRA_CDROM=$work/disc.cue
-  export QT_QPA_PLATFORM=xcb
   cd "$work/music"
   "$prog" >"$work/out.log" 2>&1 &
   pid=$!
   trap 'kill $pid 2>/dev/null || true' EXIT
-  win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
-    fail "no MIDI window"
+  win=$(midi_window) || fail "no MIDI window"
   await bus org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 || fail "the player is not on the bus"
 
   # A second start, as the file manager would make it, with a relative path.
@@ -97,11 +96,8 @@ if [ "${1:-}" = --inner ]; then
 fi
 
 plimra=$1 probe=$2 mkdisc=$3
-for tool in xvfb-run xdotool dbus-run-session dbus-send; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+require_tools dbus-run-session dbus-send
+make_workdir
 mkdir -p "$work/prog" "$work/music"
 cp "$plimra" "$work/prog/plimra"
 cat >"$work/prog/plimra.ini" <<INI
@@ -115,4 +111,4 @@ INI
 "$probe" song "$work/music/c.mid" 88 3000
 "$mkdisc" --sine "$work/disc.cue" 6 6 6 >/dev/null
 # A session bus of the test's own, never the desktop's.
-dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inner "$work" "$probe"
+on_xvfb_self -w dbus-run-session "$work" "$probe"

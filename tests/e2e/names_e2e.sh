@@ -7,11 +7,9 @@
 # caption shows the song's Japanese name.
 set -euo pipefail
 prog=$1 probe=$2
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../support/xvfb.sh"
+require_tools
+make_workdir
 progdir="$work/$(printf '\x83\x76\x83\x8d')"          # "プロ"
 music="$work/$(printf '\x89\xb9\x8a\x79')"            # "音楽"
 song="$(printf '\x83\x68\x83\x89\x83\x4e\x83\x47\x8f\x98\x8b\xc8').MID"  # "ドラクエ序曲"
@@ -20,20 +18,13 @@ cp "$prog" "$progdir/plimra"
 "$probe" song "$progdir/GM.MID" 96 400
 "$probe" song "$music/$song" 69 800
 
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 progdir=$3 music=$4
-  cd "$music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$progdir/plimra" >"$work/out.log" 2>&1 &
-  pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player "$progdir/plimra" "$music"
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
-  win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
-    fail "no window titled Midi Player"
-  sleep 0.3
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  win=$(midi_window) || fail "no window titled Midi Player"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
@@ -56,4 +47,4 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     *) fail "heard \"$notes\", expected the reset, then the song (RA)" ;;
   esac
   echo "names e2e passed: heard $notes, caption ドラクエ序曲.MID"
-' _ "$work" "$probe" "$progdir" "$music"
+' "$work" "$probe" "$progdir" "$music"

@@ -7,35 +7,23 @@
 # through its menu item, shows in the caption.
 set -euo pipefail
 prog=$1 probe=$2
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+source "$(dirname "$0")/../support/xvfb.sh"
+require_tools
+make_workdir "$prog"
 "$probe" song "$work/prog/GM.MID" 96 400
 "$probe" song "$work/music/one.mid" 69 500
 "$probe" song "$work/music/two.mid" 76 500
 # Continuous play in list order, as a saved plimra.ini beside the program says.
 printf '[Option]\nSingle=False\nContinue=True\nRandom=False\nReset=GM\n' >"$work/prog/plimra.ini"
 
-# The program must draw on the Xvfb display, whatever the caller set.
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player
   fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
 
-  win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
-    fail "no window titled Midi Player"
-  sleep 0.3
+  win=$(midi_window) || fail "no window titled Midi Player"
   # "再生中、時間を表示": third from the bottom of "動作環境(&O)".
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
   xdotool key --window "$win" alt+o
   sleep 0.3
   xdotool key Up Up Up Return
@@ -73,4 +61,4 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   echo "play e2e passed: heard $notes, caption \"$title\""
-' _ "$work" "$probe"
+' "$work" "$probe"

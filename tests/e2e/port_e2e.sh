@@ -10,9 +10,8 @@
 #   port_e2e.sh PLIMRA AUDIO_PROBE MIDI_SINK GM.MID
 set -euo pipefail
 prog=$1 probe=$2 sink=$3 reset=$4
-for tool in xvfb-run Xvfb xdotool jackd; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/../support/xvfb.sh"
+require_tools jackd
 # The list shows JACK's ports only where there is no ALSA sequencer.
 [ -e /dev/snd/seq ] && { echo "skipped: an ALSA sequencer lists the ports here"; exit 77; }
 
@@ -40,20 +39,13 @@ printf '[Option]\nSingle=True\nContinue=False\nRandom=False\nReset=GM\n' >"$work
 for _ in $(seq 1 100); do grep -q ready "$work/sink.log" && break; sleep 0.1; done
 grep -q ready "$work/sink.log" || { echo "FAIL: no JACK port: $(cat "$work/sink.log" "$work/jackd.log")"; exit 1; }
 
-# The program must draw on the Xvfb display, whatever the caller set.
-export QT_QPA_PLATFORM=xcb
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  cd "$work/music"
-  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 & pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
+  start_player
   fail() { echo "FAIL: $*"; echo "--- received:"; cat "$work/received"; cat "$work/out.log"; exit 1; }
 
-  win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
-    fail "no window titled Midi Player"
-  sleep 0.3
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+  win=$(midi_window) || fail "no window titled Midi Player"
   # The panel opens with the focus in the list; the test port is its last
   # entry. Tab goes on to "ＯＫ", and Return presses it.
   xdotool key --window "$win" alt+o
@@ -88,4 +80,4 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   echo "port e2e passed: the port received $got"
-' _ "$work" "$probe"
+' "$work" "$probe"

@@ -3,11 +3,9 @@
 # window that appears, then leaves through "終了(&X)" with the keyboard.
 set -euo pipefail
 prog=$1
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../support/xvfb.sh"
+require_tools
+make_workdir
 touch "$work/first.mid" "$work/SECOND.MID"
 # A copy of its own, so that the plimra.ini it writes on its first run lands
 # here and not beside the build.
@@ -15,9 +13,7 @@ mkdir "$work/prog"
 cp "$prog" "$work/prog/plimra"
 prog=$work/prog/plimra
 
-# The program must draw on the Xvfb display, whatever the caller set.
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   prog=$1 work=$2
   cd "$work"
@@ -25,8 +21,7 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   trap "kill $pid 2>/dev/null || true" EXIT
   fail() { echo "FAIL: $*"; cat "$work/out.log"; exit 1; }
 
-  win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
-    fail "no window titled Midi Player"
+  win=$(midi_window) || fail "no window titled Midi Player"
   title=$(xdotool getwindowname "$win")
   [ "$title" = "Midi Player" ] || fail "title is \"$title\""
 
@@ -38,7 +33,6 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   [ "$WIDTH" -ge 277 ] && [ "$WIDTH" -le 290 ] || fail "width $WIDTH"
 
   # Alt+F opens the CD menu, X chooses exit: the program ends at once.
-  xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
   xdotool key --window "$win" alt+f
   sleep 0.3
   xdotool key x
@@ -49,4 +43,4 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
   wait $pid || fail "the program ended with status $?"
   echo "window e2e passed: \"$title\" at ${X},${Y} ${WIDTH}x${HEIGHT}"
-' _ "$prog" "$work"
+' "$prog" "$work"

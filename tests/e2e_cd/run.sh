@@ -3,6 +3,7 @@
 # label, hear track 2 (SDL's disk driver captures the sound), switch back.
 #   run.sh PLIMRA PLIMRA_MKDISC CHECK_CAPTURE
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 
 if [ "${1:-}" = --inner ]; then
   shift
@@ -16,14 +17,12 @@ if [ "${1:-}" = --inner ]; then
   visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
 
   export PLIMRA_CDROM=$work/disc.cue SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw
-  export QT_QPA_PLATFORM=xcb
   "$work/plimra" >"$work/plimra.log" 2>&1 &
   pid=$!
   # Never SIGKILL: a JACK client killed outright can leave stale state behind.
   trap 'kill $pid 2>/dev/null || true' EXIT
 
-  midi=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
-    fail "the MIDI window did not appear"
+  midi=$(midi_window) || fail "the MIDI window did not appear"
   eval "$(geometry "$midi")"
   midiX=$X midiY=$Y
 
@@ -74,14 +73,11 @@ if [ "${1:-}" = --inner ]; then
 fi
 
 plimra=$1 mkdisc=$2 check=$3
-for tool in xvfb-run xdotool; do
-  command -v $tool >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+require_tools
+make_workdir
 # The program runs from its own folder so that nothing lands beside the build.
 cp "$plimra" "$work/plimra"
 "$mkdisc" "$work/disc.cue" 3 3 3
-xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --inner "$work"
+on_xvfb_self -s 1280x1024 "$work"
 # Half a second of track 2, exact from its first sample.
 "$check" "$work/out.raw" 2 22050

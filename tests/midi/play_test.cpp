@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <functional>
@@ -24,106 +23,21 @@
 #include "media/sequencer/register.h"
 #include "midi/frmplimra.h"
 #include "runtime/filelists.h"
-#include "runtime/msgbox.h"
 #include "runtime/program.h"
-#include "tests/midi/song_writer.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/midi_file.h"
+#include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
+using plimra::test::FakeDevice;
+using plimra::test::ScriptedMsgBox;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
 namespace Module1 = plimra::Module1;
 
 namespace {
-
-class Outputs : public mci::MidiOutCatalog {
- public:
-  std::vector<std::string> outputNames() override { return {"Built-in synthesizer", "USB MIDI"}; }
-};
-
-struct Bus {
-  std::vector<std::string> calls;
-  int32_t mode = mci::ModeNotReady;
-  mci::NotifyFn pending;
-  uint32_t position = 0, length = 1000;
-
-  void abort() {
-    if (auto fn = std::exchange(pending, {})) fn(mci::NotifyAborted);
-  }
-};
-
-// Opens only files that start like a MIDI file; a play lasts until the test
-// ends it.
-class TestSequencer : public mci::Device {
- public:
-  explicit TestSequencer(std::shared_ptr<Bus> b) : b_(std::move(b)) {}
-  uint32_t open(const std::string& element) override {
-    b_->calls.push_back("open " + element);
-    QFile f(QString::fromStdString(element));
-    if (!f.open(QIODevice::ReadOnly) || f.read(4) != "MThd") return mci::err::InvalidFile;
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t close() override {
-    b_->calls.push_back("close");
-    b_->abort();
-    b_->mode = mci::ModeNotReady;
-    return mci::err::None;
-  }
-  uint32_t play(const mci::PlayParams&, mci::NotifyFn notify) override {
-    b_->calls.push_back("play");
-    b_->abort();
-    b_->pending = std::move(notify);
-    b_->mode = mci::ModePlaying;
-    return mci::err::None;
-  }
-  uint32_t stop() override {
-    b_->calls.push_back("stop");
-    b_->abort();
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t pause() override {
-    b_->mode = mci::ModePaused;
-    return mci::err::None;
-  }
-  uint32_t resume() override {
-    b_->mode = mci::ModePlaying;
-    return mci::err::None;
-  }
-  uint32_t seek(const mci::SeekParams&) override {
-    b_->calls.push_back("seek");
-    b_->abort();
-    b_->mode = mci::ModeStopped;
-    return mci::err::None;
-  }
-  uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
-    out.kind = mci::StatusValue::Kind::Integer;
-    switch (p.item) {
-      case mci::StatusItem::Mode:
-        out.kind = mci::StatusValue::Kind::Mode;
-        out.value = static_cast<uint32_t>(b_->mode);
-        break;
-      case mci::StatusItem::Position:
-        out.value = b_->position;
-        break;
-      case mci::StatusItem::Length:
-        out.value = b_->length;
-        break;
-      default:
-        out.value = 0;
-    }
-    return mci::err::None;
-  }
-  uint32_t setTimeFormat(mci::TimeFormat) override { return mci::err::None; }
-  uint32_t setPort(int32_t port) override {
-    b_->calls.push_back("port " + std::to_string(port));
-    return mci::err::None;
-  }
-
- private:
-  std::shared_ptr<Bus> b_;
-};
 
 void pump(int ms = 0) {
   QElapsedTimer t;
@@ -135,49 +49,41 @@ void pump(int ms = 0) {
 }
 
 bool writeSong(const QString& path, int note = 60, uint32_t ms = 300) {
-  return plimra::testsong::writeFile(path.toStdString(), plimra::testsong::noteSong(note, ms));
+  return plimra::test::writeFile(path.toStdString(), plimra::test::noteSong(note, ms));
+}
+
+// Opens only files that start like a MIDI file.
+uint32_t refuseAllButMidiFiles(const std::string& call) {
+  if (call.rfind("open ", 0) != 0) return mci::err::None;
+  QFile f(QString::fromStdString(call.substr(5)));
+  return f.open(QIODevice::ReadOnly) && f.read(4) == "MThd" ? mci::err::None
+                                                            : mci::err::InvalidFile;
 }
 
 using Calls = std::vector<std::string>;
 
-class Playing : public ::testing::Test {
+class Playing : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root.isValid());
+    WindowTest::SetUp();
     app = root.filePath("app");
-    music = root.filePath("music");
     ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(music + "/classics") &&
-                QDir().mkpath(music + "/empty"));
+                QDir().mkpath(music + "/empty") && QDir().mkpath(music + "/named"));
     ASSERT_TRUE(writeSong(app + "/GS.MID", 0, 100) && writeSong(app + "/GM.MID", 0, 100));
-    for (const char* n : {"a.mid", "b.mid", "c.mid"}) ASSERT_TRUE(writeSong(music + "/" + n));
-    ASSERT_TRUE(writeSong(music + "/classics/bach.Mid"));
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(music);
-    rt::setAppPathForTests(app);
-    mci::setMidiOutCatalog(std::make_shared<Outputs>());
-    useTestSequencer();
-    rt::setEndHandler([] {});
+    for (const char* n :
+         {"a.mid", "b.mid", "c.mid", "classics/bach.Mid", "named/SONGS.MID", "named/MYGM.MID"})
+      ASSERT_TRUE(writeSong(music + "/" + n));
+    rt::setAppPath(app);
+    sequencer->refuse = refuseAllButMidiFiles;
+    setLength(1000);
   }
 
-  void TearDown() override {
-    window.reset();
-    plimra::app::destroyFormsForTests();
-    mci::DeviceTable::instance().resetForTests();
-    mci::setMidiOutCatalog(nullptr);
-    rt::setEndHandler({});
-    rt::setAppPathForTests({});
-    QDir::setCurrent(oldCwd);
-  }
+  void useTestSequencer() { FakeDevice::install("Sequencer", sequencer); }
+  void setPosition(uint32_t ms) { sequencer->answer(mci::StatusItem::Position, ms); }
+  void setLength(uint32_t ms) { sequencer->answer(mci::StatusItem::Length, ms); }
 
-  void useTestSequencer() {
-    mci::DeviceTable::instance().registerType(
-        "Sequencer", [b = bus] { return std::make_unique<TestSequencer>(b); });
-  }
-
-  FrmPlimra& start(plimra::midi::Links links = {}) {
-    window = std::make_unique<FrmPlimra>(std::move(links));
-    window->Load();
-    window->Show();
+  FrmPlimra& start() {
+    startMidiWindow();
     // Options as a test wants them; each test changes what it needs.
     Module1::OptReset = "NON";
     Module1::OptRandom = false;
@@ -194,18 +100,14 @@ class Playing : public ::testing::Test {
 
   // The test sequencer's play reaches its end.
   void finish() {
-    bus->mode = mci::ModeStopped;
-    if (auto fn = std::exchange(bus->pending, {})) fn(mci::NotifySuccessful);
+    sequencer->finish();
     pump();
   }
 
-  Calls takeCalls() { return std::exchange(bus->calls, {}); }
+  Calls takeCalls() { return sequencer->take({"open", "close", "play", "stop", "seek", "port"}); }
   std::string song(const QString& name) { return "open " + (music + "/" + name).toStdString(); }
 
-  QTemporaryDir root;
-  QString app, music, oldCwd;
-  std::shared_ptr<Bus> bus = std::make_shared<Bus>();
-  std::unique_ptr<FrmPlimra> window;
+  QString app;
 };
 
 }  // namespace
@@ -230,7 +132,7 @@ TEST_F(Playing, ResetSongPlaysToItsEndBeforeTheSongAndPortFollowsEveryOpen) {
     EXPECT_EQ(w.Caption(), "b.mid");
     EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
     EXPECT_EQ(w.MMControl1->TimeFormat(), 0);
-    EXPECT_EQ(bus->mode, mci::ModePlaying);
+    EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   }
 }
 
@@ -267,7 +169,7 @@ TEST_F(Playing, AMissingOrRefusedResetSongLetsTheSongStartAtOnce) {
 
 TEST_F(Playing, ProgramInTheRootFolderLooksForTheResetSongThere) {
   start();
-  rt::setAppPathForTests("/");
+  rt::setAppPath("/");
   Module1::OptReset = "GS";
   play(0);
   // No "/GS.MID" here, so the song starts without it.
@@ -298,7 +200,7 @@ TEST_F(Playing, ASecondStartDuringTheResetTakesOver) {
   EXPECT_EQ(takeCalls(), (Calls{reset, "port 1", "play", "close", reset, "port 1", "play", "close",
                                 song("c.mid"), "port 1", "play"}));
   EXPECT_EQ(w.Caption(), "c.mid");
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
 
   // The end of that song moves on once, from c.mid: the takeover left no
   // second chain behind.
@@ -333,18 +235,18 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   const QString stopped = QString::fromUtf16(plimra::midi::kNothingSounds);
   for (bool random : {false, true}) {
     Module1::OptRandom = random;
-    bus->length = 0;  // songs that last no time
+    setLength(0);  // songs that last no time
     takeCalls();
     play(0);
-    for (int ends = 0; ends < 20 && bus->mode == mci::ModePlaying; ++ends) {
-      bus->length = ends == 0 ? 1000 : 0;  // only the second song sounds
+    for (int ends = 0; ends < 20 && sequencer->mode.load() == mci::ModePlaying; ++ends) {
+      setLength(ends == 0 ? 1000 : 0);  // only the second song sounds
       finish();
     }
     // One song that sounds starts the count again: the first, the second,
     // then as many silent ones as the list holds.
     const Calls calls = takeCalls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 5) << random;
-    EXPECT_EQ(bus->mode, mci::ModeStopped);
+    EXPECT_EQ(sequencer->mode.load(), mci::ModeStopped);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
     pump(20);
     EXPECT_EQ(w.Caption(), w.File1->FileName() + stopped);
@@ -363,30 +265,6 @@ TEST_F(Playing, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   useTestSequencer();
 }
 
-TEST_F(Playing, ContinuousPlayGoesDownTheListAndWraps) {
-  FrmPlimra& w = start();
-  play(1);
-  takeCalls();
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "c.mid");
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "a.mid");
-  EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid"), "port 1", "play", "close", song("a.mid"),
-                                "port 1", "play"}));
-  EXPECT_EQ(w.Caption(), "a.mid");
-
-  // Files named like the reset songs are songs like any other.
-  ASSERT_TRUE(writeSong(music + "/SONGS.MID") && writeSong(music + "/MYGM.MID"));
-  w.File1->Refresh();
-  ASSERT_EQ(w.File1->List(3), "MYGM.MID");
-  play(3);
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "SONGS.MID");
-  finish();
-  EXPECT_EQ(w.File1->FileName(), "a.mid");
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
-}
-
 TEST_F(Playing, RandomPlayDrawsFromTheWholeList) {
   FrmPlimra& w = start();
   Module1::OptRandom = true;
@@ -399,31 +277,51 @@ TEST_F(Playing, RandomPlayDrawsFromTheWholeList) {
     EXPECT_EQ(w.Caption(), w.File1->FileName());
   }
   EXPECT_GT(drawn.size(), 1u);
-
-  // With one entry it is that one again, each time.
-  ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
-  takeCalls();
-  for (int i = 0; i < 3; ++i) finish();
-  const std::string bach = "open " + (music + "/classics/bach.Mid").toStdString();
-  EXPECT_EQ(takeCalls(), (Calls{"close", bach, "port 1", "play", "close", bach, "port 1", "play",
-                                "close", bach, "port 1", "play"}));
 }
 
-TEST_F(Playing, OneSongOnlyStopsAtTheEndButNextMovesOn) {
+TEST_F(Playing, WhatFollowsTheEndOfASong) {
+  struct Case {
+    const char* what;
+    bool single, random;
+    const char* folder;
+    int first, ends;
+    QStringList next;
+  };
+  const Case cases[] = {
+      {"down the list, wrapping", false, false, "", 1, 2, {"c.mid", "a.mid"}},
+      {"names like the reset songs", false, false, "/named", 0, 2, {"SONGS.MID", "MYGM.MID"}},
+      {"one song only", true, false, "", 0, 1, {}},
+      {"random from one entry", false, true, "/classics", 0, 2, {"bach.Mid", "bach.Mid"}},
+  };
+  for (const Case& c : cases) {
+    FrmPlimra& w = start();
+    Module1::OptSingle = c.single;
+    Module1::OptRandom = c.random;
+    ASSERT_TRUE(w.Dir1->setPath(music + c.folder));
+    play(c.first);
+    const QString first = w.File1->FileName();
+    takeCalls();
+    for (int i = 0; i < c.ends; ++i) finish();
+    pump(20);
+    Calls expected;
+    for (const QString& n : c.next)
+      expected.insert(expected.end(), {"close", "open " + (w.File1->Path() + "/" + n).toStdString(),
+                                       "port 1", "play"});
+    EXPECT_EQ(takeCalls(), expected) << c.what;
+    EXPECT_EQ(w.Caption(), c.next.isEmpty() ? first : c.next.last()) << c.what;
+  }
+}
+
+TEST_F(Playing, NextMovesOnEvenWithOneSongOnly) {
   FrmPlimra& w = start();
   Module1::OptSingle = true;
   play(0);
   takeCalls();
-  finish();
-  pump(50);
-  EXPECT_TRUE(takeCalls().empty());
-  EXPECT_EQ(w.Caption(), "a.mid");
-
   w.MMControl1->click(MMControl::Next);
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
   pump();
   // The control's own Next does not seek the new song to its end.
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   EXPECT_EQ(w.Caption(), "b.mid");
 }
 
@@ -442,10 +340,10 @@ TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode, mci::ModePaused);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePaused);
   w.MMControl1->click(MMControl::Pause);
   pump(50);
-  EXPECT_EQ(bus->mode, mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   EXPECT_TRUE(takeCalls().empty());
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
@@ -453,7 +351,7 @@ TEST_F(Playing, StopAndPauseDoNotAdvanceButTheEndAndNextDo) {
   // Prev leaves the song at its start, stopped.
   w.MMControl1->click(MMControl::Prev);
   pump(50);
-  EXPECT_EQ(takeCalls(), Calls{"seek"});
+  EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.Caption(), "b.mid");
 }
 
@@ -523,13 +421,13 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
       {65 * 60000 + 3000, 3727000, "a.mid (05:03 / 02:07)"},  // hours wrap
   };
   for (const Case& c : cases) {
-    bus->position = c.position;
-    bus->length = c.length;
+    setPosition(c.position);
+    setLength(c.length);
     const int before = writes;
     w.Timer1_Timer();
     EXPECT_EQ(w.Caption(), c.caption);
     w.Timer1_Timer();
-    bus->position = c.position / 1000 * 1000 + 500;  // same second: the same text
+    setPosition(c.position / 1000 * 1000 + 500);  // same second: the same text
     w.Timer1_Timer();
     EXPECT_EQ(writes, before + 1) << c.caption;
     EXPECT_EQ(w.ShownTimeCaption, c.caption);
@@ -543,12 +441,12 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
 
   // Off while paused: the time stays.
   w.mnuTime->trigger();
-  bus->position = 1000;
+  setPosition(1000);
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
   w.MMControl1->click(MMControl::Pause);
-  ASSERT_EQ(bus->mode, mci::ModePaused);
-  bus->position = 0;
+  ASSERT_EQ(sequencer->mode.load(), mci::ModePaused);
+  setPosition(0);
   w.Timer1_Timer();
   EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
   w.mnuTime->trigger();
@@ -558,9 +456,9 @@ TEST_F(Playing, TimeCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) 
 TEST_F(Playing, TheTimerRewritesTheCaptionOnItsOwnWhileASongPlays) {
   FrmPlimra& w = start();
   w.mnuTime->trigger();
-  bus->length = 61000;
+  setLength(61000);
   play(0);
-  bus->position = 2500;
+  setPosition(2500);
   pump(350);
   EXPECT_EQ(w.Caption(), "a.mid (00:02 / 01:01)");
   w.mnuTime->trigger();
@@ -587,33 +485,30 @@ TEST_F(Playing, IconizesOnceWhenTheOptionIsOn) {
   Module1::OptMin = false;
 }
 
+// Meaningful where no audio device opens: ctest runs it once more so.
 TEST_F(Playing, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
-  int asked = 0;
-  FrmPlimra& w = start({{}, [&] {
-                          ++asked;
-                          return QStringLiteral("No audio device: test");
-                        }});
-  rt::ScriptedMsgBox boxes;
+  const QString reason = QString::fromStdString(plimra::seq::noSoundReason());
+  if (reason.isEmpty()) GTEST_SKIP() << "the built-in synthesizer can be heard here";
+  FrmPlimra& w = start();
+  ScriptedMsgBox boxes;
   play(0);  // on a MIDI-OUT port: no question
   pump(20);
-  EXPECT_EQ(asked, 0);
+  EXPECT_TRUE(boxes.asked().empty());
   w.lstPort->setListIndex(0);  // the mapper, which is the synthesizer
   play(1);
   EXPECT_TRUE(boxes.asked().empty());  // not inside the start
   pump(20);
   ASSERT_EQ(boxes.asked().size(), 1u);
-  EXPECT_TRUE(boxes.asked()[0].prompt.contains("No audio device: test"));
+  EXPECT_TRUE(boxes.asked()[0].prompt.contains(reason));
   play(2);
   pump(20);
   EXPECT_EQ(boxes.asked().size(), 1u);
-  EXPECT_EQ(asked, 1);
 }
 
 // The real sequencer: the reset song ends by itself, the next song follows,
 // and Stop really stops.
 TEST_F(Playing, RealSequencerResetsThenPlaysOnAndStops) {
   plimra::seq::registerSequencer();
-  mci::setMidiOutCatalog(std::make_shared<Outputs>());
   FrmPlimra& w = start();
   w.lstPort->setListIndex(0);
   Module1::OptReset = "GM";

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -20,12 +19,11 @@
 #include "midi/frmplimra.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
-#include "tests/support/fake_sequencer.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/scripted_msgbox.h"
+#include "tests/support/window_test.h"
 
 using plimra::midi::FrmPlimra;
-using plimra::test::FakeOutputs;
-using plimra::test::FakeSequencer;
-using plimra::test::SequencerLog;
 namespace mci = plimra::mci;
 namespace rt = plimra::rt;
 namespace Module1 = plimra::Module1;
@@ -62,43 +60,29 @@ class StalledOutputs : public mci::MidiOutCatalog {
   bool released_ = false;
 };
 
-class PortPanel : public ::testing::Test {
+class PortPanel : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(root.isValid());
-    music = QDir::cleanPath(root.filePath("music"));
-    ASSERT_TRUE(QDir().mkpath(music));
+    WindowTest::SetUp();
     for (const char* n : {"a.mid", "b.mid"}) {
       QFile f(music + "/" + n);
       ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    oldCwd = QDir::currentPath();
-    QDir::setCurrent(music);
-    rt::setAppPathForTests(root.path());
-    mci::setMidiOutCatalog(outputs);
-    FakeSequencer::install(log);
-    rt::setEndHandler([] {});
-  }
-
-  void TearDown() override {
-    window.reset();
-    mci::DeviceTable::instance().resetForTests();
-    mci::setMidiOutCatalog(nullptr);
-    rt::setEndHandler({});
-    rt::setAppPathForTests({});
-    QDir::setCurrent(oldCwd);
+    outputs->set({"Synth", "USB MIDI", "Module"});
+    sequencer->errors["port -2"] = mci::err::SeqPortNonexistent;
   }
 
   FrmPlimra& start() {
-    window = std::make_unique<FrmPlimra>();
-    window->Load();
-    window->Show();
+    startMidiWindow();
     Module1::OptReset = "NON";
     Module1::OptSingle = false;
     Module1::OptRandom = false;
     Module1::OptContinue = true;
     return *window;
   }
+
+  // The commands these tests follow: opens, closes, plays and port changes.
+  Calls calls() { return sequencer->take({"open", "close", "play", "port"}); }
 
   void play(int index) {
     ASSERT_TRUE(window->File1->setListIndex(index));
@@ -127,13 +111,6 @@ class PortPanel : public ::testing::Test {
       EXPECT_NE(panel, w->isVisibleTo(window.get())) << w->objectName().toStdString();
     return panel;
   }
-
-  QTemporaryDir root;
-  QString music, oldCwd;
-  std::shared_ptr<FakeOutputs> outputs =
-      std::make_shared<FakeOutputs>(std::vector<std::string>{"Synth", "USB MIDI", "Module"});
-  std::shared_ptr<SequencerLog> log = std::make_shared<SequencerLog>();
-  std::unique_ptr<FrmPlimra> window;
 };
 
 }  // namespace
@@ -141,7 +118,7 @@ class PortPanel : public ::testing::Test {
 TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
   FrmPlimra& w = start();
   play(0);
-  log->take();
+  calls();
   // Entry 0 is the mapper (-1); no selection gives -2, which is refused.
   for (auto [entry, sent] : {std::pair{0, "port -1"}, {3, "port 2"}, {-1, "port -2"}}) {
     w.mnuPort_Click();
@@ -149,7 +126,7 @@ TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
     w.lstPort->setListIndex(entry);
     w.cmdOK_Click();
     EXPECT_FALSE(panelShown());
-    EXPECT_EQ(log->take(), Calls{sent});
+    EXPECT_EQ(calls(), Calls{sent});
     EXPECT_EQ(Module1::SeqParms.dwPort, static_cast<uint32_t>(entry - 1));
   }
 }
@@ -159,9 +136,9 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   w.mnuPort_Click();
   w.lstPort->setListIndex(2);
   w.cmdOK_Click();  // no device open: nowhere to send it
-  EXPECT_TRUE(log->take().empty());
+  EXPECT_TRUE(calls().empty());
   play(0);
-  EXPECT_EQ(log->take(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 1", "play"}));
+  EXPECT_EQ(calls(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 1", "play"}));
 
   // The menu item again while the panel is open changes nothing.
   w.mnuPort_Click();
@@ -171,11 +148,11 @@ TEST_F(PortPanel, OkBeforeAnySongOrCancelSendNothingButTheChoiceHoldsForTheNextS
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   w.cmdCancel_Click();
   EXPECT_FALSE(panelShown());
-  EXPECT_TRUE(log->take().empty());
+  EXPECT_TRUE(calls().empty());
   EXPECT_EQ(w.lstPort->ListIndex(), 3);
   play(1);
-  EXPECT_EQ(log->take().at(2), "port 2");
-  rt::ScriptedMsgBox boxes({rt::vbYes});
+  EXPECT_EQ(calls().at(2), "port 2");
+  plimra::test::ScriptedMsgBox boxes({rt::vbYes});
   w.mnuSave_Click();
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\n")) << readIni().toStdString();
 }
@@ -186,11 +163,11 @@ TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
   play(0);
   w.mnuPort_Click();
   w.lstPort->setListIndex(3);
-  log->take();
-  log->finish();
+  calls();
+  sequencer->finish();
   pump();
-  EXPECT_EQ(log->take(), (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2",
-                                "play"}));
+  EXPECT_EQ(calls(),
+            (Calls{"close", "open " + (music + "/b.mid").toStdString(), "port 2", "play"}));
   EXPECT_FALSE(panelShown());
 }
 
@@ -208,16 +185,16 @@ TEST_F(PortPanel, OpeningThePanelRelistsThePortsKeepingTheChoiceByName) {
 }
 
 TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
-  rt::ScriptedMsgBox boxes;
+  plimra::test::ScriptedMsgBox boxes;
   FrmPlimra& w = start();
-  log->unopenable = {2};
+  sequencer->errors["port 2"] = mci::err::SeqPortMiscError;
   w.lstPort->setListIndex(3);  // "Module", port 2
   play(0);
-  log->finish();  // the next song fails on the same port again
+  sequencer->finish();  // the next song fails on the same port again
   pump();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_NE(boxes.asked()[0].prompt.indexOf("Module"), -1);
-  EXPECT_EQ(log->mode, mci::ModePlaying);
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
   EXPECT_EQ(w.Caption(), "b.mid");
   // Refusals on purpose say nothing: no selection, no song open.
   w.lstPort->setListIndex(-1);
@@ -230,15 +207,15 @@ TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
 }
 
 TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNameOnYes) {
-  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  plimra::test::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
   FrmPlimra& w = start();
   const QByteArray before = readIni();
   play(0);
-  log->take();
+  calls();
   w.mnuPort_Click();
   w.lstPort->setListIndex(3);
   w.cmdSave_Click();
-  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_FALSE(panelShown());
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
@@ -247,7 +224,7 @@ TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNam
   // A double-click on a port saves too, its name right after its index.
   w.mnuPort_Click();
   w.lstPort_DblClick();
-  EXPECT_EQ(log->take(), Calls{"port 2"});
+  EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
 }
 
@@ -340,12 +317,5 @@ TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
   EXPECT_TRUE(first.isNull()) << "a closed About window is destroyed";
   ASSERT_EQ(texts.size(), 2);
   EXPECT_EQ(texts[0], texts[1]);
-  const QStringList lines = texts[0].split(u'\r');
-  ASSERT_EQ(lines.size(), 6) << texts[0].toStdString();
-  EXPECT_EQ(lines[0], "Midi Player Version 5.95");
-  EXPECT_TRUE(lines[1].startsWith("    for Linux"));
-  EXPECT_TRUE(lines[2].startsWith("    C++20 / Qt 6"));
-  EXPECT_TRUE(lines[4].startsWith(QString(13, u' ')) && lines[4][13] != u' ');
-  EXPECT_EQ(lines[5], "October 13, 1997");
-  EXPECT_FALSE(texts[0].contains(u'\n'));
+  EXPECT_EQ(texts[0].split(u'\r').size(), 6) << texts[0].toStdString();
 }

@@ -11,17 +11,6 @@
 
 using namespace plimra::rt;
 
-TEST(Controls, PlacementIsInTwips) {
-  QWidget parent;
-  QWidget child(&parent);
-  place(&child, 2160, 480, 1932, 1452);
-  EXPECT_EQ(child.geometry(), QRect(144, 32, 129, 97));
-  move(&child, 120, 2160);
-  EXPECT_EQ(Left(&child), 120);
-  EXPECT_EQ(Top(&child), 2160);
-  EXPECT_EQ(Width(&child), 1935);  // whole pixels
-}
-
 TEST(Controls, LabelCaptionBreaksLinesAtCarriageReturns) {
   Label l;
   l.setCaption("Track\r\n01");

@@ -8,14 +8,12 @@
 
 using namespace plimra::rt;
 
-TEST(Conversions, StrPutsABlankWhereThePlusSignWouldBe) {
+TEST(Conversions, StrPutsABlankWhereThePlusSignWouldBeAndValReadsItBack) {
   EXPECT_EQ(Str(int64_t{0}), " 0");
   EXPECT_EQ(Str(int64_t{2160}), " 2160");
   EXPECT_EQ(Str(int64_t{-1}), "-1");
-  EXPECT_EQ(Str(2160.0), " 2160");
-  EXPECT_EQ(Str(0.5), " .5");
-  EXPECT_EQ(Str(-2.25), "-2.25");
-  EXPECT_EQ(Str(1e20), " 1E+20");
+  for (int64_t v : {int64_t{0}, int64_t{-1}, int64_t{2160}, int64_t{-32768}, int64_t{99999}})
+    EXPECT_EQ(Val(Str(v)), static_cast<double>(v));
 }
 
 TEST(Conversions, ValTakesTheLeadingNumberAndIgnoresBlanks) {
@@ -42,11 +40,6 @@ TEST(Conversions, ValTakesTheLeadingNumberAndIgnoresBlanks) {
   EXPECT_EQ(Val(QStringLiteral("１２")), 0);
   // A huge exponent stays finite.
   EXPECT_TRUE(std::isfinite(Val("1e999")));
-}
-
-TEST(Conversions, StrAndValRoundTripSettingsNumbers) {
-  for (int64_t v : {int64_t{0}, int64_t{-1}, int64_t{2160}, int64_t{-32768}, int64_t{99999}})
-    EXPECT_EQ(Val(Str(v)), static_cast<double>(v));
 }
 
 TEST(Conversions, BooleanFromWordsOrNumbers) {
@@ -78,13 +71,4 @@ TEST(Conversions, RoundingHalvesGoToTheEvenNeighbour) {
   EXPECT_EQ(CInt(INFINITY), std::nullopt);
   EXPECT_EQ(CLng(2147483647.4), int32_t{2147483647});
   EXPECT_EQ(CLng(2147483648.0), std::nullopt);
-}
-
-TEST(Conversions, TwoDigitPattern) {
-  EXPECT_EQ(Format00(0), "00");
-  EXPECT_EQ(Format00(5), "05");
-  EXPECT_EQ(Format00(59), "59");
-  EXPECT_EQ(Format00(123), "123");
-  EXPECT_EQ(Format00(-5), "-05");
-  EXPECT_EQ(Format00(INT64_MIN), "-9223372036854775808");
 }

@@ -12,8 +12,10 @@
 #include <QTest>
 
 #include "runtime/msgbox.h"
+#include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
+using plimra::test::ScriptedMsgBox;
 
 namespace {
 
@@ -175,35 +177,6 @@ TEST_F(FileLists, DriveChangeShowsTheFolderLastShownOnThatDrive) {
   EXPECT_FALSE(drives.setDrive(""));
   EXPECT_EQ(driveRoot("/media/x [LABEL]"), "/media/x");
   EXPECT_EQ(driveOf(music + "/sub"), a.path() + " [A]");
-}
-
-TEST_F(FileLists, ChoosingADriveWithoutMediumReturnsToThePreviousDrive) {
-  DriveListBox drives;
-  DirListBox dirs;
-  FileListBox files;
-  files.setPattern("*.MID");
-  QObject::connect(&drives, &DriveListBox::Change, [&] {
-    if (!dirs.setPath(drives.Drive())) drives.revert();
-  });
-  QObject::connect(&dirs, &DirListBox::Change, [&] { files.setPath(dirs.Path()); });
-  ASSERT_TRUE(drives.setDrive(a.path()));
-  ASSERT_TRUE(dirs.setPath(music));
-  ASSERT_EQ(files.ListCount(), 3);
-
-  ScriptedMsgBox boxes;
-  emit drives.activated(2);  // as the user picking "CD" from the list
-  EXPECT_EQ(drives.Drive(), a.path() + " [A]");
-  EXPECT_EQ(drives.currentText(), a.path() + " [A]");
-  EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
-  EXPECT_EQ(files.ListCount(), 3);
-  ASSERT_EQ(boxes.asked().size(), 1u);
-  EXPECT_TRUE(boxes.asked()[0].prompt.contains(missing));
-
-  // Set from code (the settings at start-up), the failure is quiet and the
-  // caller learns of it.
-  EXPECT_FALSE(drives.setDrive(missing + " [CD]"));
-  EXPECT_EQ(drives.Drive(), a.path() + " [A]");
-  EXPECT_EQ(boxes.asked().size(), 1u);
 }
 
 // Started from a folder of songs, the lists show that folder; started from

@@ -16,38 +16,28 @@
 #include "runtime/menu.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
+#include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
-
-TEST(MsgBox, ScriptedAnswersAreGivenInOrderAndEveryBoxIsRecorded) {
-  ScriptedMsgBox boxes({vbYes, vbNo});
-  EXPECT_EQ(MsgBox("保存してよろしいですか？", vbYesNo + vbExclamation), vbYes);
-  EXPECT_EQ(MsgBox("again", vbYesNo + vbExclamation, "Title"), vbNo);
-  // Out of answers: the Escape key's answer for the style.
-  EXPECT_EQ(MsgBox("disc?", vbRetryCancel), vbCancel);
-  EXPECT_EQ(MsgBox("error"), vbOK);
-  ASSERT_EQ(boxes.asked().size(), 4u);
-  EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
-  EXPECT_EQ(boxes.asked()[0].style, 52);
-  // No title: the application's.
-  EXPECT_EQ(boxes.asked()[0].title, "PlimraTest");
-  EXPECT_EQ(boxes.asked()[1].title, "Title");
-  EXPECT_EQ(boxes.asked()[2].style, 5);
-}
+using plimra::test::ScriptedMsgBox;
 
 TEST(MsgBox, EscapeAnswersFollowTheButtons) {
   EXPECT_EQ(escapeAnswer(vbOKOnly), vbOK);
   EXPECT_EQ(escapeAnswer(vbYesNo + vbExclamation), vbNo);
   EXPECT_EQ(escapeAnswer(vbRetryCancel), vbCancel);
   EXPECT_EQ(escapeAnswer(vbYesNoCancel), vbCancel);
+  // A box without a title shows the application's name.
+  ScriptedMsgBox boxes;
+  EXPECT_EQ(MsgBox("disc?", vbRetryCancel), vbCancel);
+  EXPECT_EQ(boxes.asked().at(0).title, "Plimra");
 }
 
 TEST(Program, AppPathHasNoTrailingSlashExceptAtTheRoot) {
-  setAppPathForTests("/tmp/prog/");
+  setAppPath("/tmp/prog/");
   EXPECT_EQ(AppPath(), "/tmp/prog");
-  setAppPathForTests("/");
+  setAppPath("/");
   EXPECT_EQ(AppPath(), "/");
-  setAppPathForTests({});
+  setAppPath({});
   EXPECT_EQ(AppPath(), QCoreApplication::applicationDirPath());
 }
 

@@ -7,42 +7,32 @@
 # of SDL's disk driver.
 set -euo pipefail
 prog=$1 probe=$2
-for tool in xvfb-run Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
+source "$(dirname "$0")/../support/xvfb.sh"
+require_tools
+make_workdir "$prog"
 "$probe" song "$work/prog/GS.MID" 96 400
 "$probe" song "$work/prog/GM.MID" 84 400
 "$probe" song "$work/music/1.mid" 69 500
 "$probe" song "$work/music/2.mid" 76 500
 "$probe" song "$work/music/3.mid" 72 500
 
-export QT_QPA_PLATFORM=xcb
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 ini=$1/prog/plimra.ini
-  cd "$work/music"
   pid=
-  trap "[ -n \"\$pid\" ] && kill \$pid 2>/dev/null || true" EXIT
   fail() {
     echo "FAIL: $*"; echo "--- plimra.ini:"; cat "$ini" 2>/dev/null || true
     echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" 2>/dev/null || true
     cat "$work/out.log"; exit 1
   }
   start() {
-    SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "$work/prog/plimra" >"$work/out.log" 2>&1 &
-    pid=$!
-    win=$(timeout 30 xdotool search --sync --name "^Midi Player$" | head -1) ||
-      fail "no window titled Midi Player"
-    sleep 0.5
+    start_player
+    win=$(midi_window) || fail "no window titled Midi Player"
+    sleep 0.2
   }
   # Without a window manager the focus does not come back by itself after a
   # message box, so each sequence starts by giving it to the window.
-  focus() { xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"; }
-  keys() { focus; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
+  keys() { focus_window "$win"; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
   quit() {
     keys alt+f x
     for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
@@ -89,4 +79,4 @@ exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   esac
   quit
   echo "settings e2e passed: saved $(grep -c = "$ini") keys, heard $notes"
-' _ "$work" "$probe"
+' "$work" "$probe"

@@ -16,6 +16,7 @@
 #include "runtime/filelists.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
+#include "tests/support/scripted_msgbox.h"
 
 namespace {
 
@@ -53,15 +54,15 @@ class Settings : public ::testing::Test {
     rt::setDriveProvider([this] { return std::vector<rt::DriveInfo>{{root.path(), "DISK"}}; });
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
-    rt::setAppPathForTests(prog);
+    rt::setAppPath(prog);
     mci::setMidiOutCatalog(std::make_shared<ThreeOutputs>());
     rt::setEndHandler([this] { ++ends; });
   }
   void TearDown() override {
-    plimra::app::destroyFormsForTests();
+    plimra::app::destroyForms();
     mci::setMidiOutCatalog(nullptr);
     rt::setEndHandler({});
-    rt::setAppPathForTests({});
+    rt::setAppPath({});
     rt::setDriveProvider({});
     QDir::setCurrent(oldCwd);
   }
@@ -71,7 +72,7 @@ class Settings : public ::testing::Test {
     f.write(text);
   }
   plimra::midi::FrmPlimra* restart() {
-    plimra::app::destroyFormsForTests();
+    plimra::app::destroyForms();
     return frmPlimra();
   }
 
@@ -150,7 +151,7 @@ TEST_F(Settings, AFolderPathOf200BytesAndTheCdWindowsPlaceComeBack) {
 
 TEST_F(Settings, AFileThatCannotBeReadEndsTheProgramWithItsNumber) {
   ASSERT_TRUE(QDir().mkdir(ini));
-  rt::ScriptedMsgBox boxes;
+  plimra::test::ScriptedMsgBox boxes;
   auto* w = frmPlimra();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_TRUE(boxes.asked()[0].prompt.startsWith("予期せぬエラー: 75\n"));
@@ -193,7 +194,7 @@ TEST_F(Settings, SaveAsksFirstAndKeepsWhatTheUserWrote) {
   w->mnuContinue->trigger();
   w->mnuGS->trigger();
 
-  rt::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
+  plimra::test::ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
   w->mnuSave->trigger();
   EXPECT_EQ(bytesOf(ini), mine);
   ASSERT_EQ(boxes.asked().size(), 1u);
@@ -216,7 +217,7 @@ TEST_F(Settings, SaveAsksFirstAndKeepsWhatTheUserWrote) {
 TEST_F(Settings, AConfirmedSaveThatFailsSaysWhy) {
   auto* w = frmPlimra();
   ASSERT_TRUE(QFile::remove(ini) && QDir().mkdir(ini));  // no file can go there now
-  rt::ScriptedMsgBox boxes({rt::vbYes, rt::vbOK, rt::vbYes, rt::vbOK});
+  plimra::test::ScriptedMsgBox boxes({rt::vbYes, rt::vbOK, rt::vbYes, rt::vbOK});
   w->mnuSave->trigger();
   frmCDp()->mnuSave->trigger();
   ASSERT_EQ(boxes.asked().size(), 4u);

@@ -1,3 +1,6 @@
+// The main of every test program that needs an application object: the
+// windows and controls run on the platform the test sets (offscreen), with
+// the program's name in message-box titles and its Japanese fonts.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,0 +1,36 @@
+// Answers the program's message boxes from a list, in order, and records
+// every box asked for. When the list runs out, each further box gets the
+// answer the Escape key would give. Restores the real box when it goes out
+// of scope.
+#pragma once
+
+#include <vector>
+
+#include "runtime/msgbox.h"
+
+namespace plimra::test {
+
+class ScriptedMsgBox {
+ public:
+  explicit ScriptedMsgBox(std::vector<int> answers = {}) : answers_(std::move(answers)) {
+    rt::setMsgBoxHandler([this](const rt::MsgBoxRequest& r) {
+      asked_.push_back(r);
+      if (answers_.empty()) return rt::escapeAnswer(r.style);
+      const int a = answers_.front();
+      answers_.erase(answers_.begin());
+      return a;
+    });
+  }
+  ~ScriptedMsgBox() { rt::setMsgBoxHandler({}); }
+  ScriptedMsgBox(const ScriptedMsgBox&) = delete;
+  ScriptedMsgBox& operator=(const ScriptedMsgBox&) = delete;
+
+  void answer(int a) { answers_.push_back(a); }
+  const std::vector<rt::MsgBoxRequest>& asked() const { return asked_; }
+
+ private:
+  std::vector<int> answers_;
+  std::vector<rt::MsgBoxRequest> asked_;
+};
+
+}  // namespace plimra::test

@@ -1,0 +1,78 @@
+# Start-up shared by the scripts that run the real program on a private X
+# display (the end-to-end tests and the play-start benchmark). Sourced:
+#   require_tools TOOL...        ends the script as skipped (77) without one
+#   make_workdir [PROG]          $work: a fresh folder, removed at exit; with
+#                                PROG, a copy of it as $work/prog/plimra (its
+#                                settings land there) and an empty $work/music
+#   on_xvfb [-s WxH] SCRIPT ARG  runs the bash text SCRIPT with ARG... as $1...
+#                                on a fresh Xvfb display (1024x768 unless -s),
+#                                Qt drawing there whatever the caller set;
+#                                these functions are defined there too
+#   on_xvfb_self [-s WxH] [-w WRAPPER] ARG
+#                                runs this script again there, "$0" --inner
+#                                ARG..., inside "WRAPPER --" when given
+#   start_player [PROG [DIR]]    (on the display) starts PROG ($work/prog/plimra)
+#                                in DIR ($work/music), SDL's disk driver writing
+#                                its sound to $work/out.raw, its messages going to
+#                                $work/out.log; sets $pid and ends it at exit
+#   midi_window                  (on the display) waits up to 30 s for the MIDI
+#                                window, gives it the keyboard, prints its id
+#   focus_window WIN             gives WIN the keyboard
+plimra_xvfb_helper=$(realpath "${BASH_SOURCE[0]}")
+
+require_tools() {
+  local tool
+  for tool in xvfb-run Xvfb xdotool "$@"; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+  done
+}
+
+make_workdir() {
+  work=$(mktemp -d)
+  # shellcheck disable=SC2064  # the folder is known now
+  trap "rm -rf '$work'" EXIT
+  if [ $# -gt 0 ]; then
+    mkdir -p "$work/prog" "$work/music"
+    cp "$1" "$work/prog/plimra"
+  fi
+}
+
+plimra_xvfb_screen() { echo "-screen 0 ${1:-1024x768}x24"; }
+
+on_xvfb() {
+  local size=''
+  [ "$1" = -s ] && { size=$2; shift 2; }
+  local script=$1
+  shift
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "$(plimra_xvfb_screen "$size")" \
+    bash -c "source '$plimra_xvfb_helper'; $script" _ "$@"
+}
+
+on_xvfb_self() {
+  local size='' wrap=()
+  [ "$1" = -s ] && { size=$2; shift 2; }
+  [ "$1" = -w ] && { wrap=("$2" --); shift 2; }
+  QT_QPA_PLATFORM=xcb "${wrap[@]}" xvfb-run -a -s "$(plimra_xvfb_screen "$size")" \
+    bash "$0" --inner "$@"
+}
+
+start_player() {
+  cd "${2:-$work/music}" || return 1
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/out.raw" "${1:-$work/prog/plimra}" \
+    >"$work/out.log" 2>&1 &
+  pid=$!
+  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
+  # shellcheck disable=SC2064  # the process is known now
+  trap "kill $pid 2>/dev/null || true" EXIT
+}
+
+focus_window() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"; }
+
+midi_window() {
+  local win
+  win=$(timeout 30 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) || return 1
+  [ -n "$win" ] || return 1
+  sleep 0.3
+  focus_window "$win"
+  echo "$win"
+}
