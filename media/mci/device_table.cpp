@@ -108,10 +108,4 @@ NotifyFn DeviceTable::wrapNotify(NotifyFn notify) {
   };
 }
 
-void DeviceTable::resetForTests() {
-  closeAll();
-  factories_.clear();
-  nextId_ = 1;
-}
-
 }  // namespace plimra::mci

@@ -53,9 +53,6 @@ class DeviceTable {
   // and at most once.
   static NotifyFn wrapNotify(NotifyFn notify);
 
-  // Forget every open device and registered type (tests).
-  void resetForTests();
-
  private:
   struct Entry {
     uint16_t id = 0;

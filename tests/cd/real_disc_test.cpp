@@ -45,7 +45,7 @@ class RealDisc : public ::testing::Test {
   }
   void TearDown() override {
     plimra::app::destroyForms();
-    plimra::mci::DeviceTable::instance().resetForTests();
+    plimra::mci::DeviceTable::instance().closeAll();
     rt::setAppPath({});
     fs::remove_all(dir);
   }

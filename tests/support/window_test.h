@@ -34,7 +34,7 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     window.reset();
     app::destroyForms();
-    mci::DeviceTable::instance().resetForTests();
+    mci::DeviceTable::instance().closeAll();
     mci::setMidiOutCatalog(nullptr);
     rt::setEndHandler({});
     rt::setAppPath({});
