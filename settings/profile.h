@@ -15,9 +15,10 @@
 
 namespace plimra::settings {
 
-// No value is longer than this when read (longer ones are cut); a folder
-// path on Linux is at most this long.
-inline constexpr qsizetype kMaxValueBytes = 4096;
+// No value is longer than this when read (longer ones are cut). A folder
+// path on Linux is at most 4096 bytes; written as a file URL, each byte that
+// is not UTF-8 takes three, so the longest path still comes back whole.
+inline constexpr qsizetype kMaxValueBytes = 16384;
 // A larger file is no settings file.
 inline constexpr qint64 kMaxFileBytes = 1 << 20;
 

@@ -53,6 +53,14 @@ TEST(Profile, AShiftJisFileFromAnOlderInstallationReadsBackRight) {
   EXPECT_EQ(p.toBytes(), QStringLiteral("[MID]\r\nDir=/home/ソフト音楽\r\n").toUtf8());
 }
 
+// The longest folder, its every byte written as %XX, comes back whole.
+TEST(Profile, TheLongestFolderInItsWrittenFormReadsBackWhole) {
+  QByteArray url = "file:///";
+  while (url.size() < 8 + 3 * 4095) url += "%89";
+  const Profile p = Profile::fromBytes("[MID]\nDir=" + url + "\n");
+  EXPECT_EQ(p.value("MID", "Dir"), QString::fromLatin1(url));
+}
+
 TEST(ProfileFile, LivesBesideTheProgramOrInTheUsersConfigFolder) {
   QTemporaryDir dir;
   EXPECT_EQ(profilePath(dir.path()), dir.path() + "/plimra.ini");
