@@ -28,14 +28,8 @@ on_xvfb '
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
-  # Wait for the song to sound, at most 10 s, noting the captions.
-  : >"$work/titles"
-  for _ in $(seq 1 200); do
-    xdotool getwindowname "$win" >>"$work/titles"
-    "$probe" segments "$work/out.raw" | awk "\$3 > 418 && \$3 < 462 { found = 1 } END { exit !found }" && break
-    sleep 0.05
-  done
-  xdotool getwindowname "$win" >>"$work/titles"
+  # Wait for the song to sound, noting the captions.
+  await_pitch "$win" "$probe" 418 462
   grep -qx "ドラクエ序曲.MID" "$work/titles" ||
     fail "the song'"'"'s name is not in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
   notes=$("$probe" segments "$work/out.raw" | awk "

@@ -31,13 +31,8 @@ on_xvfb '
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
-  # Wait for the second song to sound, at most 10 s, noting the captions.
-  : >"$work/titles"
-  for _ in $(seq 1 200); do
-    xdotool getwindowname "$win" >>"$work/titles"
-    "$probe" segments "$work/out.raw" | awk "\$3 > 626 && \$3 < 692 { found = 1 } END { exit !found }" && break
-    sleep 0.05
-  done
+  # Wait for the second song to sound, noting the captions.
+  await_pitch "$win" "$probe" 626 692
   # The reset song of 400 ms, shown under the selected name.
   grep -qx "one.mid (00:00 / 00:00)" "$work/titles" ||
     fail "no time in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
@@ -54,11 +49,6 @@ on_xvfb '
     *) fail "heard \"$notes\", expected the reset, one.mid, the reset, two.mid (RARE)" ;;
   esac
   case "$title" in one.mid|two.mid) ;; *) fail "caption \"$title\" while playing" ;; esac
-  # Leave through "終了(&X)".
-  xdotool key --window "$win" alt+f
-  sleep 0.3
-  xdotool key x
-  for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-  kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
+  quit_by_menu "$win" || fail "the program did not end after the exit menu"
   echo "play e2e passed: heard $notes, caption \"$title\""
 ' "$work" "$probe"

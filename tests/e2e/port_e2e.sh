@@ -73,11 +73,6 @@ on_xvfb '
   sounds=$("$probe" segments "$work/out.raw" 2>/dev/null || true)
   [ -z "$sounds" ] || fail "the built-in synthesizer sounded: $sounds"
 
-  # Leave through "終了(&X)": the program ends at once.
-  xdotool key --window "$win" alt+f
-  sleep 0.3
-  xdotool key x
-  for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-  kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
+  quit_by_menu "$win" || fail "the program did not end after the exit menu"
   echo "port e2e passed: the port received $got"
 ' "$work" "$probe"

@@ -18,6 +18,11 @@
 #   midi_window                  (on the display) waits up to 30 s for the MIDI
 #                                window, gives it the keyboard, prints its id
 #   focus_window WIN             gives WIN the keyboard
+#   await_pitch WIN PROBE LO HI  (on the display) waits up to 10 s for a sound
+#                                between LO and HI Hz in $work/out.raw, noting
+#                                WIN's captions in $work/titles meanwhile
+#   quit_by_menu WIN             (on the display) "終了(&X)"; false when $pid
+#                                is still running 5 s later
 plimra_xvfb_helper=$(realpath "${BASH_SOURCE[0]}")
 
 require_tools() {
@@ -75,4 +80,23 @@ midi_window() {
   sleep 0.3
   focus_window "$win"
   echo "$win"
+}
+
+await_pitch() {
+  : >"$work/titles"
+  for _ in $(seq 1 200); do
+    xdotool getwindowname "$1" >>"$work/titles"
+    "$2" segments "$work/out.raw" | awk -v lo="$3" -v hi="$4" '$3 > lo && $3 < hi { found = 1 }
+                                                             END { exit !found }' && break
+    sleep 0.05
+  done
+  xdotool getwindowname "$1" >>"$work/titles"
+}
+
+quit_by_menu() {
+  xdotool key --window "$1" alt+f
+  sleep 0.3
+  xdotool key x
+  for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
+  ! kill -0 "$pid" 2>/dev/null
 }
