@@ -65,17 +65,13 @@ struct Damage {
   }
 } damage;
 
-template <class Fn>
-Fn real(const char* name) {
-  return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
 }  // namespace
 
 extern "C" driver_return_code_t cdio_read_audio_sectors(const CdIo_t* cdio, void* buf, lsn_t lsn,
                                                         uint32_t blocks) {
-  using Fn = driver_return_code_t (*)(const CdIo_t*, void*, lsn_t, uint32_t);
-  static const Fn next = real<Fn>("cdio_read_audio_sectors");
+  static const auto next =
+      reinterpret_cast<driver_return_code_t (*)(const CdIo_t*, void*, lsn_t, uint32_t)>(
+          dlsym(RTLD_NEXT, "cdio_read_audio_sectors"));
   {
     std::unique_lock lock(damage.m);
     if (lsn < damage.to && lsn + static_cast<int64_t>(blocks) > damage.from) {
@@ -83,7 +79,10 @@ extern "C" driver_return_code_t cdio_read_audio_sectors(const CdIo_t* cdio, void
       if (damage.hang) {
         ++damage.inside;
         damage.cv.notify_all();
-        damage.cv.wait(lock, [] { return damage.released; });
+        // Ten seconds at most, so that a close that waits for the read fails
+        // the test instead of hanging it.
+        damage.cv.wait_for(lock, std::chrono::seconds(10), [] { return damage.released; });
+        damage.released = true;
         --damage.inside;
       }
       return DRIVER_OP_ERROR;
@@ -93,7 +92,7 @@ extern "C" driver_return_code_t cdio_read_audio_sectors(const CdIo_t* cdio, void
 }
 
 extern "C" void cdio_destroy(CdIo_t* cdio) {
-  static const auto next = real<void (*)(CdIo_t*)>("cdio_destroy");
+  static const auto next = reinterpret_cast<void (*)(CdIo_t*)>(dlsym(RTLD_NEXT, "cdio_destroy"));
   next(cdio);
   std::lock_guard lock(damage.m);
   ++damage.destroyed;
@@ -123,7 +122,6 @@ class CdAudioTest : public ::testing::Test {
     mci::DeviceTable::instance().closeAll();
     mci::runPostedTasks();
     drive_.reset();
-    damage.set(0, 0);
     fs::remove_all(dir_);
   }
 
@@ -160,36 +158,35 @@ class CdAudioTest : public ::testing::Test {
   }
 
   // Pulls `frames` frames as the audio output would, waiting for the reader
-  // when it is behind. Returns the left and right samples as integers.
-  Samples pull(int frames) {
+  // when it is behind, and checks that they are track `track`'s from its
+  // frame `frame0` on (track 0: silence).
+  void expectPlays(int frames, int track, uint32_t frame0 = 0) {
     Samples got;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (frames > 0 && std::chrono::steady_clock::now() < deadline) {
+    while (static_cast<int>(got.size()) < frames && std::chrono::steady_clock::now() < deadline) {
       if (drive_->readySectors() == 0) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
         continue;
       }
-      int n = std::min(frames, kSpf - offset_);
+      const int n = std::min(frames - static_cast<int>(got.size()), kSpf - offset_);
       std::vector<float> buf(static_cast<size_t>(n) * 2, 0.0f);
       drive_->render(buf.data(), n);
       for (int i = 0; i < n; ++i)
         got.emplace_back(static_cast<int>(buf[2 * i] * 32768.0f),
                          static_cast<int>(buf[2 * i + 1] * 32768.0f));
       offset_ = (offset_ + n) % kSpf;
-      frames -= n;
     }
-    return got;
+    expectSamples(got, frames, track, frame0);
   }
-  void expectTrackSamples(const Samples& got, int track, uint32_t frame0) {
-    for (size_t i = 0; i < got.size(); ++i) {
-      uint32_t f = frame0 + static_cast<uint32_t>(i);
-      ASSERT_EQ(got[i], std::make_pair(int{identSample(track, f, 0)}, int{identSample(track, f, 1)}))
-          << "frame " << i;
-    }
-  }
-  void expectSilence(const Samples& got, int frames) {
+  static void expectSamples(const Samples& got, int frames, int track, uint32_t frame0) {
     ASSERT_EQ(got.size(), static_cast<size_t>(frames));
-    EXPECT_EQ(std::count(got.begin(), got.end(), std::make_pair(0, 0)), frames);
+    for (size_t i = 0; i < got.size(); ++i) {
+      const uint32_t f = frame0 + static_cast<uint32_t>(i);
+      const auto want =
+          track ? std::make_pair(int{identSample(track, f, 0)}, int{identSample(track, f, 1)})
+                : std::make_pair(0, 0);
+      ASSERT_EQ(got[i], want) << "frame " << i;
+    }
   }
 
   fs::path dir_;
@@ -204,7 +201,6 @@ TEST_F(CdAudioTest, RepliesDescribeTheDisc) {
   insert({150, 300, 75, -150, 100, 100, 100, 100, 100, 100, 100, 3750}, 150);
   EXPECT_EQ(send("status cdaudio number of tracks"), "12");
   EXPECT_EQ(mode(), "stopped");
-  EXPECT_EQ(send("status cdaudio media present"), "true");
   // Sectors: 150 + 11 * 150 pregap + 300 + 75 + 150 + 7 * 100 + 3750 = 6775
   // = 1:30:25, as msf whatever the time format.
   EXPECT_EQ(send("status cdaudio length"), "01:30:25");
@@ -213,14 +209,12 @@ TEST_F(CdAudioTest, RepliesDescribeTheDisc) {
   EXPECT_EQ(send("status cdaudio length track 12"), "00:50:00");
   EXPECT_EQ(send("status cdaudio length track 2"), "00:06:00");  // includes track 3's pregap
   EXPECT_EQ(send("status cdaudio position"), "01:00:00:00");
-  EXPECT_EQ(send("status cdaudio current track"), "1");
   EXPECT_EQ(send("status cdaudio position track 3"), "03:00:00:00");
   send("set cdaudio time format msf");
   EXPECT_EQ(send("status cdaudio position"), "00:02:00");
   EXPECT_EQ(send("status cdaudio position track 2"), "00:06:00");
   send("set cdaudio time format milliseconds");
   EXPECT_EQ(send("status cdaudio position track 2"), "4000");
-  EXPECT_EQ(send("status cdaudio time format"), "milliseconds");
 }
 
 TEST_F(CdAudioTest, BadCommandsGiveErrorsEmptyRepliesAndChangeNothing) {
@@ -251,82 +245,72 @@ TEST_F(CdAudioTest, PlayFromTrackStartsAtItsFirstSampleAndCrossesIntoTheNext) {
   insert({75, 10, 75}, 30);  // silent pregaps before tracks 2 and 3
   send("set cdaudio time format tmsf");
   send("play cdaudio from 2");
-  EXPECT_EQ(mode(), "playing");
   EXPECT_EQ(send("status cdaudio position"), "02:00:00:00");
-  expectTrackSamples(pull(5 * kSpf + 100), 2, 0);
+  expectPlays(5 * kSpf + 100, 2);
   EXPECT_EQ(send("status cdaudio position"), "02:00:00:05");
-  expectTrackSamples(pull(5 * kSpf - 100), 2, 5 * kSpf + 100);
+  expectPlays(5 * kSpf - 100, 2, 5 * kSpf + 100);
   // Track 2 is over; track 3's pregap is silence, then track 3 itself.
-  expectSilence(pull(30 * kSpf), 30 * kSpf);
-  expectTrackSamples(pull(3 * kSpf), 3, 0);
+  expectPlays(30 * kSpf, 0);
+  expectPlays(3 * kSpf, 3);
   EXPECT_EQ(send("status cdaudio position"), "03:00:00:03");
   EXPECT_EQ(send("status cdaudio current track"), "3");
 }
 
 TEST_F(CdAudioTest, DataTrackIsCountedButNeverPlayed) {
   insert({20, -30, 20});
-  EXPECT_EQ(send("status cdaudio number of tracks"), "3");
   send("set cdaudio time format tmsf");
   send("play cdaudio from 2");  // the data track: starts at track 3
   EXPECT_EQ(send("status cdaudio position"), "03:00:00:00");
-  expectTrackSamples(pull(kSpf), 3, 0);
+  expectPlays(kSpf, 3);
   send("play cdaudio from 1");
-  offset_ = 0;
-  expectTrackSamples(pull(20 * kSpf), 1, 0);
-  expectTrackSamples(pull(20 * kSpf), 3, 0);
+  expectPlays(20 * kSpf, 1);
+  expectPlays(20 * kSpf, 3);
 }
 
-TEST_F(CdAudioTest, StopAndPauseKeepThePosition) {
-  insert({150, 150});
+// Pause holds the play; a play while paused goes on as resume; a new play
+// or a stop cuts the old one short; the end notifies success.
+TEST_F(CdAudioTest, PlaysPausesAndStopsKeepThePositionAndNotify) {
+  insert({150, 30});
   send("set cdaudio time format tmsf");
   send("play cdaudio from 1 notify");
-  pull(20 * kSpf);
+  expectPlays(20 * kSpf, 1);
   send("pause cdaudio");
   EXPECT_EQ(mode(), "paused");
-  // Paused: nothing comes out and the head stays.
-  std::vector<float> silent(2 * 1000, 0.0f);
-  drive_->render(silent.data(), 1000);
-  EXPECT_EQ(std::count(silent.begin(), silent.end(), 0.0f), 2000);
+  std::vector<float> paused(2 * 1000, 0.0f);
+  drive_->render(paused.data(), 1000);  // adds nothing to the mix
+  EXPECT_EQ(std::count(paused.begin(), paused.end(), 0.0f), 2000);
   EXPECT_EQ(send("status cdaudio position"), "01:00:00:20");
   send("resume cdaudio");
-  expectTrackSamples(pull(300), 1, 20 * kSpf);  // exactly where it paused
-  mci::runPostedTasks();
-  EXPECT_TRUE(notes_.empty());  // pause does not end the play
+  expectPlays(300, 1, 20 * kSpf);  // exactly where it paused
   send("pause cdaudio");
-  send("play cdaudio");  // while paused: as resume, sample for sample
-  expectTrackSamples(pull(300), 1, 20 * kSpf + 300);
   mci::runPostedTasks();
-  EXPECT_EQ(notes_, std::vector<mci::NotifyCode>({mci::NotifyAborted}));
+  EXPECT_TRUE(notes_.empty());
+  send("play cdaudio notify");  // while paused: as resume, sample for sample
+  expectPlays(300, 1, 20 * kSpf + 300);
+  send("play cdaudio from 2 notify");
+  mci::runPostedTasks();
+  EXPECT_EQ(notes_, std::vector<mci::NotifyCode>({mci::NotifyAborted, mci::NotifyAborted}));
+  offset_ = 0;
+  expectPlays(30 * kSpf, 2);
+  EXPECT_TRUE(waitUntil([&] { return notes_.size() == 3; }));
+  EXPECT_EQ(notes_.back(), mci::NotifySuccessful);
+  EXPECT_EQ(mode(), "stopped");
+  EXPECT_EQ(send("status cdaudio position"), "02:00:00:30");  // at the end, not rewound
 
-  notes_.clear();
+  send("play cdaudio from 1:00:00:20 notify");
+  offset_ = 0;
+  expectPlays(kSpf + 1, 1, 20 * kSpf);
   send("stop cdaudio");
   mci::runPostedTasks();
-  EXPECT_TRUE(notes_.empty());  // the notification went with the first play
+  EXPECT_EQ(notes_.back(), mci::NotifyAborted);
   EXPECT_EQ(mode(), "stopped");
   EXPECT_EQ(send("status cdaudio position"), "01:00:00:21");  // in sector 21
   offset_ = 0;
   send("play cdaudio");
-  expectTrackSamples(pull(kSpf), 1, 21 * kSpf);  // plays on from the sector it stopped in
-
+  expectPlays(kSpf, 1, 21 * kSpf);  // plays on from the sector it stopped in
   send("seek cdaudio to start");
   EXPECT_EQ(mode(), "stopped");
   EXPECT_EQ(send("status cdaudio position"), "01:00:00:00");
-}
-
-TEST_F(CdAudioTest, NewPlayAbortsTheOldOneAndTheEndNotifiesSuccess) {
-  insert({40, 30});
-  send("set cdaudio time format tmsf");
-  send("play cdaudio from 1 notify");
-  pull(kSpf);
-  send("play cdaudio from 2 notify");
-  mci::runPostedTasks();
-  EXPECT_EQ(notes_, std::vector<mci::NotifyCode>({mci::NotifyAborted}));
-  offset_ = 0;
-  expectTrackSamples(pull(30 * kSpf), 2, 0);
-  EXPECT_TRUE(waitUntil([&] { return notes_.size() == 2; }));
-  EXPECT_EQ(notes_.back(), mci::NotifySuccessful);
-  EXPECT_EQ(mode(), "stopped");
-  EXPECT_EQ(send("status cdaudio position"), "02:00:00:30");  // at the end, not rewound
 }
 
 TEST_F(CdAudioTest, UnreadableSectorsPlayAsSilenceAndPlaybackGoesOn) {
@@ -334,8 +318,8 @@ TEST_F(CdAudioTest, UnreadableSectorsPlayAsSilenceAndPlaybackGoesOn) {
   damage.set(30, 40);  // the second half of track 2
   send("set cdaudio time format tmsf");
   send("play cdaudio from 2 notify");
-  expectTrackSamples(pull(10 * kSpf), 2, 0);
-  expectSilence(pull(10 * kSpf), 10 * kSpf);
+  expectPlays(10 * kSpf, 2);
+  expectPlays(10 * kSpf, 0);
   EXPECT_TRUE(waitUntil([&] { return !notes_.empty(); }));
   EXPECT_EQ(notes_, std::vector<mci::NotifyCode>({mci::NotifySuccessful}));
 }
@@ -346,12 +330,8 @@ TEST_F(CdAudioTest, DiscTakenOutWhilePlayingFailsThePlayAndANewDiscIsRead) {
   fs::remove(dir_ / "disc.cue");
   EXPECT_TRUE(waitUntil([&] { return mode() == "not ready"; }));
   EXPECT_EQ(send("status cdaudio media present"), "false");
-  EXPECT_EQ(send("status cdaudio number of tracks", mci::err::DeviceNotReady), "");
-  EXPECT_EQ(send("status cdaudio position", mci::err::DeviceNotReady), "");
-  send("play cdaudio from 1", mci::err::DeviceNotReady);
   EXPECT_TRUE(waitUntil([&] { return !notes_.empty(); }));
   EXPECT_EQ(notes_, std::vector<mci::NotifyCode>({mci::NotifyFailure}));
-
   makeDisc({75, 75, 75, 75, 75});  // a new disc with more tracks
   EXPECT_TRUE(waitUntil([&] { return mode() == "stopped"; }));
   EXPECT_EQ(send("status cdaudio number of tracks"), "5");
@@ -366,7 +346,6 @@ TEST_F(CdAudioTest, EjectedImageIsAbsentUntilItChanges) {
   makeDisc({75});  // written anew: a disc is in again
   EXPECT_TRUE(waitUntil([&] { return mode() == "stopped"; }));
   EXPECT_EQ(send("status cdaudio number of tracks"), "1");
-
   send("set cdaudio door open");
   send("set cdaudio door closed");
   EXPECT_TRUE(waitUntil([&] { return mode() == "stopped"; }));
@@ -392,56 +371,42 @@ TEST_F(CdAudioTest, DevicesOnOneDriveShareTheHead) {
   EXPECT_EQ(mode(), "stopped");  // the string's device is still open
 }
 
-TEST_F(CdAudioTest, MissingOrBrokenImageIsNotReady) {
-  drive_ = cdaudio::Drive::acquire(cue_);
-  EXPECT_EQ(mode(), "not ready");
-  EXPECT_EQ(send("status cdaudio length", mci::err::DeviceNotReady), "");
-  EXPECT_EQ(send("seek cdaudio to start", mci::err::DeviceNotReady), "");
-  EXPECT_EQ(send("set cdaudio door open"), "");
-  send("close cdaudio");
-  drive_.reset();
-
+TEST_F(CdAudioTest, BrokenImageIsNotReadyAndRefusesWhatNeedsADisc) {
   for (const char* sheet : {"FILE \"gone.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
                             "TRACK 01 AUDIO\nINDEX 01 99:99:99\n\x01\xff garbage", ""}) {
     std::ofstream(cue_) << sheet;
     send("close all");
     EXPECT_EQ(mode(), "not ready") << sheet;
-    EXPECT_EQ(send("status cdaudio number of tracks", mci::err::DeviceNotReady), "");
-    send("play cdaudio", mci::err::DeviceNotReady);
+    for (const char* command : {"status cdaudio number of tracks", "status cdaudio length",
+                                "seek cdaudio to start", "play cdaudio"})
+      EXPECT_EQ(send(command, mci::err::DeviceNotReady), "");
+    EXPECT_EQ(send("set cdaudio door open"), "");
   }
 }
 
 // Opening a FIFO for reading waits for a writer: the drive's open and its
 // disc checks must never do that, nor read a "sheet" of any size.
 TEST_F(CdAudioTest, HostileImageFilesAreRefusedWithoutBlocking) {
-  makeDisc({75});
-  const std::string bin = (dir_ / "disc.bin").string();
-  const std::string big = (dir_ / "big.cue").string();
-  {
-    std::ofstream(big) << "FILE \"disc.bin\" BINARY";  // and 64 MiB without a newline
-    fs::resize_file(big, 64u << 20);
-  }
+  const std::string bin = (dir_ / "disc.bin").string(), big = (dir_ / "big.cue").string();
+  std::ofstream(big) << "FILE \"disc.bin\" BINARY";  // and 64 MiB without a newline
+  fs::resize_file(big, 64u << 20);
   struct Case {
     std::string source, fifo, problem;
   };
   for (const Case& c : {Case{cue_, cue_, "not a regular file"},
                         Case{cue_, bin, "not a regular file"}, Case{big, "", "too large"}}) {
-    if (!c.fifo.empty()) {
-      fs::remove(c.fifo);
-      ASSERT_EQ(mkfifo(c.fifo.c_str(), 0600), 0);
-    }
+    makeDisc({75});
+    if (!c.fifo.empty()) fs::remove(c.fifo);
+    ASSERT_TRUE(c.fifo.empty() || mkfifo(c.fifo.c_str(), 0600) == 0) << c.fifo;
     // Should the open block on the FIFO, a writer comes at last, so the
     // test fails instead of hanging.
     std::atomic<bool> done{false}, unblocked{false};
     std::thread watchdog([&] {
       for (int i = 0; i < 1000 && !done; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (done || c.fifo.empty()) return;
-      int fd = open(c.fifo.c_str(), O_WRONLY | O_NONBLOCK);
-      if (fd >= 0) {
-        unblocked = true;
-        close(fd);
-      }
+      const int fd = done || c.fifo.empty() ? -1 : open(c.fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      unblocked = fd >= 0;
+      if (fd >= 0) close(fd);
     });
     setenv("PLIMRA_CDROM", c.source.c_str(), 1);
     send("close all");
@@ -449,11 +414,8 @@ TEST_F(CdAudioTest, HostileImageFilesAreRefusedWithoutBlocking) {
     done = true;
     watchdog.join();
     EXPECT_FALSE(unblocked) << c.fifo;
-    EXPECT_NE(cdaudio::Drive::acquire(c.source)->status().problem.find(c.problem),
-              std::string::npos)
-        << c.source;
-    if (!c.fifo.empty()) fs::remove(c.fifo);
-    makeDisc({75});
+    const std::string problem = cdaudio::Drive::acquire(c.source)->status().problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
   }
 }
 
@@ -463,12 +425,10 @@ TEST_F(CdAudioTest, CheckedReadsAreExactAndBoundedOnABadSector) {
   makeDisc({40, 60}, 20);  // track 2 after a silent pregap
   std::ifstream in(dir_ / "disc.bin", std::ios::binary);
   const std::vector<uint8_t> disc(std::istreambuf_iterator<char>(in), {});
-  auto expectSectors = [&](const std::vector<uint8_t>& got, int32_t from, int count) {
-    const size_t bytes = static_cast<size_t>(count) * cdaudio::kBytesPerSector;
+  auto expectSectors = [&](const uint8_t* got, int32_t from, int count) {
     const auto want = disc.begin() + from * cdaudio::kBytesPerSector;
-    const auto wrong = std::mismatch(got.begin(), got.begin() + bytes, want).first - got.begin();
-    EXPECT_EQ(static_cast<size_t>(wrong), bytes)
-        << "sector " << from + wrong / cdaudio::kBytesPerSector << " differs";
+    EXPECT_TRUE(std::equal(got, got + count * cdaudio::kBytesPerSector, want))
+        << count << " sectors from " << from;
   };
   CdIo_t* cdio = cdio_open(cue_.c_str(), DRIVER_BINCUE);
   ASSERT_NE(cdio, nullptr);
@@ -479,14 +439,14 @@ TEST_F(CdAudioTest, CheckedReadsAreExactAndBoundedOnABadSector) {
   // pregap into track 2, then a jump back.
   for (auto [from, count] : {std::pair{30, 6}, {36, 25}, {61, 25}, {95, 25}, {2, 6}}) {
     EXPECT_EQ(reader->read(from, count, buf.data()), count) << from;
-    expectSectors(buf, from, count);
+    expectSectors(buf.data(), from, count);
   }
   // Re-reading for ever would hang here.
   damage.set(12, 13);
   EXPECT_LT(reader->read(0, 25, buf.data()), 25);
   damage.set(0, 0);
   EXPECT_EQ(reader->read(25, 10, buf.data()), 10);
-  expectSectors(buf, 25, 10);
+  expectSectors(buf.data(), 25, 10);
 
   // With the music run dry, each sector is read once, plainly: the bad
   // one costs a single read instead of paranoia's dozens.
@@ -494,9 +454,8 @@ TEST_F(CdAudioTest, CheckedReadsAreExactAndBoundedOnABadSector) {
   damage.set(40, 41);
   EXPECT_EQ(reader->read(30, 25, buf.data(), nullptr, &hurry), 24);
   EXPECT_EQ(damage.calls, 1);
-  expectSectors(buf, 30, 10);
-  buf.erase(buf.begin(), buf.begin() + 11 * cdaudio::kBytesPerSector);
-  expectSectors(buf, 41, 14);
+  expectSectors(buf.data(), 30, 10);
+  expectSectors(buf.data() + 11 * cdaudio::kBytesPerSector, 41, 14);
   reader.reset();
   cdio_destroy(cdio);
 }
@@ -505,11 +464,6 @@ TEST_F(CdAudioTest, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   makeDisc({40, 60});
   cdaudio::Drive::setCheckInterval(std::chrono::hours(1));  // only the reader touches the disc
   damage.set(0, 100, true);
-  // Should close wait for the read, this lets it go at last, so the test
-  // fails instead of hanging.
-  std::thread watchdog([] {
-    if (!damage.waitUntil([] { return damage.released; })) damage.release();
-  });
   send("open cdaudio");
   cdaudio::Drive::acquire(cue_)->setOutputAttached(false);
   send("play cdaudio from 00:02:00");
@@ -519,11 +473,9 @@ TEST_F(CdAudioTest, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   {
     std::lock_guard lock(damage.m);
     EXPECT_EQ(damage.inside, 1);  // closed while the read still hangs
-    EXPECT_FALSE(damage.released);
     EXPECT_EQ(damage.destroyed, 0);
   }
   damage.release();
-  watchdog.join();
   // The reader then gives the disc up by itself, without trying the other
   // sectors of its chunk one by one.
   EXPECT_TRUE(damage.waitUntil([] { return damage.destroyed == 1; }));
@@ -566,8 +518,7 @@ TEST_F(CdAudioCapture, PlayedTrackReachesTheOutputUnchanged) {
   int16_t frame[2];
   while (in.read(reinterpret_cast<char*>(frame), sizeof frame))
     if (frame[0] != 0 || frame[1] != 0) got.emplace_back(frame[0], frame[1]);
-  ASSERT_EQ(got.size(), static_cast<size_t>(60 * kSpf));
-  expectTrackSamples(got, 2, 0);
+  expectSamples(got, 60 * kSpf, 2, 0);
 }
 
 }  // namespace
