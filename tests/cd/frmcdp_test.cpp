@@ -6,22 +6,11 @@
 #include <QApplication>
 #include <QTest>
 
-#include "app/module1.h"
-#include "cd/frmcdp.h"
-#include "media/control/mmcontrol.h"
-#include "tests/support/scripted_msgbox.h"
 #include "tests/support/window_test.h"
 
 namespace {
 
-namespace rt = plimra::rt;
-namespace mci = plimra::mci;
-namespace Module1 = plimra::Module1;
-using plimra::cd::FrmCDp;
 using plimra::cd::kHighlightColor;
-using plimra::control::MMControl;
-using plimra::midi::FrmPlimra;
-using plimra::test::ScriptedMsgBox;
 using Log = std::vector<std::string>;
 using Item = mci::StatusItem;
 using Kind = mci::StatusValue::Kind;
