@@ -35,7 +35,7 @@ class CdWindow : public plimra::test::WindowTest {
     at(1);
   }
   // No disc: the open fails, and a device already open is not ready.
-  void remove() {
+  void takeOut() {
     disc->errors["open "] = mci::err::DeviceNotReady;
     disc->mode = mci::ModeOpen;
   }
@@ -131,7 +131,7 @@ TEST_F(CdWindow, DiscsComeAndGo) {
   switchToCd();
   cd->TrackSet_Click(1);
   tickAt(2);
-  remove();  // while playing
+  takeOut();  // while playing
   cd->Timer1_Timer();
   EXPECT_EQ(cd->Info2->Caption(), "No Disc !");
   EXPECT_EQ(cd->Info1->Caption(), "");
@@ -145,7 +145,7 @@ TEST_F(CdWindow, DiscsComeAndGo) {
     cd->Timer1_Timer();
     EXPECT_EQ(shownLabels(), static_cast<int>(tracks));
     EXPECT_TRUE(highlighted().empty());
-    remove();
+    takeOut();
     cd->Timer1_Timer();
   }
 }
@@ -265,7 +265,7 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
 }
 
 TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
-  remove();
+  takeOut();
   ScriptedMsgBox boxes({rt::vbCancel});
   midi->mnuCDP_Click();
   ASSERT_EQ(boxes.asked().size(), 1u);
