@@ -277,7 +277,7 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
 
-  // The disc goes in while the second question is asked; Retry reads it.
+  // Two more opens find no disc; Retry after the second question reads it.
   insert(9, mci::makeMsf(40, 0, 0));
   int opens = 0;
   disc->refuse = [&](const std::string& call) {

@@ -193,7 +193,7 @@ class CdAudioTest : public ::testing::Test {
   std::string cue_;
   std::shared_ptr<cdaudio::Drive> drive_;
   std::vector<mci::NotifyCode> notes_;
-  int offset_ = 0;
+  int offset_ = 0;  // frames of the sector being pulled; a new play starts at 0
 };
 
 TEST_F(CdAudioTest, RepliesDescribeTheDisc) {
