@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -102,25 +101,18 @@ class Reader {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return messages().size();
   }
-  int faults() const { return faults_.load(); }
 
  private:
   static int process(jack_nframes_t frames, void* arg) {
     auto* self = static_cast<Reader*>(arg);
     void* buffer = jack_port_get_buffer(self->port_, frames);
-    if (jack_midi_get_lost_event_count(buffer) > 0) self->faults_++;
     const uint32_t n = jack_midi_get_event_count(buffer);
     for (uint32_t i = 0; i < n; ++i) {
       jack_midi_event_t e;
-      if (jack_midi_event_get(&e, buffer, i) != 0) {
-        self->faults_++;
-        continue;
-      }
+      // A message lost here is missing from what the test compares.
+      if (jack_midi_event_get(&e, buffer, i) != 0) continue;
       const uint32_t size = static_cast<uint32_t>(e.size);
-      if (jack_ringbuffer_write_space(self->ring_) < sizeof size + size) {
-        self->faults_++;
-        continue;
-      }
+      if (jack_ringbuffer_write_space(self->ring_) < sizeof size + size) continue;
       jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(&size), sizeof size);
       jack_ringbuffer_write(self->ring_, reinterpret_cast<const char*>(e.buffer), size);
     }
@@ -129,21 +121,15 @@ class Reader {
   jack_client_t* client_ = nullptr;
   jack_port_t* port_ = nullptr;
   jack_ringbuffer_t* ring_ = nullptr;
-  std::atomic<int> faults_{0};
   std::vector<Bytes> messages_;
 };
 
-Bytes silence() {
-  Bytes all;
+// What a close sends: All Notes Off, All Sound Off, sustain off, per channel.
+std::vector<Bytes> silence() {
+  std::vector<Bytes> all;
   for (uint8_t ch = 0; ch < 16; ++ch)
-    for (uint8_t cc : {123, 120, 64}) all.insert(all.end(), {uint8_t(0xB0 | ch), cc, 0});
+    for (uint8_t cc : {123, 120, 64}) all.push_back({uint8_t(0xB0 | ch), cc, 0});
   return all;
-}
-
-std::vector<Bytes> flatten(const Bytes& threes) {
-  std::vector<Bytes> out;
-  for (size_t i = 0; i < threes.size(); i += 3) out.emplace_back(&threes[i], &threes[i] + 3);
-  return out;
 }
 
 // One server and one reader for all tests: the opened ports stay open for
@@ -170,17 +156,6 @@ class JackPortTest : public ::testing::Test {
     EXPECT_EQ(names[0], kBuiltinSynthName);
     port = static_cast<int32_t>(it - names.begin());
   }
-  // Plays `path` on the reader's port to its end.
-  void play(SequencerDevice& dev, const std::string& path) {
-    ASSERT_EQ(dev.open(path), mci::err::None) << dev.lastError();
-    ASSERT_EQ(dev.setPort(port), mci::err::None) << dev.lastError();
-    bool done = false;
-    dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
-    const auto limit = Clock::now() + std::chrono::seconds(20);
-    while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
-    ASSERT_TRUE(done);
-  }
-
   static inline JackServer* server_ = nullptr;
   static inline Reader* reader_ = nullptr;
   static inline bool readerOpen_ = false;
@@ -188,81 +163,41 @@ class JackPortTest : public ::testing::Test {
   int32_t port = 0;
 };
 
-TEST_F(JackPortTest, SongArrivesByteForByteAndCloseSilences) {
-  test::Track t;
-  t.at(0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(0, {0xC0, 19}).at(0, {0x90, 60, 90});
-  t.at(48, {0xB0, 7, 100}).at(96, {0x80, 60, 0}).at(96, {0xE0, 0x00, 0x50});
-  t.at(96, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
-  t.at(144, {0x90, 64, 1}).at(192, {0x80, 64, 64});
-  std::vector<Bytes> expected = {
-      {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
-      {0xC0, 19},
-      {0x90, 60, 90},
-      {0xB0, 7, 100},
-      {0x80, 60, 0},
-      {0xE0, 0x00, 0x50},
-      {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7},
-      {0x90, 64, 1},
-      {0x80, 64, 64},
-  };
-  const std::string path = test::writeTemp("jack.mid", test::smf(0, 96, {t.finish(200)}));
-  SequencerDevice dev(systemOutputs());
-  play(dev, path);
-  dev.close();
-  for (auto& m : flatten(silence())) expected.push_back(m);
-  reader.waitFor(expected.size(), std::chrono::seconds(5));
-  EXPECT_EQ(reader.messages(), expected);
-  EXPECT_EQ(reader.faults(), 0);
-}
-
 // Thousands of messages, hundreds at the same instant, SysEx of many
-// lengths among them: far more than one JACK period can carry at once.
-TEST_F(JackPortTest, BurstsArriveWholeAndInOrder) {
+// lengths among them: far more than one JACK period can carry at once. All
+// arrive whole and in order, and then the silence that the close sent.
+TEST_F(JackPortTest, BurstsArriveWholeAndInOrderThenCloseSilences) {
   test::Track t;
   std::vector<Bytes> expected;
-  uint32_t seed = 1;
-  auto rnd = [&](uint32_t n) {
-    seed = seed * 1103515245u + 12345u;
-    return (seed >> 8) % n;
-  };
-  for (uint32_t instant = 0; instant < 12; ++instant) {
-    for (int i = 0; i < 500; ++i) {
-      Bytes m;
-      const uint8_t ch = static_cast<uint8_t>(rnd(16));
-      switch (rnd(8)) {
-        case 0:
-          m = {uint8_t(0x90 | ch), uint8_t(rnd(128)), uint8_t(1 + rnd(127))};
-          break;
-        case 1:
-          m = {uint8_t(0x80 | ch), uint8_t(rnd(128)), 0};
-          break;
-        case 2:
-          m = {uint8_t(0xE0 | ch), uint8_t(rnd(128)), uint8_t(rnd(128))};
-          break;
-        case 3:
-          m = {uint8_t(0xC0 | ch), uint8_t(rnd(128))};
-          break;
-        default: {
-          m = {0xF0, 0x41, 0x10, 0x42, 0x12};
-          const uint32_t len = 1 + rnd(300);
-          for (uint32_t k = 0; k < len; ++k) m.push_back(uint8_t(rnd(128)));
-          m.push_back(0xF7);
-        }
-      }
-      t.at(instant * 12, m);
-      expected.push_back(m);
+  for (uint32_t i = 0; i < 6000; ++i) {
+    const uint8_t ch = i % 16;
+    const uint8_t d = (i * 37) % 128;
+    Bytes m = {uint8_t(0x90 | ch), d, uint8_t(1 + d % 127)};
+    if (i % 4 == 1) m = {uint8_t(0xC0 | ch), d};
+    if (i % 4 == 2) m = {uint8_t(0xE0 | ch), d, uint8_t(127 - d)};
+    if (i % 4 == 3) {
+      m = {0xF0, 0x41, 0x10, 0x42, 0x12};
+      m.resize(m.size() + 1 + (i * 7919) % 300, d);
+      m.push_back(0xF7);
     }
+    t.at(i / 500 * 12, m);
+    expected.push_back(m);
   }
-  const std::string path = test::writeTemp("burst.mid", test::smf(0, 96, {t.finish(300)}));
   SequencerDevice dev(systemOutputs());
-  play(dev, path);
+  ASSERT_EQ(dev.open(test::writeTemp("burst.mid", test::smf(0, 96, {t.finish(300)}))),
+            mci::err::None);
+  ASSERT_EQ(dev.setPort(port), mci::err::None) << dev.lastError();
+  bool done = false;
+  dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
+  const auto limit = Clock::now() + std::chrono::seconds(20);
+  while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
+  ASSERT_TRUE(done);
   dev.close();
-  for (auto& m : flatten(silence())) expected.push_back(m);
+  for (auto& m : silence()) expected.push_back(m);
   reader.waitFor(expected.size(), std::chrono::seconds(10));
   const auto& got = reader.messages();
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
-  EXPECT_EQ(reader.faults(), 0);
 }
 
 // The program closes its song and ends at once: the silence still leaves.
@@ -276,7 +211,7 @@ TEST_F(JackPortTest, SilenceLeavesBeforeTheProgramEnds) {
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   std::vector<Bytes> expected = {{0x90, 60, 100}};
-  for (auto& m : flatten(silence())) expected.push_back(m);
+  for (auto& m : silence()) expected.push_back(m);
   reader.waitFor(expected.size(), std::chrono::seconds(2));
   EXPECT_EQ(reader.messages(), expected);
 }
