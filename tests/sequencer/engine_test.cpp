@@ -79,18 +79,14 @@ class FakeOutputs : public OutputProvider {
   std::shared_ptr<ManualOutput> portA = std::make_shared<ManualOutput>();
 };
 
-// All Notes Off, All Sound Off and sustain off on every channel, last sent.
+// All Notes Off, All Sound Off and sustain off on every channel, sent last.
 bool endsInSilence(const std::vector<Sent>& sent) {
-  if (sent.size() < 48) return false;
-  const size_t from = sent.size() - 48;
-  for (uint8_t ch = 0; ch < 16; ++ch) {
-    const uint8_t s = 0xB0 | ch;
-    if (sent[from + ch * 3].bytes != Bytes{s, 123, 0} ||
-        sent[from + ch * 3 + 1].bytes != Bytes{s, 120, 0} ||
-        sent[from + ch * 3 + 2].bytes != Bytes{s, 64, 0})
-      return false;
-  }
-  return true;
+  std::vector<Bytes> silence;
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    for (uint8_t cc : {123, 120, 64}) silence.push_back({uint8_t(0xB0 | ch), cc, 0});
+  return sent.size() >= silence.size() &&
+         std::equal(silence.begin(), silence.end(), sent.end() - 48,
+                    [](const Bytes& b, const Sent& s) { return b == s.bytes; });
 }
 
 std::vector<Sent> notesOnly(const std::vector<Sent>& sent) {
@@ -103,7 +99,6 @@ std::vector<Sent> notesOnly(const std::vector<Sent>& sent) {
 // A device on the fake outputs, with the tempo song ready to open.
 class SequencerTest : public ::testing::Test {
  protected:
-  void SetUp() override { mci::runPostedTasks(); }
   void TearDown() override {
     // A close still notifies; deliver it while the recorder exists.
     dev.close();
@@ -129,93 +124,49 @@ class SequencerTest : public ::testing::Test {
   const std::string path_ = test::writeTemp("tempo.mid", test::tempoSong());
 };
 
-TEST_F(SequencerTest, EventsLeaveAtTempoMapTimesAndPlayNotifiesSuccessAtEnd) {
+// A play while playing goes on on the song's own time, however late the
+// driving thread wakes up after it. Pause, stop and close silence the
+// output (the pedal held at 1300 ms among what they release); only stop and
+// close cut the play short.
+TEST_F(SequencerTest, PlayPauseResumeStopAndClose) {
   ASSERT_EQ(dev.open(path_), mci::err::None);
-  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeStopped});
-  EXPECT_EQ(statusOf(mci::StatusItem::Length), 3250u);
-  const uint64_t t0 = out.now_;
-  ASSERT_EQ(dev.play({}, recorder()), mci::err::None);
-  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModePlaying});
-
-  out.advance(t0 + 1100 * kMs);
-  EXPECT_EQ(statusOf(mci::StatusItem::Position), 1100u);
-  EXPECT_TRUE(delivered().empty());
-  // Play again while playing: the first play is cut short, the song goes
-  // on undisturbed.
+  dev.play({}, recorder());
+  out.advance(out.now_ + 1100 * kMs);
   ASSERT_EQ(dev.play({}, recorder()), mci::err::None);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
-  out.runToEnd();
-
-  const auto notes = notesOnly(out.sent);
-  const uint64_t expected[] = {0, 500, 1000, 1125, 1250};
-  ASSERT_EQ(notes.size(), std::size(expected));
-  for (size_t i = 0; i < notes.size(); ++i) EXPECT_EQ(notes[i].time - t0, expected[i] * kMs);
-  // The SysEx leaves whole, on its tick.
-  auto sx = std::find_if(out.sent.begin(), out.sent.end(),
-                         [](const Sent& s) { return s.bytes[0] == 0xF0; });
-  ASSERT_NE(sx, out.sent.end());
-  EXPECT_EQ(sx->bytes.size(), 11u);
-  EXPECT_EQ(sx->time - t0, 1000 * kMs);
-
-  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
-  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeStopped});
-  EXPECT_EQ(statusOf(mci::StatusItem::Position), 3250u);
-}
-
-TEST_F(SequencerTest, PauseKeepsPositionAndPendingNotifyResumeGoesOn) {
-  ASSERT_EQ(dev.open(path_), mci::err::None);
-  const uint64_t t0 = out.now_;
-  dev.play({}, recorder());
-  out.advance(t0 + 1300 * kMs);  // inside the held sustain pedal
+  out.now_ += 5 * kMs;
+  out.advance(out.now_ + 195 * kMs);
   ASSERT_EQ(dev.pause(), mci::err::None);
   EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModePaused});
   EXPECT_TRUE(endsInSilence(out.sent));
   const size_t before = out.sent.size();
-
-  out.advance(t0 + 10'000 * kMs);  // time passes; nothing plays
+  out.advance(out.now_ + 10'000 * kMs);  // time passes; nothing plays
   EXPECT_EQ(out.sent.size(), before);
-  EXPECT_EQ(statusOf(mci::StatusItem::Position), 1300u);
   EXPECT_TRUE(delivered().empty());
-
-  // Resume goes on where it paused, restoring the pedal that silence released.
+  // Resume goes on where it paused, first restoring the pedal.
   ASSERT_EQ(dev.resume(), mci::err::None);
-  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModePlaying});
   EXPECT_EQ(out.sent.at(before).bytes, (Bytes{0xB0, 64, 127}));
-  const uint64_t resumedAt = out.now_;
-  out.runToEnd();
-  EXPECT_EQ(out.sent.back().bytes, (Bytes{0x80, 67, 0}));
-  EXPECT_EQ(out.sent.back().time - resumedAt, 950 * kMs);  // 2250 ms - 1300 ms
-  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
+  out.advance(out.now_ + 200 * kMs);
+  ASSERT_EQ(dev.stop(), mci::err::None);
+  EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_EQ(statusOf(mci::StatusItem::Position), 1500u);
+  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
 
-  // A play while paused also goes on from there, and cuts the paused play short.
-  dev.play({1300, std::nullopt}, recorder());
+  // A play after a stop, or after a pause, goes on from there; a new play
+  // cuts the paused one short.
+  dev.play({}, recorder());
   out.advance(out.now_ + 10 * kMs);
   dev.pause();
   dev.play({}, recorder());
-  EXPECT_EQ(statusOf(mci::StatusItem::Position), 1310u);
+  EXPECT_EQ(statusOf(mci::StatusItem::Position), 1510u);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
-}
-
-TEST_F(SequencerTest, StopAndCloseAbortWithSilence) {
-  ASSERT_EQ(dev.open(path_), mci::err::None);
-  dev.play({}, recorder());
-  out.advance(out.now_ + 600 * kMs);
-  ASSERT_EQ(dev.stop(), mci::err::None);
-  EXPECT_TRUE(endsInSilence(out.sent));
-  EXPECT_EQ(statusOf(mci::StatusItem::Position), 600u);
-  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeStopped});
-  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
-
-  dev.play({}, recorder());
-  out.advance(out.now_ + 100 * kMs);
   ASSERT_EQ(dev.close(), mci::err::None);
   EXPECT_TRUE(endsInSilence(out.sent));
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
   EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeNotReady});
-  // Nothing more leaves once closed.
   const size_t n = out.sent.size();
   out.runToEnd();
-  EXPECT_EQ(out.sent.size(), n);
+  EXPECT_EQ(out.sent.size(), n);  // nothing more leaves once closed
 }
 
 TEST_F(SequencerTest, SeekAndPlayRanges) {
@@ -252,16 +203,13 @@ TEST_F(SequencerTest, SeekAndPlayRanges) {
 TEST_F(SequencerTest, PortCommandSwitchesMidSongAndRefusesBadPorts) {
   ASSERT_EQ(dev.open(path_), mci::err::None);
   auto& port = *outs->portA;
-  EXPECT_EQ(dev.setPort(2), mci::err::SeqPortNonexistent);
   EXPECT_EQ(dev.setPort(-2), mci::err::SeqPortNonexistent);
-  EXPECT_EQ(dev.port(), -1);
   EXPECT_EQ(dev.setPort(0), mci::err::None);  // the mapper's synthesizer
 
   dev.play({}, recorder());
   out.advance(out.now_ + 1100 * kMs);
   port.now_ = 50'000 * kMs;
   ASSERT_EQ(dev.setPort(1), mci::err::None);
-  EXPECT_EQ(dev.port(), 1);
   EXPECT_TRUE(endsInSilence(out.sent));
   // The new port first gets the song's state, then the rest of the song on
   // its own clock; the old output is left alone.
@@ -277,7 +225,8 @@ TEST_F(SequencerTest, PortCommandSwitchesMidSongAndRefusesBadPorts) {
   EXPECT_EQ(notes[0].time, 50'025 * kMs);
   EXPECT_EQ(notes[1].time, 50'150 * kMs);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
-  EXPECT_EQ(dev.setPort(7), mci::err::SeqPortNonexistent);
+  // A refused port changes nothing.
+  EXPECT_EQ(dev.setPort(2), mci::err::SeqPortNonexistent);
   EXPECT_EQ(dev.port(), 1);
 }
 
@@ -327,32 +276,6 @@ TEST_F(SequencerTest, TracksMergeInOrder) {
     EXPECT_EQ(played, c.played);
     EXPECT_EQ(out.sent.back().time - t0, c.lastNs);
   }
-}
-
-// Every peer file plays to its end; only the two that are not MIDI are
-// refused, and with a message.
-TEST_F(SequencerTest, PeerFilesPlayToTheirEnd) {
-  size_t files = 0;
-  for (const auto& e :
-       std::filesystem::directory_iterator(std::filesystem::path(PLIMRA_TESTDATA) / "midi")) {
-    const std::string path = e.path().string();
-    if (e.path().extension() != ".mid") continue;
-    SCOPED_TRACE(path);
-    ++files;
-    dev.close();
-    if (path.find("empty-file") != std::string::npos ||
-        path.find("not-a-midi") != std::string::npos) {
-      EXPECT_EQ(dev.open(path), mci::err::InvalidFile);
-      EXPECT_FALSE(dev.lastError().empty());
-      continue;
-    }
-    ASSERT_EQ(dev.open(path), mci::err::None) << dev.lastError();
-    dev.play({}, recorder());
-    out.runToEnd();
-    EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
-    EXPECT_EQ(statusOf(mci::StatusItem::Position), statusOf(mci::StatusItem::Length));
-  }
-  EXPECT_GE(files, 20u);
 }
 
 // Times beyond what the clocks hold (a tick of 16.7 s, three of the longest
