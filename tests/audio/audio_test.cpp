@@ -119,7 +119,6 @@ TEST(NoDevice, StallIsSkipped) {
   // 0.7 s were lost; rendering them would have brought the count up to the
   // whole time.
   EXPECT_LT(double(source.rendered.load()), (seconds - 0.4) * audio::kSampleRate);
-  EXPECT_GT(double(source.rendered.load()), (seconds - 0.9) * audio::kSampleRate);
 }
 
 }  // namespace

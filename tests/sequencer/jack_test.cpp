@@ -46,7 +46,7 @@ pid_t spawn(const std::vector<std::string>& args) {
 class Reader {
  public:
   ~Reader() {
-    if (client_) jack_client_close(client_);
+    close();
     if (ring_) jack_ringbuffer_free(ring_);
   }
   // Waits for the server, then offers the port.
@@ -63,21 +63,24 @@ class Reader {
     jack_set_process_callback(client_, &Reader::process, this);
     return port_ && jack_activate(client_) == 0;
   }
-  // Everything received so far.
-  std::vector<Bytes>& messages() {
-    uint32_t size = 0;
-    while (jack_ringbuffer_read_space(ring_) >= sizeof size) {
-      jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&size), sizeof size);
-      Bytes m(size);
-      jack_ringbuffer_read(ring_, reinterpret_cast<char*>(m.data()), size);
-      messages_.push_back(std::move(m));
-    }
-    return messages_;
+  void close() {
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
   }
-  void waitFor(size_t count, std::chrono::seconds limit) {
+  // What has arrived once `count` messages have, or `limit` has passed.
+  std::vector<Bytes>& waitFor(size_t count, std::chrono::seconds limit) {
     const auto until = Clock::now() + limit;
-    while (messages().size() < count && Clock::now() < until)
+    for (;;) {
+      uint32_t size = 0;
+      while (jack_ringbuffer_read_space(ring_) >= sizeof size) {
+        jack_ringbuffer_read(ring_, reinterpret_cast<char*>(&size), sizeof size);
+        Bytes m(size);
+        jack_ringbuffer_read(ring_, reinterpret_cast<char*>(m.data()), size);
+        messages_.push_back(std::move(m));
+      }
+      if (messages_.size() >= count || Clock::now() >= until) return messages_;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
 
  private:
@@ -110,48 +113,34 @@ std::vector<Bytes> silence() {
   return all;
 }
 
-// One server and one reader for all tests: the opened ports stay open for
-// the whole run, as they do in the program. The server runs in synchronous
-// mode: a client that runs late holds the cycle up instead of having the
-// next cycle rewrite the buffers it still reads.
+// A private server in synchronous mode (a client that runs late holds the
+// cycle up instead of having the next cycle rewrite the buffers it still
+// reads) and the reader's port on it, for the whole test.
 class JackPortTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  void SetUp() override {
     const std::string name = "plimra-seq-test-" + std::to_string(getpid());
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     server_ = spawn({"jackd", "-S", "-n", name, "-d", "dummy", "-r", "44100", "-p", "256"});
-    reader_ = new Reader;
-    readerOpen_ = server_ > 0 && reader_->open();
+    ASSERT_GT(server_, 0) << "jackd could not be started";
+    ASSERT_TRUE(reader.open()) << "no JACK server came up";
   }
-  static void TearDownTestSuite() {
-    delete reader_;
+  void TearDown() override {
+    reader.close();
     if (server_ > 0) {
       kill(server_, SIGTERM);
       waitpid(server_, nullptr, 0);
     }
   }
-  void SetUp() override {
-    ASSERT_GT(server_, 0) << "jackd could not be started";
-    ASSERT_TRUE(readerOpen_) << "no JACK server came up";
-    reader.messages().clear();
-    // With no ALSA sequencer here, the list comes from JACK.
-    const auto names = systemOutputs()->outputNames();
-    auto it = std::find(names.begin(), names.end(), "reader:in");
-    ASSERT_NE(it, names.end());
-    EXPECT_EQ(names[0], kBuiltinSynthName);
-    port = static_cast<int32_t>(it - names.begin());
-  }
-  static inline pid_t server_ = 0;
-  static inline Reader* reader_ = nullptr;
-  static inline bool readerOpen_ = false;
-  Reader& reader = *reader_;
-  int32_t port = 0;
+  Reader reader;
+  pid_t server_ = 0;
 };
 
 // Thousands of messages, hundreds at the same instant, SysEx of many
 // lengths among them: far more than one JACK period can carry at once. All
-// arrive whole and in order, and then the silence that the close sent.
-TEST_F(JackPortTest, BurstsArriveWholeAndInOrderThenCloseSilences) {
+// arrive whole and in order, then the silence that the close sent. A
+// program that closes its song and ends at once still sends the silence.
+TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   test::Track t;
   std::vector<Bytes> expected;
   for (uint32_t i = 0; i < 6000; ++i) {
@@ -168,10 +157,14 @@ TEST_F(JackPortTest, BurstsArriveWholeAndInOrderThenCloseSilences) {
     t.at(i / 500 * 12, m);
     expected.push_back(m);
   }
+  // With no ALSA sequencer here, the port list comes from JACK.
+  const auto names = systemOutputs()->outputNames();
+  const auto port = std::find(names.begin(), names.end(), "reader:in");
+  ASSERT_NE(port, names.end());
   SequencerDevice dev(systemOutputs());
   ASSERT_EQ(dev.open(test::writeTemp("burst.mid", test::smf(0, 96, {t.finish(300)}))),
             mci::err::None);
-  ASSERT_EQ(dev.setPort(port), mci::err::None) << dev.lastError();
+  ASSERT_EQ(dev.setPort(int32_t(port - names.begin())), mci::err::None) << dev.lastError();
   bool done = false;
   dev.play({}, [&](mci::NotifyCode c) { done = c == mci::NotifySuccessful; });
   const auto limit = Clock::now() + std::chrono::seconds(20);
@@ -179,15 +172,12 @@ TEST_F(JackPortTest, BurstsArriveWholeAndInOrderThenCloseSilences) {
   ASSERT_TRUE(done);
   dev.close();
   for (auto& m : silence()) expected.push_back(m);
-  reader.waitFor(expected.size(), std::chrono::seconds(10));
-  const auto& got = reader.messages();
+  auto& got = reader.waitFor(expected.size(), std::chrono::seconds(10));
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
-}
 
-// The program closes its song and ends at once: the silence still leaves.
-TEST_F(JackPortTest, SilenceLeavesBeforeTheProgramEnds) {
-  test::Track t;
+  got.clear();
+  t = {};
   t.at(0, {0x90, 60, 100}).at(96000, {0x80, 60, 0});
   const std::string path = test::writeTemp("long.mid", test::smf(0, 96, {t.finish(96000)}));
   const pid_t child = spawn({PLIMRA_EXIT_CHILD, path, "reader:in"});
@@ -195,10 +185,9 @@ TEST_F(JackPortTest, SilenceLeavesBeforeTheProgramEnds) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::vector<Bytes> expected = {{0x90, 60, 100}};
+  expected = {{0x90, 60, 100}};
   for (auto& m : silence()) expected.push_back(m);
-  reader.waitFor(expected.size(), std::chrono::seconds(2));
-  EXPECT_EQ(reader.messages(), expected);
+  EXPECT_EQ(reader.waitFor(expected.size(), std::chrono::seconds(2)), expected);
 }
 
 }  // namespace
