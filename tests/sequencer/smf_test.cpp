@@ -195,20 +195,15 @@ TEST(TempoMap, WhichTempoEventsCount) {
 }
 
 // Times past what 64 bits hold come out as the largest time, never wrapped
-// into a short one.
+// into a short one: the slowest tempo at one tick a quarter, then a change
+// where the time is already past 64 bits of nanoseconds.
 TEST(TempoMap, HugeTimesSaturateInsteadOfWrapping) {
+  using Kind = SmfEvent::Kind;
   Smf smf;
   smf.ticksPerQuarter = 1;
-  SmfTrack& t = smf.tracks.emplace_back();
-  SmfEvent tempo;
-  tempo.kind = SmfEvent::Kind::Meta;
-  tempo.metaType = 0x51;
-  tempo.bytes = {0xff, 0xff, 0xff};
-  t.events.push_back(tempo);
-  tempo.tick = uint64_t(1) << 61;  // starts where the time is already past 64 bits
-  tempo.bytes = {0x00, 0x00, 0x01};
-  t.events.push_back(tempo);
-  t.endTick = uint64_t(1) << 62;
+  smf.tracks.push_back({{{0, 0, Kind::Meta, 0x51, {0xff, 0xff, 0xff}},
+                         {uint64_t(1) << 61, 0, Kind::Meta, 0x51, {0x00, 0x00, 0x01}}},
+                        uint64_t(1) << 62});
   const TempoMap map(smf);
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 30), (uint64_t(1) << 30) * 0xffffff * 1000);
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 40), std::numeric_limits<uint64_t>::max());
