@@ -256,7 +256,7 @@ TEST_F(SequencerTest, TracksMergeInOrder) {
       {1,
        {{0x90, 60, 1}, {0x91, 70, 1}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {0x90, 61, 1},
         {0x90, 62, 1}, {0x91, 71, 1}, {0x92, 1, 1}, {0xC1, 5}, {0x80, 60, 0}},
-       104'166'666},  // 10 ticks of 500 ms and 20 of 250 ms, a quarter of 96
+       104'166'666},  // 10 ticks at 500 ms a quarter, 20 at 250 ms; 96 ticks a quarter
       {2, {{0x90, 60, 1}, {0x90, 61, 1}, {0x90, 62, 1}, {0x80, 60, 0}}, 156'250'000},
   };
   for (const auto& c : cases) {
