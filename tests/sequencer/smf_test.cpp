@@ -35,7 +35,8 @@ Smf parseOk(const Bytes& bytes) {
 // Lengths in ticks worked out by hand from each file's bytes. A damaged
 // file plays what can be read, with a warning.
 TEST(SmfPeerFiles, OpenWithTheirLength) {
-  const auto scale = channelEvents(readSmfFile(peerFile("test-c-major-scale.mid")).smf.tracks.at(0));
+  const auto scale =
+      channelEvents(readSmfFile(peerFile("test-c-major-scale.mid")).smf.tracks.at(0));
   ASSERT_EQ(scale.size(), 16u);
   const struct {
     const char* name;
@@ -48,7 +49,7 @@ TEST(SmfPeerFiles, OpenWithTheirLength) {
       {"test-silence-end-of-track.mid", 960, 0, false},  // End of Track after 87 40 = 960
       {"test-track-length.mid", 288, 0, false},          // note 0x60, then 81 40 = 192 of rest
       {"test-2-tracks-type-1.mid", 864, 0, false},       // rest 0x60, then 8 notes
-      {"test-non-midi-track.mid", 768, 0, false},  // a chunk of another kind among the tracks
+      {"test-non-midi-track.mid", 768, 0, false},        // a chunk of another kind among the tracks
       {"test-empty.mid", 0, 0, false},
       // End of Track's last byte is missing.
       {"test-corrupt-file-missing-byte.mid", 768, 1, true},
@@ -90,10 +91,17 @@ TEST(SmfReader, RunningStatusAndSysExForms) {
   std::vector<Bytes> got;
   for (const SmfEvent& e : r.smf.tracks[0].events)
     if (e.kind != SmfEvent::Kind::Meta) got.push_back(e.bytes);
-  const std::vector<Bytes> want = {
-      {0x90, 0x3c, 0x40}, {0x90, 0x3e, 0x40}, {0xf0, 0x7e, 0x09, 0xf7}, {0x90, 0x40, 0x41},
-      {0xf3, 0x01},       {0x90, 0x41, 0x42}, {0xc5, 0x07},             {0xc5, 0x08},
-      {0xf0, 0x43, 0x12, 0x00}, {0x43, 0x12, 0xf7}, {}};
+  const std::vector<Bytes> want = {{0x90, 0x3c, 0x40},
+                                   {0x90, 0x3e, 0x40},
+                                   {0xf0, 0x7e, 0x09, 0xf7},
+                                   {0x90, 0x40, 0x41},
+                                   {0xf3, 0x01},
+                                   {0x90, 0x41, 0x42},
+                                   {0xc5, 0x07},
+                                   {0xc5, 0x08},
+                                   {0xf0, 0x43, 0x12, 0x00},
+                                   {0x43, 0x12, 0xf7},
+                                   {}};
   EXPECT_EQ(got, want);
   EXPECT_EQ(r.smf.tracks[0].endTick, 0xe0u);
 }
@@ -108,7 +116,8 @@ TEST(SmfReader, RiffContainers) {
   };
   const Bytes info = {'I', 'N', 'F', 'O', 'a', 'b', 'c'};
   const Bytes list = cat({{'L', 'I', 'S', 'T'}, le(info.size()), info});
-  const Bytes body = cat({{'R', 'M', 'I', 'D'}, list, {0}, {'d', 'a', 't', 'a'}, le(smf.size()), smf});
+  const Bytes body =
+      cat({{'R', 'M', 'I', 'D'}, list, {0}, {'d', 'a', 't', 'a'}, le(smf.size()), smf});
   SmfResult r = parseSmf(cat({{'R', 'I', 'F', 'F'}, le(body.size()), body}));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(channelEvents(r.smf.tracks[0]), channelEvents(readSmfFile(scale).smf.tracks[0]));
