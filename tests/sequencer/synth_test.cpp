@@ -59,6 +59,7 @@ TEST(BuiltinSynth, ResetSongsUndoWhatTheLastSongSet) {
     playToEnd(muting);
     playToEnd(c.reset);
     const auto sound = playToEnd(note);
+    ASSERT_FALSE(sound.empty());
     const float peak = *std::max_element(sound.begin(), sound.end());
     EXPECT_EQ(peak > 0.02f, c.heard) << "peak " << peak;
   }
