@@ -57,12 +57,13 @@ TEST(DiskDriver, CapturesEverySampleExactly) {
   struct Constant : audio::AudioSource {
     void render(float* out, int frames) override {
       for (int i = 0; i < frames * 2; ++i) out[i] += 0.75f;
+      rendered += static_cast<uint64_t>(frames);
     }
+    std::atomic<uint64_t> rendered{0};
   } a, b;
   output.addSource(&a);
   output.addSource(&b);
-  const uint64_t before = output.framesRendered();
-  while (output.framesRendered() < before + 8192) std::this_thread::sleep_for(1ms);
+  while (b.rendered < 8192) std::this_thread::sleep_for(1ms);
   output.stop();
   output.removeSource(&a);
   output.removeSource(&b);

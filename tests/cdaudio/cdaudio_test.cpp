@@ -116,7 +116,6 @@ class CdAudioTest : public ::testing::Test {
     setenv("PLIMRA_CDROM", cue_.c_str(), 1);
     mci::DeviceTable::instance().closeAll();
     cdaudio::registerCdAudio();
-    cdaudio::Drive::setCheckInterval(std::chrono::milliseconds(20));
   }
   void TearDown() override {
     mci::DeviceTable::instance().closeAll();
@@ -462,7 +461,6 @@ TEST_F(CdAudioTest, CheckedReadsAreExactAndBoundedOnABadSector) {
 
 TEST_F(CdAudioTest, ClosingTheDeviceDoesNotWaitForAReadStuckOnTheDisc) {
   makeDisc({40, 60});
-  cdaudio::Drive::setCheckInterval(std::chrono::hours(1));  // only the reader touches the disc
   damage.set(0, 100, true);
   send("open cdaudio");
   cdaudio::Drive::acquire(cue_)->setOutputAttached(false);
