@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
-#include <condition_variable>
+#include <future>
 
 #include "about/frmabout.h"
 #include "tests/support/window_test.h"
@@ -19,26 +19,14 @@ using Calls = std::vector<std::string>;
 
 // Outputs whose listing hangs until the test lets it answer, as a port
 // system with stale shared state does.
-class StalledOutputs : public mci::MidiOutCatalog {
- public:
+struct StalledOutputs : mci::MidiOutCatalog {
+  std::promise<void> answer;
+  std::shared_future<void> answered = answer.get_future().share();
   std::vector<std::string> outputNames() override {
-    std::unique_lock lock(mutex_);
-    cv_.wait(lock, [this] { return released_; });
+    answered.wait();
     return {"Synth", "Late port"};
   }
   std::string waitingOn() override { return "TESTSYS"; }
-  void release() {
-    {
-      std::lock_guard lock(mutex_);
-      released_ = true;
-    }
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool released_ = false;
 };
 
 // Entries: 0 "MIDI Mapper", 1 "Synth", 2 "USB MIDI", 3 "Module".
@@ -86,7 +74,7 @@ TEST_F(PortPanel, OkSendsTheEntryMinusOneToTheOpenSong) {
   }
 }
 
-TEST_F(PortPanel, OkWithoutASongOrCancelSendNothingButTheChoiceHoldsForTheNextSong) {
+TEST_F(PortPanel, AChoiceWithoutASongOrCancelledHoldsForTheNextSong) {
   FrmPlimra& w = startPlayer();
   w.mnuPort_Click();
   w.lstPort->setListIndex(1);
@@ -95,25 +83,13 @@ TEST_F(PortPanel, OkWithoutASongOrCancelSendNothingButTheChoiceHoldsForTheNextSo
   play(0);
   EXPECT_EQ(calls(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 0", "play"}));
 
-  // The menu item again while the panel is open changes nothing.
   w.mnuPort_Click();
   w.lstPort->setListIndex(3);
-  w.mnuPort_Click();
-  EXPECT_TRUE(panelShown());
-  EXPECT_EQ(w.lstPort->ListIndex(), 3);
   w.cmdCancel_Click();
   EXPECT_FALSE(panelShown());
   EXPECT_TRUE(calls().empty());
-  play(1);
-  EXPECT_EQ(calls().at(2), "port 2");
-}
-
-TEST_F(PortPanel, TheNextSongWhileThePanelIsOpenGetsThePortAndClosesIt) {
-  FrmPlimra& w = startPlayer();
-  play(0);
+  // The next song gets the port, and closes the panel were it open.
   w.mnuPort_Click();
-  w.lstPort->setListIndex(3);
-  calls();
   sequencer->finish();
   pump();
   EXPECT_EQ(calls(),
@@ -190,7 +166,7 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
   EXPECT_NE(said.find("TESTSYS"), std::string::npos) << said;
   EXPECT_TRUE(w.isVisible());
   EXPECT_EQ(w.lstPort->ListCount(), 0);
-  stalled->release();
+  stalled->answer.set_value();
   EXPECT_TRUE(waitUntil([&] { return w.lstPort->ListCount() > 0; }));
   EXPECT_EQ(entries(w.lstPort), (QStringList{"MIDI Mapper", "Synth", "Late port"}));
   EXPECT_EQ(w.lstPort->ListIndex(), 2);
@@ -229,8 +205,8 @@ TEST_F(PortPanel, TabReachesTheTransportButtonsAndThePanelControls) {
 TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
   FrmPlimra& w = startMidiWindow();
   w.Move(1000, 500);
-  QStringList texts;
   QPointer<plimra::about::FrmAbout> first;
+  int shown = 0;
   for (int round = 0; round < 2; ++round) {
     QTimer::singleShot(0, [&] {
       auto* about = plimra::app::frmAbout();
@@ -241,18 +217,17 @@ TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
       // Escape leaves it open; Enter on its one button closes it.
       QTest::keyClick(about, Qt::Key_Escape);
       EXPECT_TRUE(about->isVisible());
-      texts << about->lblAbout->Caption();
+      EXPECT_EQ(about->lblAbout->Caption().split(u'\r').size(), 6);
       // Every line shows whole, whatever the installed font's metrics.
       const QFontMetrics m(about->lblAbout->font());
       EXPECT_LE(m.lineSpacing() * 6, about->lblAbout->height());
       if (round == 0) first = about;
+      ++shown;
       QTest::keyClick(about->Command1, Qt::Key_Return);
     });
     w.mnuAbout_Click();
   }
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(first.isNull()) << "a closed About window is destroyed";
-  ASSERT_EQ(texts.size(), 2);
-  EXPECT_EQ(texts[0], texts[1]);
-  EXPECT_EQ(texts[0].split(u'\r').size(), 6) << texts[0].toStdString();
+  EXPECT_EQ(shown, 2);
 }
