@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "app/forms.h"
 #include "app/module1.h"
@@ -25,6 +26,11 @@
 #include "runtime/program.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
+
+// Texts in failure messages as text, not as arrays of UTF-16 units.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace rt = plimra::rt;
 namespace mci = plimra::mci;
