@@ -2,7 +2,8 @@
 // own, run from a music folder inside it, a recording "Sequencer", the MIDI
 // outputs the test names and an end of program that only counts. The
 // windows, devices and outputs go again after each test. Also the short
-// names every window test uses.
+// names and the steps the window tests share: starting the MIDI window, a
+// double-click on a song, handling events until something holds, plimra.ini.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,9 +28,12 @@
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
 
-// Texts in failure messages as text, not as arrays of UTF-16 units.
+// Texts and file contents in failure messages as text, not as arrays.
 inline void PrintTo(const QString& text, std::ostream* os) {
   *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  *os << '"' << bytes.toStdString() << '"';
 }
 
 namespace rt = plimra::rt;
