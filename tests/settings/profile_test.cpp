@@ -64,7 +64,7 @@ TEST(Profile, TheLongestFolderInItsWrittenFormReadsBackWhole) {
 TEST(ProfileFile, LivesBesideTheProgramOrInTheUsersConfigFolder) {
   QTemporaryDir dir;
   EXPECT_EQ(profilePath(dir.path()), dir.path() + "/plimra.ini");
-  EXPECT_EQ(profilePath("/"), "/plimra.ini");
+  EXPECT_EQ(profilePath(dir.path() + "/"), dir.path() + "/plimra.ini");
 
   // A program folder that cannot be written to (here: one that is gone).
   const QString gone = dir.filePath("gone");

@@ -34,9 +34,8 @@ on_xvfb '
   # message box, so each sequence starts by giving it to the window.
   keys() { focus_window "$win"; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
   quit() {
-    keys alt+f x
-    for _ in $(seq 1 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    kill -0 $pid 2>/dev/null && fail "the program did not end after \"終了(&X)\""
+    focus_window "$win"
+    quit_by_menu "$win" || fail "the program did not end after \"終了(&X)\""
     wait $pid || fail "the program ended with status $?"
     pid=
   }

@@ -2,14 +2,22 @@
 // own, run from a music folder inside it, a recording "Sequencer", the MIDI
 // outputs the test names and an end of program that only counts. The
 // windows, devices and outputs go again after each test. Also the short
-// names every window test uses.
+// names and the steps the window tests share: starting the MIDI window, a
+// double-click on a song, handling events until something holds, plimra.ini.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
+#include <ostream>
 
 #include "app/forms.h"
 #include "app/module1.h"
@@ -19,6 +27,14 @@
 #include "runtime/program.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
+
+// Texts and file contents in failure messages as text, not as arrays.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  *os << '"' << bytes.toStdString() << '"';
+}
 
 namespace rt = plimra::rt;
 namespace mci = plimra::mci;
@@ -60,6 +76,61 @@ class WindowTest : public ::testing::Test {
     window->Load();
     window->Show();
     return *window;
+  }
+
+  // The same, ready to play one song after another in list order on port 1
+  // ("USB MIDI 1" of the default outputs), with no reset song first.
+  midi::FrmPlimra& startPlayer() {
+    startMidiWindow();
+    Module1::OptReset = "NON";
+    Module1::OptSingle = false;
+    Module1::OptRandom = false;
+    Module1::OptContinue = true;
+    window->lstPort->setListIndex(2);
+    return *window;
+  }
+
+  // A double-click on the file at `index` of the MIDI window's list.
+  void play(int index) {
+    ASSERT_TRUE(window->File1->setListIndex(index));
+    window->File1_DblClick();
+  }
+
+  // Handles the events pending now, then whatever comes for `ms` more.
+  static void pump(int ms = 0) {
+    QElapsedTimer t;
+    t.start();
+    do {
+      QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    } while (t.elapsed() < ms);
+  }
+
+  // Handles events until `done` holds, for `limitMs` at the most; whether
+  // it held.
+  static bool waitUntil(const std::function<bool()>& done, int limitMs = 5000) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < limitMs) pump(10);
+    return done();
+  }
+
+  static QStringList entries(const QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+  }
+
+  // The program's plimra.ini.
+  QString iniPath() const { return root.filePath("plimra.ini"); }
+  void writeIni(const QByteArray& text) const {
+    QFile f(iniPath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+  }
+  QByteArray readIni() const {
+    QFile f(iniPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
   }
 
   QTemporaryDir root;
