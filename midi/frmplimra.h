@@ -96,9 +96,8 @@ class FrmPlimra : public plimra::rt::Form {
   // (empty before any).
   QString PlayingSong() const { return playingSong_; }
 
-  // The caption each tick builds, and the one it last wrote.
+  // The caption each tick builds.
   QString TimeCaption;
-  QString ShownTimeCaption;
 
  protected:
   void Form_Load() override;
