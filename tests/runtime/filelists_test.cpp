@@ -1,28 +1,30 @@
+// The drive, folder and file lists, and names that are not UTF-8: kept byte
+// for byte, shown decoded, listed, sorted and opened.
 #include "runtime/filelists.h"
 
 #include <gtest/gtest.h>
 
 #include "tests/runtime/print.h"
 
+#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "runtime/msgbox.h"
+#include "runtime/filenames.h"
+#include "tests/support/raw_names.h"
 #include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
+using namespace plimra::testnames;
 using plimra::test::ScriptedMsgBox;
 
 namespace {
 
-void touch(const QString& path) {
-  QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-}
+const QByteArray kSjisSub("\x83\x54\x83\x75");  // "サブ"
 
 QStringList items(const QListWidget& l) {
   QStringList out;
@@ -32,59 +34,64 @@ QStringList items(const QListWidget& l) {
 
 // An item view takes a double-click only after the press and release of the
 // first click.
-void doubleClick(QListWidget& l, QPoint at) {
+void doubleClickRow(QListWidget& l, int row) {
+  l.show();
+  l.scrollToItem(l.item(row));
+  const QPoint at = l.visualItemRect(l.item(row)).center();
   QTest::mouseClick(l.viewport(), Qt::LeftButton, {}, at);
   QTest::mouseDClick(l.viewport(), Qt::LeftButton, {}, at);
 }
 
-// Two drives of temporary folders and one whose medium is missing.
+// Two drives of temporary folders; on the first, a folder named in
+// Shift-JIS whose songs are named in Shift-JIS, UTF-8, plain ASCII or bytes
+// valid in neither, beside files and folders that are no songs.
 class FileLists : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(a.isValid() && b.isValid());
-    music = a.filePath("music");
-    ASSERT_TRUE(QDir().mkpath(music + "/sub"));
-    ASSERT_TRUE(QDir().mkpath(music + "/folder.mid"));
-    for (const char* n : {"b.mid", "A.MID", "c.Mid", "notes.txt", ".hidden.mid", "x.midi"})
-      touch(music + "/" + n);
-    touch(music + "/sub/d.mid");
-    missing = a.path() + "-no-medium";
+    raw = nativePath(a.path()) + "/" + kSjisFolder;
+    songs = pathFromNative(raw);
+    ASSERT_TRUE(makeFolder(raw));
+    for (const QByteArray& sub : {kSjisSub, QByteArray("\xfe\xfe"), QByteArray("folder.mid")})
+      ASSERT_TRUE(makeFolder(raw + "/" + sub));
+    // Each file holds its own name, so an open shows which file it reached.
+    for (const QByteArray& n :
+         {kSjisSong, kSjisBackslash, kBroken, QByteArray("b.MID"), QByteArray("\xe3\x83\xb3.mid"),
+          QByteArray("\x8b\xc8.txt"), QByteArray(".hidden.mid"), QByteArray("x.midi")})
+      ASSERT_TRUE(writeRaw(raw + "/" + n, n));
     setDriveProvider([this] {
-      return std::vector<DriveInfo>{{a.path(), "A"}, {b.path(), "DATA"}, {missing, "CD"}};
+      return std::vector<DriveInfo>{{a.path(), "A"}, {b.path(), "DATA"}};
     });
   }
-  void TearDown() override { setDriveProvider({}); }
+  void TearDown() override {
+    removeTree(raw);
+    setDriveProvider({});
+  }
 
   QTemporaryDir a, b;
-  QString music, missing;
+  QByteArray raw;
+  QString songs;
 };
 
 }  // namespace
 
-TEST(FilePattern, MatchesWithoutRegardToCase) {
-  EXPECT_TRUE(FileListBox::matches("song.mid", "*.MID"));
-  EXPECT_TRUE(FileListBox::matches("SONG.MID", "*.mid"));
-  EXPECT_FALSE(FileListBox::matches("song.midi", "*.MID"));
-  EXPECT_FALSE(FileListBox::matches("mid", "*.MID"));
-  EXPECT_TRUE(FileListBox::matches("x.rmi", "*.mid;*.rmi"));
-  EXPECT_TRUE(FileListBox::matches("README", "*.*"));
-}
-
 TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
-  EXPECT_TRUE(isUserVolume("/media/ann/USB STICK", "vfat"));
-  EXPECT_TRUE(isUserVolume("/run/media/ann/AUDIO_CD", "iso9660"));
-  EXPECT_TRUE(isUserVolume("/mnt/data", "ext4"));
-  EXPECT_TRUE(isUserVolume("/home", "btrfs"));
-  EXPECT_TRUE(isUserVolume("/srv/music", "nfs4"));
-  EXPECT_FALSE(isUserVolume("/proc", "proc"));
-  EXPECT_FALSE(isUserVolume("/dev/shm", "tmpfs"));
-  EXPECT_FALSE(isUserVolume("/sys/fs/cgroup/cpu", "cgroup"));
-  EXPECT_FALSE(isUserVolume("/snap/core22/1122", "squashfs"));
-  EXPECT_FALSE(isUserVolume("/boot/efi", "vfat"));
-  EXPECT_FALSE(isUserVolume("/run/user/1000/doc", "fuse.portal"));
-  EXPECT_FALSE(isUserVolume("/var/lib/docker/overlay2/x/merged", "overlay"));
-  // The real list always starts with the home folder.
-  setDriveProvider({});
+  const struct {
+    const char* root;
+    const char* type;
+    bool user;
+  } volumes[] = {
+      {"/media/ann/USB STICK", "vfat", true},
+      {"/run/media/ann/AUDIO_CD", "iso9660", true},
+      {"/srv/music", "nfs4", true},
+      {"/mnt/data", "ext4", true},
+      {"/boot/efi", "vfat", false},
+      {"/run/user/1000/doc", "fuse.portal", false},
+      {"/snap/core22/1122", "squashfs", false},
+      {"/dev/shm", "tmpfs", false},
+  };
+  for (const auto& v : volumes) EXPECT_EQ(isUserVolume(v.root, v.type), v.user) << v.root;
+  // The real list always starts with the home folder and the root.
   const auto drives = listDrives();
   ASSERT_GE(drives.size(), 2u);
   EXPECT_EQ(drives[0].root, QDir::homePath());
@@ -92,91 +99,94 @@ TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
   for (const auto& d : drives) EXPECT_TRUE(QFileInfo(d.root).isDir()) << d.root.toStdString();
 }
 
-TEST_F(FileLists, FileListShowsMidiFilesInAnyCaseSortedAndNothingElse) {
+TEST_F(FileLists, FileListShowsSortsAndOpensEverySongAndNothingElse) {
   FileListBox files;
-  ASSERT_TRUE(files.setPath(music));
   files.setPattern("*.MID");
-  EXPECT_EQ(items(files), (QStringList{"A.MID", "b.mid", "c.Mid"}));
-  EXPECT_EQ(files.ListIndex(), -1);
+  ASSERT_TRUE(files.setPath(songs));
   EXPECT_EQ(files.FileName(), "");
-  ASSERT_TRUE(files.setListIndex(1));
-  EXPECT_EQ(files.FileName(), "b.mid");
-  EXPECT_FALSE(files.setListIndex(3));
-  // A new file appears on refresh; the selection stays on its name.
-  touch(music + "/0first.mid");
+  // Sorted by the shown names, not by the bytes: "ン" (UTF-8) comes after
+  // "ド" (Shift-JIS), the broken name last.
+  const QString broken = displayName(pathFromNative(kBroken));
+  EXPECT_EQ(items(files), (QStringList{"b.MID", "ソ.mid", "ドラクエ序曲.MID", "ン.mid", broken}));
+  for (int i = 0; i < files.ListCount(); ++i) {
+    ASSERT_TRUE(files.setListIndex(i));
+    const QByteArray path = nativePath(files.Path() + u'/' + files.ExactFileName());
+    EXPECT_EQ(readRaw(path), nativePath(files.ExactFileName())) << i;
+    EXPECT_EQ(files.FileName(), items(files)[i]);
+  }
+  EXPECT_FALSE(files.setListIndex(5));
+  // A new file appears on refresh; the selection stays on its file.
+  ASSERT_TRUE(files.setListIndex(2));
+  ASSERT_TRUE(writeRaw(raw + "/a.mid", "a"));
   files.Refresh();
-  EXPECT_EQ(files.ListCount(), 4);
-  EXPECT_EQ(files.FileName(), "b.mid");
+  EXPECT_EQ(files.ListCount(), 6);
+  EXPECT_EQ(nativePath(files.ExactFileName()), kSjisSong);
   // A folder that is not there changes nothing.
-  EXPECT_FALSE(files.setPath(music + "/gone"));
-  EXPECT_EQ(files.Path(), QDir::cleanPath(music));
-  EXPECT_EQ(files.ListCount(), 4);
+  EXPECT_FALSE(files.setPath(songs + "/gone"));
+  EXPECT_EQ(files.Path(), songs);
+  EXPECT_EQ(files.ListCount(), 6);
 }
 
-TEST_F(FileLists, FolderListShowsTheChainAndTheSubfoldersAndOpensOnDoubleClick) {
+TEST_F(FileLists, FolderListShowsTheChainAndTheSubfoldersAndEntersThem) {
   DirListBox dirs;
   QSignalSpy changes(&dirs, &DirListBox::Change);
-  ASSERT_TRUE(dirs.setPath(music));
-  EXPECT_EQ(changes.count(), 1);
-  EXPECT_TRUE(dirs.setPath(music + "/"));  // the same folder: no change
+  ASSERT_TRUE(dirs.setPath(songs));
+  EXPECT_TRUE(dirs.setPath(songs + "/"));  // the same folder: no change
   EXPECT_EQ(changes.count(), 1);
   const QStringList rows = items(dirs);
-  ASSERT_GE(rows.size(), 4);
+  ASSERT_GE(rows.size(), 5);
   EXPECT_EQ(rows.first(), "/");
-  EXPECT_EQ(rows.mid(rows.size() - 3), (QStringList{"music", "folder.mid", "sub"}));
-  EXPECT_EQ(dirs.currentRow(), rows.size() - 3);  // the current folder
-
-  dirs.show();
-  const int subRow = static_cast<int>(rows.size()) - 1;
-  dirs.scrollToItem(dirs.item(subRow));
-  const QRect r = dirs.visualItemRect(dirs.item(subRow));
-  doubleClick(dirs, r.center());
-  EXPECT_EQ(dirs.Path(), QDir::cleanPath(music + "/sub"));
-  EXPECT_EQ(changes.count(), 2);
+  EXPECT_EQ(rows.mid(rows.size() - 4),
+            (QStringList{"音楽", "folder.mid", "サブ", QString(2, QChar::ReplacementCharacter)}));
+  EXPECT_EQ(dirs.currentRow(), rows.size() - 4);  // the current folder
+  doubleClickRow(dirs, static_cast<int>(rows.size()) - 2);
+  EXPECT_EQ(nativePath(dirs.Path()), raw + "/" + kSjisSub);
+  // Back up by Enter on the folder's row.
+  dirs.setCurrentRow(static_cast<int>(rows.size()) - 4);
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QCoreApplication::sendEvent(&dirs, &enter);
+  EXPECT_EQ(dirs.Path(), songs);
+  EXPECT_EQ(changes.count(), 3);
 }
 
-TEST_F(FileLists, AnUnreadableFolderKeepsTheListWhereItWasAndSaysSo) {
+TEST_F(FileLists, AFolderThatIsGoneKeepsTheListWhereItWasAndSaysSo) {
   DirListBox dirs;
-  ASSERT_TRUE(dirs.setPath(music));
-  EXPECT_FALSE(dirs.setPath(music + "/gone"));
-  EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
-
+  ASSERT_TRUE(dirs.setPath(songs));
+  EXPECT_FALSE(dirs.setPath(songs + "/gone"));
+  EXPECT_EQ(dirs.Path(), songs);
   // The folder disappears between listing and double-click.
   ScriptedMsgBox boxes;
-  ASSERT_TRUE(QDir(music + "/sub").removeRecursively());
-  dirs.show();
-  const int subRow = dirs.count() - 1;
-  dirs.scrollToItem(dirs.item(subRow));
-  doubleClick(dirs, dirs.visualItemRect(dirs.item(subRow)).center());
-  EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
+  removeTree(raw + "/" + kSjisSub);
+  doubleClickRow(dirs, dirs.count() - 2);
+  EXPECT_EQ(dirs.Path(), songs);
   ASSERT_EQ(boxes.asked().size(), 1u);
-  EXPECT_TRUE(boxes.asked()[0].prompt.contains("sub"));
-  EXPECT_EQ(items(dirs).last(), "folder.mid");  // the list was read anew
+  EXPECT_TRUE(boxes.asked()[0].prompt.contains("サブ"));
+  EXPECT_FALSE(items(dirs).contains("サブ"));  // the list was read anew
 }
 
 TEST_F(FileLists, DriveChangeShowsTheFolderLastShownOnThatDrive) {
   DriveListBox drives;
   DirListBox dirs;
-  EXPECT_EQ(drives.count(), 3);
   EXPECT_EQ(drives.itemText(1), b.path() + " [DATA]");
   QObject::connect(&drives, &DriveListBox::Change, [&] {
     if (!dirs.setPath(drives.Drive())) drives.revert();
   });
   ASSERT_TRUE(drives.setDrive(a.path()));  // a drive's folder names it too
   EXPECT_EQ(drives.Drive(), a.path() + " [A]");
-  ASSERT_TRUE(dirs.setPath(music));
+  ASSERT_TRUE(dirs.setPath(songs));
   ASSERT_TRUE(drives.setDrive(b.path() + " [DATA]"));
   EXPECT_EQ(dirs.Path(), QDir::cleanPath(b.path()));
   ASSERT_TRUE(drives.setDrive(a.path() + " [A]"));
-  EXPECT_EQ(dirs.Path(), QDir::cleanPath(music));
+  EXPECT_EQ(dirs.Path(), songs);
   // A drive's folder given as a folder is that folder, not the drive's
   // current one.
   ASSERT_TRUE(dirs.setPath(a.path()));
   EXPECT_EQ(dirs.Path(), QDir::cleanPath(a.path()));
   EXPECT_FALSE(drives.setDrive("/no/such/drive"));
   EXPECT_FALSE(drives.setDrive(""));
-  EXPECT_EQ(driveRoot("/media/x [LABEL]"), "/media/x");
-  EXPECT_EQ(driveOf(music + "/sub"), a.path() + " [A]");
+  // A drive without a label is labelled with its decoded name.
+  setDriveProvider([this] { return std::vector<DriveInfo>{{songs, {}}}; });
+  EXPECT_EQ(DriveListBox().itemText(0), a.path() + QStringLiteral("/音楽 [音楽]"));
 }
 
 // Started from a folder of songs, the lists show that folder; started from
@@ -197,13 +207,9 @@ TEST(StartFolder, IsTheFolderStartedInUnlessThatIsHomeOrTheRoot) {
   } cases[] = {{songs, true, songs},
                {home.path(), true, music},
                {"/", true, music},
-               {home.path(), false, home.path()},
                {"/", false, home.path()}};
   for (const auto& c : cases) {
-    if (c.musicExists)
-      ASSERT_TRUE(QDir().mkpath(music));
-    else
-      ASSERT_TRUE(QDir(music).removeRecursively());
+    ASSERT_TRUE(c.musicExists ? QDir().mkpath(music) : QDir(music).removeRecursively());
     ASSERT_TRUE(QDir::setCurrent(c.cwd));
     EXPECT_EQ(QDir(startFolder()).canonicalPath(), QDir(c.expected).canonicalPath())
         << "started in " << c.cwd.toStdString();
@@ -214,4 +220,47 @@ TEST(StartFolder, IsTheFolderStartedInUnlessThatIsHomeOrTheRoot) {
     qunsetenv("XDG_CONFIG_HOME");
   else
     qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+TEST(FileNames, EveryByteSequenceComesBackExactly) {
+  const QByteArray names[] = {
+      "\xe9\x9f\xb3\xe6\xa5\xbd/\xf0\x9f\x8e\xb5.mid",  // UTF-8, with a 4-byte character
+      kSjisSong,
+      kBroken,
+      "\xc0\xaf",          // an overlong "/"
+      "\xed\xa0\x80",      // a surrogate written as UTF-8
+      "\xed\xb2\x80",      // the very code point a kept byte becomes
+      "\xe3\x81",          // a character cut short
+      "\xf4\x90\x80\x80",  // past U+10FFFF
+  };
+  for (const QByteArray& b : names) {
+    const QString text = pathFromNative(b);
+    EXPECT_EQ(nativePath(text), b) << b.toHex().constData();
+    EXPECT_EQ(hasKeptBytes(text), !QUtf8StringView(b).isValidUtf8()) << b.toHex().constData();
+  }
+  EXPECT_EQ(pathFromNative(names[0]), QString::fromUtf8(names[0]));
+  // Shown part by part: UTF-8 and Shift-JIS parts mixed.
+  EXPECT_EQ(displayName(pathFromNative("/\xe6\x9b\xb2/" + kSjisFolder + "/" + kSjisSong)),
+            QStringLiteral("/曲/音楽/ドラクエ序曲.MID"));
+  EXPECT_FALSE(hasKeptBytes(displayName(pathFromNative(kBroken))));
+}
+
+TEST(FileNames, SettingsKeepEveryFolderExactlyAndPlainOnesReadable) {
+  const std::pair<QString, const char*> cases[] = {
+      // nullptr: written as the path itself
+      {QStringLiteral("/home/ann/音楽"), nullptr},
+      {QStringLiteral("/home/ann/100% pure"), nullptr},
+      {pathFromNative("/m/" + kSjisFolder + " 100%"), "file:///m/%89%B9%8Ay%20100%25"},
+      {QStringLiteral("/music/trailing "), "file:///music/trailing%20"},
+      {QStringLiteral("/music/全角　"), "file:///music/全角%E3%80%80"},
+      {QStringLiteral("/two\nlines"), "file:///two%0Alines"},
+      {QStringLiteral("/file:"), nullptr},
+  };
+  for (const auto& [path, expected] : cases) {
+    const QString written = writtenPath(path);
+    EXPECT_EQ(written, expected ? QString::fromUtf8(expected) : path);
+    EXPECT_EQ(nativePath(pathFromWritten(written)), nativePath(path)) << written.toStdString();
+  }
+  // A "%" not followed by two hex digits stays as it is.
+  EXPECT_EQ(pathFromWritten("file:///a%2/b%zz%"), "/a%2/b%zz%");
 }
