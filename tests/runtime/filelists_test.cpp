@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <tuple>
 
 #include "runtime/filenames.h"
 #include "tests/support/raw_names.h"
@@ -76,11 +77,7 @@ class FileLists : public ::testing::Test {
 }  // namespace
 
 TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
-  const struct {
-    const char* root;
-    const char* type;
-    bool user;
-  } volumes[] = {
+  const std::tuple<const char*, const char*, bool> volumes[] = {
       {"/media/ann/USB STICK", "vfat", true},
       {"/run/media/ann/AUDIO_CD", "iso9660", true},
       {"/srv/music", "nfs4", true},
@@ -90,7 +87,7 @@ TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
       {"/snap/core22/1122", "squashfs", false},
       {"/dev/shm", "tmpfs", false},
   };
-  for (const auto& v : volumes) EXPECT_EQ(isUserVolume(v.root, v.type), v.user) << v.root;
+  for (const auto& [root, type, user] : volumes) EXPECT_EQ(isUserVolume(root, type), user) << root;
   // The real list always starts with the home folder and the root.
   const auto drives = listDrives();
   ASSERT_GE(drives.size(), 2u);

@@ -1,4 +1,5 @@
-// Conversions, message boxes, random numbers, colours and fonts.
+// Conversions, message boxes, random numbers, colours, fonts, forms and
+// labels.
 #include <gtest/gtest.h>
 
 #include "tests/runtime/print.h"
@@ -6,6 +7,7 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QMenuBar>
 #include <QPalette>
 #include <chrono>
 #include <cmath>
@@ -13,19 +15,16 @@
 #include <thread>
 
 #include "runtime/appearance.h"
+#include "runtime/controls.h"
 #include "runtime/conversions.h"
+#include "runtime/form.h"
+#include "runtime/menu.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
 #include "tests/support/scripted_msgbox.h"
 
 using namespace plimra::rt;
 using plimra::test::ScriptedMsgBox;
-
-TEST(Conversions, StrLeavesABlankWhereThePlusSignWouldBe) {
-  // The CD window builds "play cdaudio from 3" with it.
-  EXPECT_EQ(Str(int64_t{3}), " 3");
-  EXPECT_EQ(Str(int64_t{-1}), "-1");
-}
 
 TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhere) {
   const std::pair<const char*, double> cases[] = {
@@ -65,18 +64,15 @@ TEST(MsgBox, EscapeGivesTheCancellingAnswerAndTheTitleIsTheProgramsName) {
   EXPECT_EQ(boxes.asked().at(0).title, "Plimra");
 }
 
-TEST(Program, RandomNumbersFillTheUnitIntervalAndReseedFromTheClock) {
+TEST(Program, RandomNumbersSpreadOverTheUnitIntervalAndReseedFromTheClock) {
   // A draw of 1 would pick a song past the end of the list.
   Randomize();
   std::set<float> seen;
-  for (int i = 0; i < 20000; ++i) {
-    const float r = Rnd();
-    ASSERT_GE(r, 0.0f);
-    ASSERT_LT(r, 1.0f);
-    seen.insert(r);
-  }
+  for (int i = 0; i < 20000; ++i) seen.insert(Rnd());
+  EXPECT_GE(*seen.begin(), 0.0f);
   EXPECT_LT(*seen.begin(), 0.01f);
   EXPECT_GT(*seen.rbegin(), 0.99f);
+  EXPECT_LT(*seen.rbegin(), 1.0f);
   EXPECT_GT(seen.size(), 19000u);
   // Each start reseeds; equal seeds would replay the same choice of songs.
   std::set<float> firsts;
@@ -104,4 +100,46 @@ TEST(Appearance, JapaneseFaceNamesResolveToInstalledJapaneseFonts) {
         << face.toStdString() << " -> " << info.family().toStdString();
     EXPECT_TRUE(QFontMetrics(f).inFont(QChar(0x66F2)));  // 曲
   }
+}
+
+namespace {
+
+class TestForm : public Form {
+ public:
+  TestForm() : Form("frmTest", 4155, 2655) {}
+  int loads = 0, activates = 0;
+
+ protected:
+  void Form_Load() override { ++loads; }
+  void Form_Activate() override { ++activates; }
+};
+
+}  // namespace
+
+TEST(Form, FixedBelowItsMenuLoadedOnceAndActivatedOnlyWhenShownAnew) {
+  TestForm f;
+  MenuItem menu(f.menuBar(), "mnuFile", "ＣＤ(&F)");
+  EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+  f.Load();
+  f.Show();
+  f.Show();  // already the active form
+  QApplication::processEvents();
+  EXPECT_EQ(f.client()->size(), QSize(277, 177));
+  EXPECT_GT(f.client()->y(), 0);
+  EXPECT_EQ(f.loads, 1);
+  EXPECT_EQ(f.activates, 1);
+  f.Hide();
+  f.Show();
+  EXPECT_EQ(f.activates, 2);
+}
+
+TEST(Controls, LabelCaptionBreaksLinesAtCarriageReturns) {
+  Label l;
+  l.setCaption("Track\r\n01");
+  EXPECT_EQ(l.text(), "Track\n01");
+  l.setCaption("a\rb");
+  EXPECT_EQ(l.text(), "a\nb");
+  EXPECT_EQ(l.Caption(), "a\rb");
+  l.setBackColor(0x80000005u);
+  EXPECT_EQ(l.palette().color(QPalette::Window), QApplication::palette().color(QPalette::Base));
 }

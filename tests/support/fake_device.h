@@ -32,7 +32,6 @@ struct DeviceLog {
   // Status answers other than the mode and the time format; items not set
   // answer the integer 0.
   std::map<mci::StatusItem, mci::StatusValue> values;
-  mci::StatusParams lastStatus;
   // Error codes by command line ("open missing.mid", "play", "port 3"): the
   // command is recorded and changes nothing.
   std::map<std::string, uint32_t> errors;
@@ -95,7 +94,6 @@ class FakeDevice : public mci::Device {
   }
   uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
     using K = mci::StatusValue::Kind;
-    log_->lastStatus = p;
     if (p.item == mci::StatusItem::Mode)
       out = {K::Mode, static_cast<uint32_t>(log_->mode.load())};
     else if (p.item == mci::StatusItem::TimeFormat)

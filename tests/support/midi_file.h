@@ -23,6 +23,8 @@ inline void putBig(Bytes& b, uint32_t v, int count) {
   for (int i = count - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
 inline void putVlq(Bytes& b, uint32_t v) {
   uint8_t buf[5];
   int n = 0;
@@ -39,7 +41,7 @@ inline Bytes vlq(uint32_t v) {
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes& p : parts) append(out, p);
   return out;
 }
 
@@ -47,7 +49,7 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
 inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredLength) {
   Bytes out(id, id + 4);
   putBig(out, declaredLength, 4);
-  out.insert(out.end(), body.begin(), body.end());
+  append(out, body);
   return out;
 }
 inline Bytes chunk(const char* id, const Bytes& body) {
@@ -82,9 +84,9 @@ class Track {
     if (!message.empty() && message[0] == 0xF0) {
       bytes_.push_back(0xF0);
       putVlq(bytes_, static_cast<uint32_t>(message.size() - 1));
-      bytes_.insert(bytes_.end(), message.begin() + 1, message.end());
+      append(bytes_, Bytes(message.begin() + 1, message.end()));
     } else {
-      bytes_.insert(bytes_.end(), message.begin(), message.end());
+      append(bytes_, message);
     }
     return *this;
   }
@@ -102,10 +104,7 @@ class Track {
 
 inline Bytes smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks) {
   Bytes f = header(format, static_cast<uint16_t>(tracks.size()), division);
-  for (const Bytes& t : tracks) {
-    const Bytes c = chunk("MTrk", t);
-    f.insert(f.end(), c.begin(), c.end());
-  }
+  for (const Bytes& t : tracks) append(f, chunk("MTrk", t));
   return f;
 }
 
@@ -138,9 +137,8 @@ inline Bytes tempoSong() {
 
 inline bool writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<std::streamsize>(bytes.size())));
 }
 
 inline Bytes readFile(const std::string& path) {
