@@ -28,9 +28,7 @@ struct DeviceLog {
   std::vector<std::string> calls;
   // A test may end a play from a thread of its own, as an engine does.
   std::atomic<int32_t> mode{mci::ModeNotReady};
-  mci::TimeFormat format = mci::TimeFormat::Milliseconds;
-  // Status answers other than the mode and the time format; items not set
-  // answer the integer 0.
+  // Status answers other than the mode; items not set answer the integer 0.
   std::map<mci::StatusItem, mci::StatusValue> values;
   // Error codes by command line ("open missing.mid", "play", "port 3"): the
   // command is recorded and changes nothing.
@@ -93,19 +91,14 @@ class FakeDevice : public mci::Device {
                mci::ModeStopped, true);
   }
   uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
-    using K = mci::StatusValue::Kind;
     if (p.item == mci::StatusItem::Mode)
-      out = {K::Mode, static_cast<uint32_t>(log_->mode.load())};
-    else if (p.item == mci::StatusItem::TimeFormat)
-      out = {K::TimeFormatName, static_cast<uint32_t>(log_->format)};
+      out = {mci::StatusValue::Kind::Mode, static_cast<uint32_t>(log_->mode.load())};
     else
       out = log_->values.count(p.item) ? log_->values[p.item] : mci::StatusValue{};
     return mci::err::None;
   }
   uint32_t setTimeFormat(mci::TimeFormat f) override {
-    const uint32_t e = run("format " + std::to_string(static_cast<int>(f)), -1, false);
-    if (e == mci::err::None) log_->format = f;
-    return e;
+    return run("format " + std::to_string(static_cast<int>(f)), -1, false);
   }
   uint32_t setDoor(bool open) override { return run(open ? "door open" : "door closed", -1, true); }
   uint32_t setPort(int32_t port) override { return run("port " + std::to_string(port), -1, false); }

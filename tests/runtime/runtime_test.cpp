@@ -1,29 +1,57 @@
-// The drive, folder and file lists, and names that are not UTF-8: kept byte
-// for byte, shown decoded, listed, sorted and opened.
-#include "runtime/filelists.h"
-
+// The runtime the windows stand on: conversions, message boxes, random
+// numbers, colours, fonts, forms, labels, and the drive, folder and file
+// lists with names that are not UTF-8 (kept byte for byte, shown decoded,
+// listed, sorted and opened).
 #include <gtest/gtest.h>
 
-#include "tests/runtime/print.h"
-
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QPalette>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
+#include <cmath>
+#include <ostream>
+#include <set>
+#include <thread>
 #include <tuple>
 
+#include "runtime/appearance.h"
+#include "runtime/controls.h"
+#include "runtime/conversions.h"
+#include "runtime/filelists.h"
 #include "runtime/filenames.h"
+#include "runtime/form.h"
+#include "runtime/menu.h"
+#include "runtime/msgbox.h"
+#include "runtime/program.h"
 #include "tests/support/raw_names.h"
 #include "tests/support/scripted_msgbox.h"
+
+// Readable texts in failure messages.
+void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 using namespace plimra::rt;
 using namespace plimra::testnames;
 using plimra::test::ScriptedMsgBox;
 
 namespace {
+
+class TestForm : public Form {
+ public:
+  TestForm() : Form("frmTest", 4155, 2655) {}
+  int loads = 0, activates = 0;
+
+ protected:
+  void Form_Load() override { ++loads; }
+  void Form_Activate() override { ++activates; }
+};
 
 const QByteArray kSjisSub("\x83\x54\x83\x75");  // "サブ"
 
@@ -76,6 +104,110 @@ class FileLists : public ::testing::Test {
 
 }  // namespace
 
+TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhere) {
+  const std::pair<const char*, double> cases[] = {
+      {" 2160", 2160}, {"- 1", -1},    {"1 2 3", 123}, {"\t42\n", 42},     {"12abc", 12},
+      {".5x", 0.5},    {"1e3", 1000},  {"1e", 1},      {"1.5.5", 1.5},     {"+7", 7},
+      {"", 0},         {"abc", 0},     {"-", 0},       {"e5", 0},          {"&H", 0},
+      {"&HFF", 255},   {"&hffff", -1}, {"&O17", 15},   {"&H10000", 65536},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(Val(text), value) << text;
+  EXPECT_EQ(Val(QStringLiteral("１２")), 0);  // full-width digits are no number
+  EXPECT_TRUE(std::isfinite(Val("1e999")));
+}
+
+TEST(Conversions, BooleansFromWordsOrNumbersOnly) {
+  for (const char* t : {"True", " tRuE ", "-1", "2.5", "&H1"})
+    EXPECT_EQ(CBool(t), std::optional<bool>(true)) << t;
+  for (const char* t : {"FALSE", " 0 ", "0.0"})
+    EXPECT_EQ(CBool(t), std::optional<bool>(false)) << t;
+  for (const char* t : {"", "yes", "1x", "Truex", "- 1"}) EXPECT_EQ(CBool(t), std::nullopt) << t;
+}
+
+TEST(Conversions, RoundingHalvesGoToTheEvenNeighbourWithinRange) {
+  const std::pair<double, std::optional<int16_t>> cases[] = {
+      {0.5, 0},      {1.5, 2},     {2.5, 2},           {-2.5, -2}, {2.5001, 3},    {32767.4, 32767},
+      {32767.5, {}}, {-32769, {}}, {-32768.5, -32768}, {NAN, {}},  {INFINITY, {}},
+  };
+  for (const auto& [value, rounded] : cases) EXPECT_EQ(CInt(value), rounded) << value;
+  EXPECT_EQ(CLng(2147483647.4), int32_t{2147483647});
+  EXPECT_EQ(CLng(2147483648.0), std::nullopt);
+}
+
+TEST(MsgBox, EscapeGivesTheCancellingAnswerAndTheTitleIsTheProgramsName) {
+  EXPECT_EQ(escapeAnswer(vbOKOnly), vbOK);
+  EXPECT_EQ(escapeAnswer(vbYesNo + vbExclamation), vbNo);
+  ScriptedMsgBox boxes;
+  EXPECT_EQ(MsgBox("disc?", vbRetryCancel), vbCancel);
+  EXPECT_EQ(boxes.asked().at(0).title, "Plimra");
+}
+
+TEST(Program, RandomNumbersSpreadOverTheUnitIntervalAndReseedFromTheClock) {
+  // A draw of 1 would pick a song past the end of the list.
+  Randomize();
+  std::set<float> seen;
+  for (int i = 0; i < 20000; ++i) seen.insert(Rnd());
+  EXPECT_GE(*seen.begin(), 0.0f);
+  EXPECT_LT(*seen.begin(), 0.01f);
+  EXPECT_GT(*seen.rbegin(), 0.99f);
+  EXPECT_LT(*seen.rbegin(), 1.0f);
+  EXPECT_GT(seen.size(), 19000u);
+  // Each start reseeds; equal seeds would replay the same choice of songs.
+  std::set<float> firsts;
+  for (int i = 0; i < 5; ++i) {
+    Randomize();
+    firsts.insert(Rnd());
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the clock moves on
+  }
+  EXPECT_GE(firsts.size(), 4u);
+}
+
+TEST(Appearance, ColoursInBgrOrderOrFromTheSystemPalette) {
+  EXPECT_EQ(toQColor(RGB(255, 255, 128)), QColor(255, 255, 128));
+  EXPECT_EQ(toQColor(0x00FF0000u), QColor(0, 0, 255));
+  EXPECT_EQ(toQColor(0x80000005u), QApplication::palette().color(QPalette::Base));
+  EXPECT_EQ(toQColor(0x8000000Fu), QApplication::palette().color(QPalette::Button));
+}
+
+TEST(Appearance, JapaneseFaceNamesResolveToInstalledJapaneseFonts) {
+  for (const QString& face : {kGothic, kPGothic, kMincho}) {
+    const QFont f = layoutFont(face, 10.5);
+    EXPECT_DOUBLE_EQ(f.pointSizeF(), 10.5);
+    const QFontInfo info(f);
+    EXPECT_TRUE(info.family().startsWith("IPA") || info.family().contains("CJK"))
+        << face.toStdString() << " -> " << info.family().toStdString();
+    EXPECT_TRUE(QFontMetrics(f).inFont(QChar(0x66F2)));  // 曲
+  }
+}
+
+TEST(Form, FixedBelowItsMenuLoadedOnceAndActivatedOnlyWhenShownAnew) {
+  TestForm f;
+  MenuItem menu(f.menuBar(), "mnuFile", "ＣＤ(&F)");
+  EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+  f.Load();
+  f.Show();
+  f.Show();  // already the active form
+  QApplication::processEvents();
+  EXPECT_EQ(f.client()->size(), QSize(277, 177));
+  EXPECT_GT(f.client()->y(), 0);
+  EXPECT_EQ(f.loads, 1);
+  EXPECT_EQ(f.activates, 1);
+  f.Hide();
+  f.Show();
+  EXPECT_EQ(f.activates, 2);
+}
+
+TEST(Controls, LabelCaptionBreaksLinesAtCarriageReturns) {
+  Label l;
+  l.setCaption("Track\r\n01");
+  EXPECT_EQ(l.text(), "Track\n01");
+  l.setCaption("a\rb");
+  EXPECT_EQ(l.text(), "a\nb");
+  EXPECT_EQ(l.Caption(), "a\rb");
+  l.setBackColor(0x80000005u);
+  EXPECT_EQ(l.palette().color(QPalette::Window), QApplication::palette().color(QPalette::Base));
+}
+
 TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {
   const std::tuple<const char*, const char*, bool> volumes[] = {
       {"/media/ann/USB STICK", "vfat", true},
@@ -100,7 +232,6 @@ TEST_F(FileLists, FileListShowsSortsAndOpensEverySongAndNothingElse) {
   FileListBox files;
   files.setPattern("*.MID");
   ASSERT_TRUE(files.setPath(songs));
-  EXPECT_EQ(files.FileName(), "");
   // Sorted by the shown names, not by the bytes: "ン" (UTF-8) comes after
   // "ド" (Shift-JIS), the broken name last.
   const QString broken = displayName(pathFromNative(kBroken));
@@ -111,7 +242,6 @@ TEST_F(FileLists, FileListShowsSortsAndOpensEverySongAndNothingElse) {
     EXPECT_EQ(readRaw(path), nativePath(files.ExactFileName())) << i;
     EXPECT_EQ(files.FileName(), items(files)[i]);
   }
-  EXPECT_FALSE(files.setListIndex(5));
   // A new file appears on refresh; the selection stays on its file.
   ASSERT_TRUE(files.setListIndex(2));
   ASSERT_TRUE(writeRaw(raw + "/a.mid", "a"));
@@ -121,40 +251,34 @@ TEST_F(FileLists, FileListShowsSortsAndOpensEverySongAndNothingElse) {
   // A folder that is not there changes nothing.
   EXPECT_FALSE(files.setPath(songs + "/gone"));
   EXPECT_EQ(files.Path(), songs);
-  EXPECT_EQ(files.ListCount(), 6);
 }
 
-TEST_F(FileLists, FolderListShowsTheChainAndTheSubfoldersAndEntersThem) {
+TEST_F(FileLists, FolderListShowsTheChainAndEntersSubfoldersOrSaysWhyNot) {
   DirListBox dirs;
   QSignalSpy changes(&dirs, &DirListBox::Change);
   ASSERT_TRUE(dirs.setPath(songs));
   EXPECT_TRUE(dirs.setPath(songs + "/"));  // the same folder: no change
+  EXPECT_FALSE(dirs.setPath(songs + "/gone"));
   EXPECT_EQ(changes.count(), 1);
   const QStringList rows = items(dirs);
   ASSERT_GE(rows.size(), 5);
   EXPECT_EQ(rows.first(), "/");
   EXPECT_EQ(rows.mid(rows.size() - 4),
             (QStringList{"音楽", "folder.mid", "サブ", QString(2, QChar::ReplacementCharacter)}));
-  EXPECT_EQ(dirs.currentRow(), rows.size() - 4);  // the current folder
-  doubleClickRow(dirs, static_cast<int>(rows.size()) - 2);
+  const int here = static_cast<int>(rows.size()) - 4, sub = here + 2;
+  EXPECT_EQ(dirs.currentRow(), here);
+  doubleClickRow(dirs, sub);
   EXPECT_EQ(nativePath(dirs.Path()), raw + "/" + kSjisSub);
   // Back up by Enter on the folder's row.
-  dirs.setCurrentRow(static_cast<int>(rows.size()) - 4);
+  dirs.setCurrentRow(here);
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QCoreApplication::sendEvent(&dirs, &enter);
   EXPECT_EQ(dirs.Path(), songs);
   EXPECT_EQ(changes.count(), 3);
-}
-
-TEST_F(FileLists, AFolderThatIsGoneKeepsTheListWhereItWasAndSaysSo) {
-  DirListBox dirs;
-  ASSERT_TRUE(dirs.setPath(songs));
-  EXPECT_FALSE(dirs.setPath(songs + "/gone"));
-  EXPECT_EQ(dirs.Path(), songs);
   // The folder disappears between listing and double-click.
   ScriptedMsgBox boxes;
   removeTree(raw + "/" + kSjisSub);
-  doubleClickRow(dirs, dirs.count() - 2);
+  doubleClickRow(dirs, sub);
   EXPECT_EQ(dirs.Path(), songs);
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_TRUE(boxes.asked()[0].prompt.contains("サブ"));
