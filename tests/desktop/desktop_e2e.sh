@@ -31,8 +31,7 @@ if [ "${1:-}" = --inner ]; then
   is() { [ "$(status)" = "$1" ]; }
 
   export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw PLIMRA_CDROM=$work/disc.cue
-  start_player
-  win=$(midi_window) || fail "no MIDI window"
+  open_player
   await bus org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 || fail "the player is not on the bus"
 
   # A second start, as the file manager would make it, with a relative path.

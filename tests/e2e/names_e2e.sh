@@ -21,8 +21,7 @@ cp "$prog" "$progdir/plimra"
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 progdir=$3 music=$4
-  start_player "$progdir/plimra" "$music"
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player "$progdir/plimra" "$music"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 

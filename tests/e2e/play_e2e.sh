@@ -19,13 +19,9 @@ printf '[Option]\nSingle=False\nContinue=True\nRandom=False\nReset=GM\n' >"$work
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  start_player
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player
   # "再生中、時間を表示": third from the bottom of "動作環境(&O)".
-  xdotool key --window "$win" alt+o
-  sleep 0.3
-  xdotool key Up Up Up Return
-  sleep 0.3
+  keys "$win" alt+o "Up Up Up Return"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 

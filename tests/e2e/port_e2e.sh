@@ -40,20 +40,10 @@ grep -q ready "$work/sink.log" || { echo "FAIL: no JACK port: $(cat "$work/sink.
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  start_player
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player
   # The panel opens with the focus in the list; the test port is its last
   # entry. Tab goes on to "ＯＫ", and Return presses it.
-  xdotool key --window "$win" alt+o
-  sleep 0.3
-  xdotool key p
-  sleep 0.5
-  xdotool key End
-  sleep 0.2
-  xdotool key Tab
-  sleep 0.2
-  xdotool key Return
-  sleep 0.3
+  keys "$win" alt+o p End Tab Return
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 

@@ -13,8 +13,7 @@ touch "$work/music/first.mid" "$work/music/SECOND.MID"
 on_xvfb '
   set -euo pipefail
   work=$1
-  start_player
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player
   title=$(xdotool getwindowname "$win")
   [ "$title" = "Midi Player" ] || fail "title is \"$title\""
 

@@ -17,6 +17,11 @@
 #                                $work/out.log; sets $pid and ends it at exit
 #   midi_window                  (on the display) waits up to 30 s for the MIDI
 #                                window, gives it the keyboard, prints its id
+#   open_player [PROG [DIR]]     (on the display) start_player, then $win: its
+#                                MIDI window, or the test fails
+#   keys WIN CHORD...            (on the display) the first chord to WIN, the
+#                                others to whatever has the keyboard then (an
+#                                open menu, a panel), each followed by a pause
 #   focus_window WIN             gives WIN the keyboard
 #   await_pitch WIN PROBE LO HI  (on the display) waits up to 10 s for a sound
 #                                between LO and HI Hz in $work/out.raw, noting
@@ -77,6 +82,22 @@ start_player() {
   trap "kill $pid 2>/dev/null || true" EXIT
 }
 
+open_player() {
+  start_player "$@"
+  win=$(midi_window) || fail "no window titled Midi Player"
+}
+
+keys() {
+  local target=(--window "$1") chord
+  shift
+  for chord in "$@"; do
+    # shellcheck disable=SC2086  # a chord may be several keys
+    xdotool key "${target[@]}" $chord
+    target=()
+    sleep 0.4
+  done
+}
+
 focus_window() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"; }
 
 midi_window() {
@@ -100,9 +121,7 @@ await_pitch() {
 }
 
 quit_by_menu() {
-  xdotool key --window "$1" alt+f
-  sleep 0.3
-  xdotool key x
+  keys "$1" alt+f x
   for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
   ! kill -0 "$pid" 2>/dev/null
 }
