@@ -148,7 +148,6 @@ TEST_F(Control, HiddenButtonsLeaveAndTheRestCloseUpFromTheLeft) {
   for (int i = 0; i < MMControl::ButtonCount; ++i)
     if (c->button(B(i))->isVisible()) xs.push_back(c->button(B(i))->x());
   EXPECT_EQ(xs, (std::vector<int>{0, 30, 60, 90, 120}));  // Prev Next Play Pause Stop
-  EXPECT_EQ(c->width(), 270);
   // A click on a disabled or a hidden button does nothing.
   int clicks = 0;
   QObject::connect(c.get(), &MMControl::PlayClick, [&](int&) { ++clicks; });
