@@ -28,7 +28,9 @@ struct DeviceLog {
   std::vector<std::string> calls;
   // A test may end a play from a thread of its own, as an engine does.
   std::atomic<int32_t> mode{mci::ModeNotReady};
-  // Status answers other than the mode; items not set answer the integer 0.
+  mci::TimeFormat format = mci::TimeFormat::Milliseconds;
+  // Status answers other than the mode and the time format; items not set
+  // answer the integer 0.
   std::map<mci::StatusItem, mci::StatusValue> values;
   // Error codes by command line ("open missing.mid", "play", "port 3"): the
   // command is recorded and changes nothing.
@@ -37,8 +39,10 @@ struct DeviceLog {
   std::function<uint32_t(const std::string& call)> refuse;
   mci::NotifyFn pending;
 
-  void answer(mci::StatusItem item, uint32_t value) {
-    values[item] = {mci::StatusValue::Kind::Integer, value};
+  void answer(mci::StatusItem item, uint32_t value,
+              mci::StatusValue::Kind kind = mci::StatusValue::Kind::Integer,
+              mci::TimeFormat packed = mci::TimeFormat::Milliseconds) {
+    values[item] = {kind, value, packed};
   }
   // The recorded lines, then none; with verbs, only lines whose first word
   // is one of them.
@@ -91,14 +95,19 @@ class FakeDevice : public mci::Device {
                mci::ModeStopped, true);
   }
   uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
+    using K = mci::StatusValue::Kind;
     if (p.item == mci::StatusItem::Mode)
-      out = {mci::StatusValue::Kind::Mode, static_cast<uint32_t>(log_->mode.load())};
+      out = {K::Mode, static_cast<uint32_t>(log_->mode.load())};
+    else if (p.item == mci::StatusItem::TimeFormat)
+      out = {K::TimeFormatName, static_cast<uint32_t>(log_->format)};
     else
       out = log_->values.count(p.item) ? log_->values[p.item] : mci::StatusValue{};
     return mci::err::None;
   }
   uint32_t setTimeFormat(mci::TimeFormat f) override {
-    return run("format " + std::to_string(static_cast<int>(f)), -1, false);
+    const uint32_t e = run("format " + std::to_string(static_cast<int>(f)), -1, false);
+    if (e == mci::err::None) log_->format = f;
+    return e;
   }
   uint32_t setDoor(bool open) override { return run(open ? "door open" : "door closed", -1, true); }
   uint32_t setPort(int32_t port) override { return run("port " + std::to_string(port), -1, false); }
