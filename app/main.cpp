@@ -12,7 +12,9 @@
 #include "app/forms.h"
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
+#include "runtime/filelists.h"
 #include "runtime/filenames.h"
+#include "runtime/msgbox.h"
 #include "runtime/program.h"
 
 #include "media/cdaudio/register.h"
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
   if (plimra::app::handOverToRunningPlayer(song)) return 0;
 
   plimra::rt::setAppPath(plimra::rt::AppPath());
+  // Message boxes show over the windows; the drive list names the volumes.
+  plimra::rt::setMsgBoxHandler(plimra::rt::windowMsgBox);
+  plimra::rt::setDriveProvider(plimra::rt::mountedDrives);
   plimra::rt::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese
   // proportional face, as the desktop this program was made for did.
@@ -47,7 +52,10 @@ int main(int argc, char** argv) {
   plimra::cdaudio::registerCdAudio();
   // The window closes its song before it ends the program; JACK hands that
   // silence on only at its next period.
-  plimra::rt::atEnd([] { plimra::seq::drainSystemPorts(std::chrono::milliseconds(100)); });
+  plimra::rt::setEndHandler([] {
+    plimra::seq::drainSystemPorts(std::chrono::milliseconds(100));
+    plimra::rt::leaveProcess();
+  });
 
   // The first reference creates the window and runs its start-up.
   plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();

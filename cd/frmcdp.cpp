@@ -111,17 +111,17 @@ FrmCDp::FrmCDp() : rt::Form(QStringLiteral("frmCDp"), 3885, 1815) {
   QWidget::setTabOrder(List1, MMControl1);
   Text1->setFocus();
 
-  QMenuBar* bar = menuBar();
-  mnuFile = new rt::MenuItem(bar, QStringLiteral("mnuFile"), QStringLiteral("MIDI(&F)"));
-  mnuMIDI = new rt::MenuItem(mnuFile, QStringLiteral("mnuMIDI"), QStringLiteral("MIDI Player(&M)"));
-  mnuEnd = new rt::MenuItem(mnuFile, QStringLiteral("mnuEnd"), QStringLiteral("終了(&X)"));
-  mnuOPT = new rt::MenuItem(bar, QStringLiteral("mnuOPT"), QStringLiteral("動作環境(&O)"));
-  mnuMin =
-      new rt::MenuItem(mnuOPT, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&O)"));
-  mnuChange = new rt::MenuItem(mnuOPT, QStringLiteral("mnuChange"),
-                               QStringLiteral("MIDIへの切替時に曲を止める"));
-  mnuSave =
-      new rt::MenuItem(mnuOPT, QStringLiteral("mnuSave"), QStringLiteral("動作環境の保存(&S)"));
+  using F = FrmCDp;
+  static const rt::MenuEntry<F> menus[] = {
+      {&F::mnuFile, nullptr, "mnuFile", u"MIDI(&F)"},
+      {&F::mnuMIDI, &F::mnuFile, "mnuMIDI", u"MIDI Player(&M)", &F::mnuMidi_click},
+      {&F::mnuEnd, &F::mnuFile, "mnuEnd", u"終了(&X)", &F::mnuEnd_Click},
+      {&F::mnuOPT, nullptr, "mnuOPT", u"動作環境(&O)"},
+      {&F::mnuMin, &F::mnuOPT, "mnuMin", u"再生時アイコン化(&O)", &F::mnuMin_Click},
+      {&F::mnuChange, &F::mnuOPT, "mnuChange", u"MIDIへの切替時に曲を止める", &F::mnuChange_Click},
+      {&F::mnuSave, &F::mnuOPT, "mnuSave", u"動作環境の保存(&S)", &F::mnuSave_Click},
+  };
+  rt::buildMenus(this, menuBar(), menus);
 
   Timer1.setEnabled(false);
   Timer1.setInterval(0);
@@ -132,11 +132,6 @@ FrmCDp::FrmCDp() : rt::Form(QStringLiteral("frmCDp"), 3885, 1815) {
   connect(MMControl1, &MMControl::PauseClick, this, &FrmCDp::MMControl1_PauseClick);
   connect(List1, &rt::ListBox::DblClick, this, &FrmCDp::List1_DblClick);
   connect(Text1, &rt::TextBox::KeyDown, this, &FrmCDp::Text1_KeyDown);
-  connect(mnuMIDI, &rt::MenuItem::Click, this, &FrmCDp::mnuMidi_click);
-  connect(mnuEnd, &rt::MenuItem::Click, this, &FrmCDp::mnuEnd_Click);
-  connect(mnuChange, &rt::MenuItem::Click, this, &FrmCDp::mnuChange_Click);
-  connect(mnuMin, &rt::MenuItem::Click, this, &FrmCDp::mnuMin_Click);
-  connect(mnuSave, &rt::MenuItem::Click, this, &FrmCDp::mnuSave_Click);
 }
 
 FrmCDp::~FrmCDp() { app::release(this); }

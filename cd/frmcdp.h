@@ -43,11 +43,9 @@ class FrmCDp : public plimra::rt::Form {
   FrmCDp();
   ~FrmCDp() override;
 
-  // Controls, under their layout names.
-  plimra::rt::Label* Label1;
-  plimra::rt::Label* Info1;
-  plimra::rt::Label* Label2;
-  plimra::rt::Label* Info2;
+  // Controls, under their layout names: the time labels, the track labels,
+  // the transport bar, the title entry and list, the song name.
+  plimra::rt::Label *Label1, *Info1, *Label2, *Info2;
   plimra::rt::LabelArray TrackSet;
   plimra::control::MMControl* MMControl1;
   plimra::rt::Timer Timer1;
@@ -57,13 +55,9 @@ class FrmCDp : public plimra::rt::Form {
   plimra::rt::Label* Label4;
   plimra::rt::TextBox* Text2;
 
-  plimra::rt::MenuItem* mnuFile;
-  plimra::rt::MenuItem* mnuMIDI;
-  plimra::rt::MenuItem* mnuEnd;
-  plimra::rt::MenuItem* mnuOPT;
-  plimra::rt::MenuItem* mnuMin;
-  plimra::rt::MenuItem* mnuChange;
-  plimra::rt::MenuItem* mnuSave;
+  // The menus, a line each.
+  plimra::rt::MenuItem *mnuFile, *mnuMIDI, *mnuEnd;
+  plimra::rt::MenuItem *mnuOPT, *mnuMin, *mnuChange, *mnuSave;
 
   // 0 disc not read, 1 disc present and not playing, 2 playing.
   int16_t PlayState = kDiscNotRead;

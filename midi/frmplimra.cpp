@@ -120,52 +120,33 @@ FrmPlimra::FrmPlimra() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
   Timer1.setEnabled(true);
   Timer1.setInterval(0);
 
-  QMenuBar* bar = menuBar();
-  mnuFile = new rt::MenuItem(bar, QStringLiteral("mnuFile"), QStringLiteral("ＣＤ(&F)"));
-  mnuCDP = new rt::MenuItem(mnuFile, QStringLiteral("mnuCDP"), QStringLiteral("CD Player(&C)"));
-  mnuExit = new rt::MenuItem(mnuFile, QStringLiteral("mnuExit"), QStringLiteral("終了(&X)"));
-  mnuOpt = new rt::MenuItem(bar, QStringLiteral("mnuOpt"), QStringLiteral("動作環境(&O)"));
-  mnuMin =
-      new rt::MenuItem(mnuOpt, QStringLiteral("mnuMin"), QStringLiteral("再生時アイコン化(&I)"));
-  mnuMode = new rt::MenuItem(mnuOpt, QStringLiteral("mnuMode"), QStringLiteral("再生モード"));
-  mnuSingle =
-      new rt::MenuItem(mnuMode, QStringLiteral("mnuSingle"), QStringLiteral("１曲のみ再生"));
-  mnuContinue =
-      new rt::MenuItem(mnuMode, QStringLiteral("mnuContinue"), QStringLiteral("連続再生"));
-  mnuRandom =
-      new rt::MenuItem(mnuMode, QStringLiteral("mnuRandom"), QStringLiteral("連続再生(ランダム)"));
-  mnuInit = new rt::MenuItem(mnuOpt, QStringLiteral("mnuInit"), QStringLiteral("音源初期化"));
-  mnuNon = new rt::MenuItem(mnuInit, QStringLiteral("mnuNon"), QStringLiteral("なし"));
-  mnuGS = new rt::MenuItem(mnuInit, QStringLiteral("mnuGS"), QStringLiteral("ＧＳリセット"));
-  mnuGM = new rt::MenuItem(mnuInit, QStringLiteral("mnuGM"), QStringLiteral("ＧＭリセット"));
-  mnuChange = new rt::MenuItem(mnuOpt, QStringLiteral("mnuChange"),
-                               QStringLiteral("CDへの切替時に曲を止める"));
-  mnuTime =
-      new rt::MenuItem(mnuOpt, QStringLiteral("mnuTime"), QStringLiteral("再生中、時間を表示"));
-  mnuPort = new rt::MenuItem(mnuOpt, QStringLiteral("mnuPort"),
-                             QStringLiteral("MIDI-OUTポートの指定(&P)"));
-  mnuSave =
-      new rt::MenuItem(mnuOpt, QStringLiteral("mnuSave"), QStringLiteral("動作環境の保存(&S)"));
-  mnuHelp = new rt::MenuItem(bar, QStringLiteral("mnuHelp"), QStringLiteral("ヘルプ(&H)"));
-  mnuAbout =
-      new rt::MenuItem(mnuHelp, QStringLiteral("mnuAbout"), QStringLiteral("PLIMRAについて(&A)"));
+  // The menu bar's three menus, then the items of each in order.
+  using F = FrmPlimra;
+  static const rt::MenuEntry<F> menus[] = {
+      {&F::mnuFile, nullptr, "mnuFile", u"ＣＤ(&F)"},
+      {&F::mnuOpt, nullptr, "mnuOpt", u"動作環境(&O)"},
+      {&F::mnuHelp, nullptr, "mnuHelp", u"ヘルプ(&H)"},
+      {&F::mnuCDP, &F::mnuFile, "mnuCDP", u"CD Player(&C)", &F::mnuCDP_Click},
+      {&F::mnuExit, &F::mnuFile, "mnuExit", u"終了(&X)", &F::mnuExit_Click},
+      {&F::mnuMin, &F::mnuOpt, "mnuMin", u"再生時アイコン化(&I)", &F::mnuMin_Click},
+      {&F::mnuMode, &F::mnuOpt, "mnuMode", u"再生モード"},
+      {&F::mnuSingle, &F::mnuMode, "mnuSingle", u"１曲のみ再生", &F::mnuSingle_Click},
+      {&F::mnuContinue, &F::mnuMode, "mnuContinue", u"連続再生", &F::mnuContinue_Click},
+      {&F::mnuRandom, &F::mnuMode, "mnuRandom", u"連続再生(ランダム)", &F::mnuRandom_Click},
+      {&F::mnuInit, &F::mnuOpt, "mnuInit", u"音源初期化"},
+      {&F::mnuNon, &F::mnuInit, "mnuNon", u"なし", &F::mnuNon_Click},
+      {&F::mnuGS, &F::mnuInit, "mnuGS", u"ＧＳリセット", &F::mnuGS_Click},
+      {&F::mnuGM, &F::mnuInit, "mnuGM", u"ＧＭリセット", &F::mnuGM_Click},
+      {&F::mnuChange, &F::mnuOpt, "mnuChange", u"CDへの切替時に曲を止める", &F::mnuChange_Click},
+      {&F::mnuTime, &F::mnuOpt, "mnuTime", u"再生中、時間を表示", &F::mnuTime_Click},
+      {&F::mnuPort, &F::mnuOpt, "mnuPort", u"MIDI-OUTポートの指定(&P)", &F::mnuPort_Click},
+      {&F::mnuSave, &F::mnuOpt, "mnuSave", u"動作環境の保存(&S)", &F::mnuSave_Click},
+      {&F::mnuAbout, &F::mnuHelp, "mnuAbout", u"PLIMRAについて(&A)", &F::mnuAbout_Click},
+  };
+  rt::buildMenus(this, menuBar(), menus);
 
   connect(Drive1, &rt::DriveListBox::Change, this, &FrmPlimra::Drive1_Change);
   connect(Dir1, &rt::DirListBox::Change, this, &FrmPlimra::Dir1_Change);
-  connect(mnuExit, &rt::MenuItem::Click, this, &FrmPlimra::mnuExit_Click);
-  connect(mnuTime, &rt::MenuItem::Click, this, &FrmPlimra::mnuTime_Click);
-  connect(mnuCDP, &rt::MenuItem::Click, this, &FrmPlimra::mnuCDP_Click);
-  connect(mnuSingle, &rt::MenuItem::Click, this, &FrmPlimra::mnuSingle_Click);
-  connect(mnuContinue, &rt::MenuItem::Click, this, &FrmPlimra::mnuContinue_Click);
-  connect(mnuRandom, &rt::MenuItem::Click, this, &FrmPlimra::mnuRandom_Click);
-  connect(mnuNon, &rt::MenuItem::Click, this, &FrmPlimra::mnuNon_Click);
-  connect(mnuGS, &rt::MenuItem::Click, this, &FrmPlimra::mnuGS_Click);
-  connect(mnuGM, &rt::MenuItem::Click, this, &FrmPlimra::mnuGM_Click);
-  connect(mnuMin, &rt::MenuItem::Click, this, &FrmPlimra::mnuMin_Click);
-  connect(mnuChange, &rt::MenuItem::Click, this, &FrmPlimra::mnuChange_Click);
-  connect(mnuSave, &rt::MenuItem::Click, this, &FrmPlimra::mnuSave_Click);
-  connect(mnuPort, &rt::MenuItem::Click, this, &FrmPlimra::mnuPort_Click);
-  connect(mnuAbout, &rt::MenuItem::Click, this, &FrmPlimra::mnuAbout_Click);
   connect(cmdOK, &rt::CommandButton::Click, this, &FrmPlimra::cmdOK_Click);
   connect(cmdCancel, &rt::CommandButton::Click, this, &FrmPlimra::cmdCancel_Click);
   connect(cmdSave, &rt::CommandButton::Click, this, &FrmPlimra::cmdSave_Click);

@@ -40,36 +40,23 @@ class FrmPlimra : public plimra::rt::Form {
   FrmPlimra();
   ~FrmPlimra() override;
 
-  // Controls, under their layout names.
+  // Controls, under their layout names: the file panel, the port panel
+  // (hidden until its menu item shows it), the transport bar.
   plimra::rt::DirListBox* Dir1;
   plimra::rt::FileListBox* File1;
   plimra::rt::DriveListBox* Drive1;
   plimra::rt::ListBox* lstPort;
-  plimra::rt::CommandButton* cmdOK;
-  plimra::rt::CommandButton* cmdCancel;
-  plimra::rt::CommandButton* cmdSave;
+  plimra::rt::CommandButton *cmdOK, *cmdCancel, *cmdSave;
   plimra::control::MMControl* MMControl1;
   plimra::rt::Timer Timer1;
 
-  plimra::rt::MenuItem* mnuFile;
-  plimra::rt::MenuItem* mnuCDP;
-  plimra::rt::MenuItem* mnuExit;
-  plimra::rt::MenuItem* mnuOpt;
-  plimra::rt::MenuItem* mnuMin;
-  plimra::rt::MenuItem* mnuMode;
-  plimra::rt::MenuItem* mnuSingle;
-  plimra::rt::MenuItem* mnuContinue;
-  plimra::rt::MenuItem* mnuRandom;
-  plimra::rt::MenuItem* mnuInit;
-  plimra::rt::MenuItem* mnuNon;
-  plimra::rt::MenuItem* mnuGS;
-  plimra::rt::MenuItem* mnuGM;
-  plimra::rt::MenuItem* mnuChange;
-  plimra::rt::MenuItem* mnuTime;
-  plimra::rt::MenuItem* mnuPort;
-  plimra::rt::MenuItem* mnuSave;
-  plimra::rt::MenuItem* mnuHelp;
-  plimra::rt::MenuItem* mnuAbout;
+  // The menus, a line each: the file menu, the options with their two
+  // submenus, help.
+  plimra::rt::MenuItem *mnuFile, *mnuCDP, *mnuExit;
+  plimra::rt::MenuItem *mnuOpt, *mnuMin, *mnuChange, *mnuTime, *mnuPort, *mnuSave;
+  plimra::rt::MenuItem *mnuMode, *mnuSingle, *mnuContinue, *mnuRandom;
+  plimra::rt::MenuItem *mnuInit, *mnuNon, *mnuGS, *mnuGM;
+  plimra::rt::MenuItem *mnuHelp, *mnuAbout;
 
  public slots:
   void Drive1_Change();

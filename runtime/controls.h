@@ -67,11 +67,12 @@ class CommandButton : public QPushButton {
   Q_OBJECT
  public:
   explicit CommandButton(const QString& caption, QWidget* parent = nullptr);
- signals:
-  void Click();
 
  protected:
   void keyPressEvent(QKeyEvent* e) override;
+
+ signals:
+  void Click();
 };
 
 class ListBox : public QListWidget {

@@ -80,31 +80,9 @@ std::vector<QString> mountsWithKeptBytes() {
   return roots;
 }
 
-std::vector<DriveInfo> realDrives() {
-  std::vector<DriveInfo> drives;
-  const QString home = homeFolder();
-  drives.push_back({home, QString()});
-  drives.push_back({QStringLiteral("/"), QString()});
-  std::vector<DriveInfo> others;
-  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
-    const QString root = v.rootPath();
-    if (root == QLatin1String("/") || root == home) continue;
-    // Files bind-mounted over single files (containers do this) are not
-    // volumes either.
-    if (!isUserVolume(root, v.fileSystemType()) || !QFileInfo(root).isDir()) continue;
-    // A label that only repeats the folder's name is left out.
-    const QString label = v.name();
-    others.push_back({root, label == QFileInfo(root).fileName() ? QString() : label});
-  }
-  for (const QString& root : mountsWithKeptBytes())
-    if (root != home) others.push_back({root, QString()});
-  std::sort(others.begin(), others.end(),
-            [](const DriveInfo& a, const DriveInfo& b) { return a.root < b.root; });
-  for (auto& d : others)
-    if (std::none_of(drives.begin(), drives.end(),
-                     [&](const DriveInfo& e) { return e.root == d.root; }))
-      drives.push_back(d);
-  return drives;
+// The two drives every machine has.
+std::vector<DriveInfo> homeAndRoot() {
+  return {{homeFolder(), QString()}, {QStringLiteral("/"), QString()}};
 }
 
 QString cleanFolder(const QString& path) { return absoluteClean(path); }
@@ -134,11 +112,38 @@ QString DriveInfo::text() const {
   return displayName(root) + QStringLiteral(" [") + shown + u']';
 }
 
-std::vector<DriveInfo> listDrives() { return driveProvider() ? driveProvider()() : realDrives(); }
+std::vector<DriveInfo> listDrives() {
+  return driveProvider() ? driveProvider()() : homeAndRoot();
+}
 
 void setDriveProvider(std::function<std::vector<DriveInfo>()> provider) {
   driveProvider() = std::move(provider);
   folderOnDrive().clear();
+}
+
+std::vector<DriveInfo> mountedDrives() {
+  std::vector<DriveInfo> drives = homeAndRoot();
+  const QString home = drives.front().root;
+  std::vector<DriveInfo> others;
+  for (const QStorageInfo& v : QStorageInfo::mountedVolumes()) {
+    const QString root = v.rootPath();
+    if (root == QLatin1String("/") || root == home) continue;
+    // Files bind-mounted over single files (containers do this) are not
+    // volumes either.
+    if (!isUserVolume(root, v.fileSystemType()) || !QFileInfo(root).isDir()) continue;
+    // A label that only repeats the folder's name is left out.
+    const QString label = v.name();
+    others.push_back({root, label == QFileInfo(root).fileName() ? QString() : label});
+  }
+  for (const QString& root : mountsWithKeptBytes())
+    if (root != home) others.push_back({root, QString()});
+  std::sort(others.begin(), others.end(),
+            [](const DriveInfo& a, const DriveInfo& b) { return a.root < b.root; });
+  for (auto& d : others)
+    if (std::none_of(drives.begin(), drives.end(),
+                     [&](const DriveInfo& e) { return e.root == d.root; }))
+      drives.push_back(d);
+  return drives;
 }
 
 QString driveRoot(const QString& driveText) {

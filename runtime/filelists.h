@@ -28,11 +28,14 @@ struct DriveInfo {
   QString text() const;
 };
 
-// The drives, home folder first, then the root folder, then the other
-// volumes by folder name.
+// The drives, from the list the program installed at start-up (main
+// installs mountedDrives). With none installed, as in a tool that reads no
+// mount table, they are the home folder and the root folder.
 std::vector<DriveInfo> listDrives();
-// Tests list drives of their own; empty restores the real list.
 void setDriveProvider(std::function<std::vector<DriveInfo>()> provider);
+// The mounted volumes that hold the user's files: the home folder first,
+// then the root folder, then the other volumes by folder name.
+std::vector<DriveInfo> mountedDrives();
 
 // Whether a mounted volume holds the user's files: not a pseudo file system
 // (proc, tmpfs, cgroup, squashfs images ...) and not a system folder (/boot,
@@ -86,12 +89,13 @@ class DirListBox : public QListWidget {
  public:
   explicit DirListBox(QWidget* parent = nullptr);
 
-  QString Path() const { return path_; }
+  // Reads the folder anew, keeping the shown one.
+  void Refresh();
   // A folder, or a drive's text: then the folder last shown on that drive
   // (its root before any). Raises Change when the path changes. False, with
   // nothing changed, when the folder cannot be read.
   bool setPath(const QString& path);
-  void Refresh();
+  QString Path() const { return path_; }
 
  signals:
   void Change();
@@ -111,18 +115,18 @@ class FileListBox : public ListBox {
  public:
   explicit FileListBox(QWidget* parent = nullptr);
 
+  // The selected file's name without folder, as shown; empty with none
+  // selected.
+  QString FileName() const;
+  // The same name as the file system has it, for opening the file.
+  QString ExactFileName() const;
+
   QString Path() const { return path_; }
   // False, with nothing changed, when the folder cannot be read.
   bool setPath(const QString& path);
   // Patterns separated by ";", matched without regard to letter case.
   QString Pattern() const { return pattern_; }
   void setPattern(const QString& pattern);
-
-  // The selected file's name without folder, as shown; empty with none
-  // selected.
-  QString FileName() const;
-  // The same name as the file system has it, for opening the file.
-  QString ExactFileName() const;
   int16_t ListCount() const { return static_cast<int16_t>(qMin(count(), 32767)); }
   // Reads the folder anew, keeping the selected name when it is still there.
   void Refresh();

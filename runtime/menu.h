@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <cstddef>
 #include <vector>
 
 class QAction;
@@ -53,5 +54,30 @@ class MenuItem : public QObject {
   std::vector<MenuItem*> children_;
   bool checked_ = false;
 };
+
+// One item of a window's menus: the member that holds it, the member that
+// holds the menu it opens from (none: the menu bar), its name and caption,
+// and the handler its click runs (none: it opens a submenu).
+template <class Window>
+struct MenuEntry {
+  MenuItem* Window::*item;
+  MenuItem* Window::*parent;
+  const char* name;
+  const char16_t* caption;
+  void (Window::*click)() = nullptr;
+};
+
+// Builds a window's menus from its table, parents before their items.
+template <class Window, size_t N>
+void buildMenus(Window* window, QMenuBar* bar, const MenuEntry<Window> (&entries)[N]) {
+  for (const MenuEntry<Window>& e : entries) {
+    const QString name = QLatin1String(e.name);
+    const QString caption = QString::fromUtf16(e.caption);
+    MenuItem* item = e.parent ? new MenuItem(window->*e.parent, name, caption)
+                              : new MenuItem(bar, name, caption);
+    window->*e.item = item;
+    if (e.click) QObject::connect(item, &MenuItem::Click, window, e.click);
+  }
+}
 
 }  // namespace plimra::rt

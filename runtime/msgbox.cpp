@@ -53,12 +53,16 @@ QMessageBox::Icon iconFor(int style) {
   }
 }
 
-int realMsgBox(const MsgBoxRequest& request) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-    // No windows to show a box in: the message still reaches the user.
-    qWarning("%s: %s", qPrintable(request.title), qPrintable(request.prompt));
-    return escapeAnswer(request.style);
-  }
+// No windows to show a box in: the message still reaches the user.
+int logMsgBox(const MsgBoxRequest& request) {
+  qWarning("%s: %s", qPrintable(request.title), qPrintable(request.prompt));
+  return escapeAnswer(request.style);
+}
+
+}  // namespace
+
+int windowMsgBox(const MsgBoxRequest& request) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return logMsgBox(request);
   QMessageBox box(iconFor(request.style), request.title, request.prompt, QMessageBox::NoButton,
                   QApplication::activeWindow());
   const auto specs = buttonsFor(request.style);
@@ -76,8 +80,6 @@ int realMsgBox(const MsgBoxRequest& request) {
     if (clicked == box.button(s.button)) return s.answer;
   return esc;
 }
-
-}  // namespace
 
 int escapeAnswer(int style) {
   switch (style & 7) {
@@ -97,7 +99,7 @@ int escapeAnswer(int style) {
 int MsgBox(const QString& prompt, int style, const QString& title) {
   MsgBoxRequest request{prompt, style, title};
   if (request.title.isEmpty()) request.title = QCoreApplication::applicationName();
-  return handler() ? handler()(request) : realMsgBox(request);
+  return handler() ? handler()(request) : logMsgBox(request);
 }
 
 void setMsgBoxHandler(MsgBoxHandler h) { handler() = std::move(h); }

@@ -1,5 +1,5 @@
 // Message boxes with the classic style numbers and answers, behind one
-// function whose answers a test can script.
+// function that shows them the way the program installed.
 #pragma once
 
 #include <QString>
@@ -7,28 +7,16 @@
 
 namespace plimra::rt {
 
-// Styles: buttons (low bits) plus an icon.
-constexpr int vbOKOnly = 0;
-constexpr int vbOKCancel = 1;
-constexpr int vbAbortRetryIgnore = 2;
-constexpr int vbYesNoCancel = 3;
-constexpr int vbYesNo = 4;
-constexpr int vbRetryCancel = 5;
-constexpr int vbCritical = 16;
-constexpr int vbQuestion = 32;
-constexpr int vbExclamation = 48;
-constexpr int vbInformation = 64;
-constexpr int vbDefaultButton2 = 256;
-constexpr int vbDefaultButton3 = 512;
+// Styles: the buttons (the low bits, numbered from 0) plus an icon and the
+// default button.
+enum : int {
+  vbOKOnly, vbOKCancel, vbAbortRetryIgnore, vbYesNoCancel, vbYesNo, vbRetryCancel,
+  vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbInformation = 64,
+  vbDefaultButton2 = 256, vbDefaultButton3 = 512,
+};
 
-// Answers.
-constexpr int vbOK = 1;
-constexpr int vbCancel = 2;
-constexpr int vbAbort = 3;
-constexpr int vbRetry = 4;
-constexpr int vbIgnore = 5;
-constexpr int vbYes = 6;
-constexpr int vbNo = 7;
+// Answers, numbered from 1.
+enum : int { vbOK = 1, vbCancel, vbAbort, vbRetry, vbIgnore, vbYes, vbNo };
 
 struct MsgBoxRequest {
   QString prompt;
@@ -36,14 +24,17 @@ struct MsgBoxRequest {
   QString title;  // as shown: the application's title when none was given
 };
 
-// Shows a modal message box and returns the answer. Without a title the
-// box shows the application's name.
+// Shows a message box through the handler the program installed at
+// start-up (main installs windowMsgBox) and returns the answer. Without a
+// title the box shows the application's name. With no handler installed,
+// as in a process without windows, the message goes to the log and the
+// answer is the one the Escape key gives.
 int MsgBox(const QString& prompt, int style = vbOKOnly, const QString& title = {});
-
-// Replaces the box with `handler`, which answers instead of the user; an
-// empty handler restores the real box.
 using MsgBoxHandler = std::function<int(const MsgBoxRequest&)>;
 void setMsgBoxHandler(MsgBoxHandler handler);
+
+// The modal box over the active window; the log when there are no windows.
+int windowMsgBox(const MsgBoxRequest& request);
 
 // The answer the Escape key gives for a style (also used by the real box).
 int escapeAnswer(int style);

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <vector>
 
 #include "runtime/filenames.h"
 #include "runtime/twips.h"
@@ -31,11 +30,6 @@ QString& appPathOverride() {
 EndHandler& endHandler() {
   static EndHandler h;
   return h;
-}
-
-std::vector<std::function<void()>>& endWork() {
-  static std::vector<std::function<void()>> work;
-  return work;
 }
 
 std::mt19937& generator() {
@@ -88,15 +82,16 @@ void End() {
     endHandler()();
     return;
   }
-  for (const auto& work : endWork()) work();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::_Exit(0);
+  leaveProcess();
 }
 
 void setEndHandler(EndHandler handler) { endHandler() = std::move(handler); }
 
-void atEnd(std::function<void()> work) { endWork().push_back(std::move(work)); }
+void leaveProcess() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(0);
+}
 
 void Randomize() {
   // The time of day down to the microsecond, so that draws a moment apart

@@ -22,17 +22,16 @@ void setAppPath(const QString& path);
 void DoEvents();
 
 // Ends the program at once: no further handler runs, nothing is saved, no
-// window gets its close handling. The real end leaves the process with
-// std::_Exit after flushing the standard streams, so no destructor, atexit
-// handler or pending event of this program runs. Tests replace it with
-// setEndHandler so that their process survives; End() then returns and the
-// caller returns at once.
+// window gets its close handling. End() runs the end the program installed
+// at start-up (main's lets the silence just sent to a MIDI port leave, then
+// leaves the process); with none installed it leaves the process itself. A
+// handler that returns makes End() return, and its caller returns at once.
 void End();
 using EndHandler = std::function<void()>;
-void setEndHandler(EndHandler handler);  // empty: the real end
-// Work the real end does first, in the order given: short and bounded,
-// such as letting the silence just sent to a MIDI port leave.
-void atEnd(std::function<void()> work);
+void setEndHandler(EndHandler handler);  // empty: leave at once
+// Leaves the process after flushing the standard streams, with std::_Exit,
+// so no destructor, atexit handler or pending event of this program runs.
+[[noreturn]] void leaveProcess();
 
 // Reseeds the generator from the time of day.
 void Randomize();

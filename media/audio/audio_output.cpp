@@ -27,7 +27,6 @@ bool AudioOutput::start() {
   std::lock_guard state(stateMutex_);
   if (running_) return hasDevice_;
 
-  frames_ = 0;
   // SDL would otherwise take over SIGINT and SIGTERM and turn them into quit
   // events nobody reads, so the program could not be ended with kill.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
@@ -150,7 +149,6 @@ void AudioOutput::sdlCallback(void* userdata, uint8_t* stream, int len) {
     }
     samples += chunk * kChannels;
     frames -= chunk;
-    self->frames_ += static_cast<uint64_t>(chunk);
   }
 }
 
@@ -178,7 +176,6 @@ void AudioOutput::clockLoop() {
       int chunk = static_cast<int>(std::min<uint64_t>(due - done, bufferFrames_ * 2));
       mix(mixBuffer_.data(), chunk);
       done += static_cast<uint64_t>(chunk);
-      frames_ += static_cast<uint64_t>(chunk);
     }
     lock.lock();
   }

@@ -51,8 +51,6 @@ class AudioOutput {
   std::string lastError() const;
   // The SDL driver in use ("pulseaudio", "disk", "dummy"...) or "none".
   std::string driverName() const;
-  // Frames delivered to the device since start.
-  uint64_t framesRendered() const { return frames_.load(); }
 
   ~AudioOutput();
 
@@ -69,7 +67,6 @@ class AudioOutput {
   mutable std::mutex stateMutex_;
   std::atomic<bool> running_{false};
   std::atomic<bool> hasDevice_{false};
-  std::atomic<uint64_t> frames_{0};
   uint32_t deviceId_ = 0;
   int bufferFrames_ = 512;
   std::string error_;

@@ -12,8 +12,11 @@ namespace plimra::cdaudio {
 class CdAudioDevice : public mci::Device {
  public:
   // element: a drive or .cue image to use instead of the configured one.
+  // The disc.
   uint32_t open(const std::string& element) override;
   uint32_t close() override;
+  uint32_t setDoor(bool open) override;
+  // The transport; previous and next go by tracks.
   uint32_t play(const mci::PlayParams& params, mci::NotifyFn notify) override;
   uint32_t stop() override;
   uint32_t pause() override;
@@ -21,9 +24,9 @@ class CdAudioDevice : public mci::Device {
   uint32_t seek(const mci::SeekParams& params) override;
   uint32_t prev() override;
   uint32_t next() override;
+  // Status answers, in the chosen time format.
   uint32_t status(const mci::StatusParams& params, mci::StatusValue& out) override;
   uint32_t setTimeFormat(mci::TimeFormat format) override;
-  uint32_t setDoor(bool open) override;
 
  private:
   // Moves to `sector` and keeps playing when the disc was playing.

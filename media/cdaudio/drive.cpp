@@ -11,7 +11,8 @@ namespace plimra::cdaudio {
 
 namespace {
 
-std::atomic<int64_t> checkIntervalMs{500};
+// How often the worker looks for a disc change.
+constexpr std::chrono::milliseconds kCheckInterval{500};
 
 uint64_t packHead(uint32_t gen, int32_t sector) {
   return static_cast<uint64_t>(gen) << 32 | static_cast<uint32_t>(sector);
@@ -32,10 +33,6 @@ std::shared_ptr<Drive> Drive::acquire(const std::string& source) {
 std::string Drive::configuredSource() {
   const char* env = std::getenv("PLIMRA_CDROM");
   return env ? env : "";
-}
-
-void Drive::setCheckInterval(std::chrono::milliseconds interval) {
-  checkIntervalMs = std::max<int64_t>(interval.count(), 1);
 }
 
 Drive::Drive(std::string source)
@@ -309,7 +306,7 @@ int Drive::readySectors() const {
 }
 
 std::chrono::steady_clock::time_point Drive::nextCheckTime() {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(checkIntervalMs.load());
+  return std::chrono::steady_clock::now() + kCheckInterval;
 }
 
 void Drive::workerLoop() {

@@ -42,8 +42,6 @@ class Drive : public audio::AudioSource {
   static std::shared_ptr<Drive> acquire(const std::string& source);
   // The source named by PLIMRA_CDROM, or empty.
   static std::string configuredSource();
-  // How often the worker looks for a disc change (default 500 ms).
-  static void setCheckInterval(std::chrono::milliseconds interval);
 
   Drive(const Drive&) = delete;
   Drive& operator=(const Drive&) = delete;

@@ -4,13 +4,13 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
@@ -61,54 +61,36 @@ const char* const kTipOf[MMControl::ButtonCount] = {"前へ",     "次へ", "再
 
 bool isRunning(int32_t mode) { return mode == mci::ModePlaying || mode == mci::ModeSeeking; }
 
-// The button's picture on a 16x16 grid.
+// The buttons' pictures on a 16x16 grid, in the order of the buttons: bars
+// ('r': left, top, width, height), arrow heads ('t': three corners) and a
+// dot ('o': centre and radius).
+struct Stroke {
+  char kind;
+  qreal v[6];
+};
+const std::vector<Stroke> kGlyphs[MMControl::ButtonCount] = {
+    {{'r', {2, 3, 2, 10}}, {'t', {9, 3, 4, 8, 9, 13}}, {'t', {14, 3, 9, 8, 14, 13}}},
+    {{'t', {2, 3, 7, 8, 2, 13}}, {'t', {7, 3, 12, 8, 7, 13}}, {'r', {12, 3, 2, 10}}},
+    {{'t', {5, 3, 12, 8, 5, 13}}},
+    {{'r', {4, 3, 3, 10}}, {'r', {9, 3, 3, 10}}},
+    {{'r', {3, 3, 2, 10}}, {'t', {12, 3, 5, 8, 12, 13}}},
+    {{'t', {4, 3, 11, 8, 4, 13}}, {'r', {11, 3, 2, 10}}},
+    {{'r', {4, 4, 8, 8}}},
+    {{'o', {8, 8, 4.5}}},
+    {{'t', {3, 9, 8, 3, 13, 9}}, {'r', {3, 11, 10, 2}}},
+};
+
 void drawGlyph(QPainter& p, MMControl::Button b) {
-  auto tri = [&p](QPointF a, QPointF c, QPointF d) {
-    QPainterPath path;
-    path.moveTo(a);
-    path.lineTo(c);
-    path.lineTo(d);
-    path.closeSubpath();
-    p.drawPath(path);
-  };
-  switch (b) {
-    case MMControl::Prev:
-      p.drawRect(QRectF(2, 3, 2, 10));
-      tri({9, 3}, {4, 8}, {9, 13});
-      tri({14, 3}, {9, 8}, {14, 13});
-      break;
-    case MMControl::Next:
-      tri({2, 3}, {7, 8}, {2, 13});
-      tri({7, 3}, {12, 8}, {7, 13});
-      p.drawRect(QRectF(12, 3, 2, 10));
-      break;
-    case MMControl::Play:
-      tri({5, 3}, {12, 8}, {5, 13});
-      break;
-    case MMControl::Pause:
-      p.drawRect(QRectF(4, 3, 3, 10));
-      p.drawRect(QRectF(9, 3, 3, 10));
-      break;
-    case MMControl::Back:
-      p.drawRect(QRectF(3, 3, 2, 10));
-      tri({12, 3}, {5, 8}, {12, 13});
-      break;
-    case MMControl::Step:
-      tri({4, 3}, {11, 8}, {4, 13});
-      p.drawRect(QRectF(11, 3, 2, 10));
-      break;
-    case MMControl::Stop:
-      p.drawRect(QRectF(4, 4, 8, 8));
-      break;
-    case MMControl::Record:
-      p.drawEllipse(QPointF(8, 8), 4.5, 4.5);
-      break;
-    case MMControl::Eject:
-      tri({3, 9}, {8, 3}, {13, 9});
-      p.drawRect(QRectF(3, 11, 10, 2));
-      break;
-    case MMControl::ButtonCount:
-      break;
+  for (const Stroke& s : kGlyphs[b]) {
+    const qreal* v = s.v;
+    if (s.kind == 'r') {
+      p.drawRect(QRectF(v[0], v[1], v[2], v[3]));
+    } else if (s.kind == 'o') {
+      p.drawEllipse(QPointF(v[0], v[1]), v[2], v[2]);
+    } else {
+      const QPointF corners[] = {{v[0], v[1]}, {v[2], v[3]}, {v[4], v[5]}};
+      p.drawPolygon(corners, 3);
+    }
   }
 }
 

@@ -169,30 +169,38 @@ struct Args {
   const std::string* next() { return pos < words.size() ? &raw[pos++] : nullptr; }
 };
 
+// The status items by their words; after the first word the others must
+// follow.
+struct StatusName {
+  const char* words[3];
+  StatusItem item;
+};
+constexpr StatusName kStatusNames[] = {
+    {{"length"}, StatusItem::Length},
+    {{"position"}, StatusItem::Position},
+    {{"mode"}, StatusItem::Mode},
+    {{"ready"}, StatusItem::Ready},
+    {{"number", "of", "tracks"}, StatusItem::NumberOfTracks},
+    {{"media", "present"}, StatusItem::MediaPresent},
+    {{"current", "track"}, StatusItem::CurrentTrack},
+    {{"time", "format"}, StatusItem::TimeFormat},
+    {{"start", "position"}, StatusItem::StartPosition},
+};
+
+uint32_t parseStatusItem(Args& a, StatusItem& item) {
+  for (const StatusName& name : kStatusNames) {
+    if (!a.accept(name.words[0])) continue;
+    for (size_t i = 1; i < std::size(name.words) && name.words[i]; ++i)
+      if (!a.accept(name.words[i])) return err::UnrecognizedKeyword;
+    item = name.item;
+    return err::None;
+  }
+  return err::UnrecognizedKeyword;
+}
+
 uint32_t parseStatus(Args& a, StatusParams& p) {
   if (a.done()) return err::MissingParameter;
-  if (a.accept("length")) p.item = StatusItem::Length;
-  else if (a.accept("position")) p.item = StatusItem::Position;
-  else if (a.accept("mode")) p.item = StatusItem::Mode;
-  else if (a.accept("ready")) p.item = StatusItem::Ready;
-  else if (a.accept("number")) {
-    if (!a.accept("of") || !a.accept("tracks")) return err::UnrecognizedKeyword;
-    p.item = StatusItem::NumberOfTracks;
-  } else if (a.accept("media")) {
-    if (!a.accept("present")) return err::UnrecognizedKeyword;
-    p.item = StatusItem::MediaPresent;
-  } else if (a.accept("current")) {
-    if (!a.accept("track")) return err::UnrecognizedKeyword;
-    p.item = StatusItem::CurrentTrack;
-  } else if (a.accept("time")) {
-    if (!a.accept("format")) return err::UnrecognizedKeyword;
-    p.item = StatusItem::TimeFormat;
-  } else if (a.accept("start")) {
-    if (!a.accept("position")) return err::UnrecognizedKeyword;
-    p.item = StatusItem::StartPosition;
-  } else {
-    return err::UnrecognizedKeyword;
-  }
+  if (uint32_t e = parseStatusItem(a, p.item); e != err::None) return e;
   if (a.accept("track")) {
     if (p.item != StatusItem::Length && p.item != StatusItem::Position)
       return err::FlagsNotCompatible;

@@ -8,18 +8,14 @@
 
 namespace plimra::mci {
 
-// Device modes, as the status command reports them.
+// Device modes, as the status command reports them: 524 and up, in this
+// order.
 enum Mode : int32_t {
-  ModeNotReady = 524,
-  ModeStopped = 525,
-  ModePlaying = 526,
-  ModeRecording = 527,
-  ModeSeeking = 528,
-  ModePaused = 529,
-  ModeOpen = 530,  // door open / no medium
+  ModeNotReady = 524, ModeStopped, ModePlaying, ModeRecording, ModeSeeking, ModePaused,
+  ModeOpen,  // door open / no medium
 };
 
-// Notification codes delivered with Done.
+// Notification codes delivered with Done: one bit each.
 enum NotifyCode : uint16_t {
   NotifySuccessful = 1,
   NotifySuperseded = 2,
@@ -27,18 +23,11 @@ enum NotifyCode : uint16_t {
   NotifyFailure = 8,
 };
 
+// Time formats, numbered from 0 in this order.
 enum class TimeFormat : uint32_t {
-  Milliseconds = 0,
-  Hms = 1,
-  Msf = 2,
-  Frames = 3,
-  Smpte24 = 4,
-  Smpte25 = 5,
-  Smpte30 = 6,
-  Smpte30Drop = 7,
-  Bytes = 8,
-  Samples = 9,
-  Tmsf = 10,
+  Milliseconds, Hms, Msf, Frames,
+  Smpte24, Smpte25, Smpte30, Smpte30Drop,
+  Bytes, Samples, Tmsf,
 };
 
 // Numbered commands and flags (for DeviceTable::sendCommand).

@@ -41,7 +41,6 @@ class BuiltinSynth : public Output, public audio::AudioSource {
 
   // Why it makes no sound although it keeps time (no SoundFont), or empty.
   std::string problem() const { return problem_; }
-  fluid_synth_t* handle() { return synth_; }
 
   uint64_t now() const override;
   void sendNow(std::span<const uint8_t> message) override;

@@ -397,47 +397,4 @@ SmfResult readSmfFile(const std::string& path, SmfHandler& handler) {
   return readWith(path, &handler);
 }
 
-std::vector<const SmfEvent*> mergeTracks(const Smf& smf) {
-  struct Cursor {
-    const SmfEvent* next;
-    const SmfEvent* end;
-    uint32_t track;
-  };
-  size_t total = 0;
-  std::vector<Cursor> heap;
-  heap.reserve(smf.tracks.size());
-  for (uint32_t i = 0; i < smf.tracks.size(); ++i) {
-    const auto& ev = smf.tracks[i].events;
-    total += ev.size();
-    if (!ev.empty()) heap.push_back({ev.data(), ev.data() + ev.size(), i});
-  }
-  std::vector<const SmfEvent*> out;
-  out.reserve(total);
-  // Earlier tick first; on a tie the lower track index, which keeps the merge stable.
-  auto later = [](const Cursor& a, const Cursor& b) {
-    return a.next->tick != b.next->tick ? a.next->tick > b.next->tick : a.track > b.track;
-  };
-  std::make_heap(heap.begin(), heap.end(), later);
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    Cursor& c = heap.back();
-    if (heap.size() == 1) {
-      for (; c.next != c.end; ++c.next) out.push_back(c.next);
-      break;
-    }
-    // Emit a run from this track while it stays ahead of every other track.
-    const Cursor& rival = heap.front();
-    const uint64_t limit = rival.next->tick;
-    const bool winsTie = c.track < rival.track;
-    do {
-      out.push_back(c.next++);
-    } while (c.next != c.end && (c.next->tick < limit || (c.next->tick == limit && winsTie)));
-    if (c.next == c.end)
-      heap.pop_back();
-    else
-      std::push_heap(heap.begin(), heap.end(), later);
-  }
-  return out;
-}
-
 }  // namespace plimra::seq

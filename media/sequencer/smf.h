@@ -91,9 +91,4 @@ class SmfHandler {
 SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler);
 SmfResult readSmfFile(const std::string& path, SmfHandler& handler);
 
-// All events of all tracks merged in time order (for format 0 and 1; for
-// format 2 the caller picks a track). Stable: events with equal ticks keep
-// track order, then file order.
-std::vector<const SmfEvent*> mergeTracks(const Smf& smf);
-
 }  // namespace plimra::seq

@@ -27,8 +27,6 @@ bool playable(SmfEvent::Kind kind, std::span<const uint8_t> head, std::span<cons
   return true;
 }
 
-bool playable(const SmfEvent& e) { return playable(e.kind, {}, e.bytes); }
-
 // Builds a song straight from the file's events, without keeping the
 // parsed file beside it: a 16 MiB file of tiny events is millions of them.
 // Events are kept track after track with their ticks in place of times,
@@ -112,31 +110,6 @@ class SongBuilder : public SmfHandler {
 };
 
 }  // namespace
-
-std::shared_ptr<Song> songFromSmf(const Smf& smf) {
-  auto song = std::make_shared<Song>();
-  song->format = smf.format;
-  song->trackCount = static_cast<uint32_t>(smf.tracks.size());
-  song->warnings = smf.warnings;
-  const TempoMap map(smf, 0);
-  song->lengthNs = map.nanosAt(map.endTick());
-
-  auto add = [&](const SmfEvent& e) {
-    if (!playable(e)) return;
-    song->events.push_back({map.nanosAt(e.tick), static_cast<uint32_t>(song->bytes.size()),
-                            static_cast<uint32_t>(e.bytes.size())});
-    song->bytes.insert(song->bytes.end(), e.bytes.begin(), e.bytes.end());
-  };
-  if (smf.format == 2) {
-    if (!smf.tracks.empty())
-      for (const auto& e : smf.tracks[0].events) add(e);
-  } else {
-    for (const SmfEvent* e : mergeTracks(smf)) add(*e);
-  }
-  if (!song->events.empty() && song->events.back().ns > song->lengthNs)
-    song->lengthNs = song->events.back().ns;
-  return song;
-}
 
 SongLoad loadSong(const std::string& path) {
   SongLoad out;

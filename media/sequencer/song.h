@@ -28,10 +28,6 @@ struct Song {
   std::span<const uint8_t> data(const Event& e) const { return {bytes.data() + e.offset, e.size}; }
 };
 
-// Builds the playable song of a parsed file. Format 2 files play their
-// first sequence, the one the tempo map describes.
-std::shared_ptr<Song> songFromSmf(const Smf& smf);
-
 struct SongLoad {
   std::shared_ptr<const Song> song;  // null on failure
   uint32_t code = 0;                 // mci error code on failure

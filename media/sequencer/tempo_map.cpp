@@ -82,18 +82,4 @@ uint64_t TempoMap::nanosAt(uint64_t tick) const {
   return saturate((u128(s.microsNum) + u128(tick - s.tick) * s.tempo) * 1000 / ticksPerQuarter_);
 }
 
-uint64_t TempoMap::tickAt(uint64_t micros) const {
-  // microsAt(t) <= m  <=>  exact time x scale < (m + 1) x scale.
-  if (smpte_) {
-    const u128 limit = (u128(micros) + 1) * smpteNanosPerTickDen_ * 1000 - 1;
-    return saturate(limit / smpteNanosPerTickNum_);
-  }
-  const u128 limit = (u128(micros) + 1) * ticksPerQuarter_ - 1;
-  if (segments_.empty()) return saturate(limit / 500000);
-  auto it = std::upper_bound(segments_.begin(), segments_.end(), limit,
-                             [](u128 v, const Segment& s) { return v < s.microsNum; });
-  const Segment& s = *(it - 1);
-  return saturate(u128(s.tick) + (limit - s.microsNum) / s.tempo);
-}
-
 }  // namespace plimra::seq

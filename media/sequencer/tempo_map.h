@@ -21,10 +21,9 @@ class TempoMap {
 
   TempoMap() = default;
   // Tempo changes are taken from every track for format 0 and 1, merged in
-  // the order mergeTracks() plays them (so a tempo event counts wherever it
-  // is, as it does when the song plays), and from `format2Track` alone for
-  // format 2. A tempo of 0 (or a tempo event shorter than 3 bytes) is
-  // ignored. SMPTE divisions have a fixed tick length, ignore tempo events,
+  // the order the song plays them (so a tempo event counts wherever it is),
+  // and from `format2Track` alone for format 2. A tempo of 0 (or a tempo
+  // event shorter than 3 bytes) is ignored. SMPTE divisions have a fixed tick length, ignore tempo events,
   // and have no segments.
   explicit TempoMap(const Smf& smf, uint32_t format2Track = 0);
 
@@ -32,15 +31,11 @@ class TempoMap {
   uint64_t microsAt(uint64_t tick) const;
   // Time of a tick in nanoseconds, rounded down (for sample placement).
   uint64_t nanosAt(uint64_t tick) const;
-  // The last tick whose time is <= micros (not limited to endTick()).
-  // Times beyond 2^64 us, possible only in hostile files, saturate.
-  uint64_t tickAt(uint64_t micros) const;
 
   // Length of the song: the time of the latest End of Track (or last event)
   // over all tracks played.
   uint64_t lengthMicros() const { return microsAt(endTick_); }
   uint64_t endTick() const { return endTick_; }
-  const std::vector<Segment>& segments() const { return segments_; }
 
  private:
   std::vector<Segment> segments_;

@@ -1,83 +1,68 @@
 #!/usr/bin/env bash
 # The real program under Xvfb: switch to the CD window, click track 2's
-# label, hear track 2 (SDL's disk driver captures the sound), switch back.
-#   run.sh PLIMRA PLIMRA_MKDISC CHECK_CAPTURE
+# label, hear track 2 (SDL's disk driver captures the sound; track k of the
+# disc image is a sine of 220*k Hz), switch back, and leave by the menu.
+#   run.sh PLIMRA PLIMRA_MKDISC AUDIO_PROBE
 set -euo pipefail
 source "$(dirname "$0")/../support/xvfb.sh"
 
 if [ "${1:-}" = --inner ]; then
-  shift
-  work=$1
+  work=$2 probe=$3
   fail() {
     echo "FAIL: $*" >&2
+    echo "--- sounds (start_ms end_ms hz):" >&2
+    "$probe" segments "$work/out.raw" >&2 || true
     import -window root "$work/screen.png" 2>/dev/null && echo "screen: $work/screen.png" >&2
     exit 1
   }
   geometry() { xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)='; }
-  visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1; }
+  shown() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
 
-  export PLIMRA_CDROM=$work/disc.cue SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw
-  "$work/plimra" >"$work/plimra.log" 2>&1 &
-  pid=$!
-  # Never SIGKILL: a JACK client killed outright can leave stale state behind.
-  trap 'kill $pid 2>/dev/null || true' EXIT
+  # Through the first menu's KEY from the window FROM (titled FROM_TITLE) to
+  # the window titled TO_TITLE, which takes FROM's place while FROM goes.
+  # Sets $win to the new window.
+  switch_window() {
+    local from=$1 key=$2 fromTitle=$3 toTitle=$4 X Y WIDTH HEIGHT
+    eval "$(geometry "$from")"
+    local at="$X,$Y"
+    focus_window "$from"
+    xdotool key alt+f
+    sleep 0.5
+    xdotool key "$key"
+    win=$(timeout 20 xdotool search --sync --onlyvisible --name "^$toTitle\$" | head -1) ||
+      fail "the $toTitle window did not appear"
+    for _ in $(seq 50); do [ -z "$(shown "$fromTitle")" ] && break; sleep 0.1; done
+    [ -z "$(shown "$fromTitle")" ] || fail "the $fromTitle window is still shown"
+    eval "$(geometry "$win")"
+    [ "$X,$Y" = "$at" ] || fail "the $toTitle window at $X,$Y, the $fromTitle window was at $at"
+  }
 
+  export PLIMRA_CDROM=$work/disc.cue
+  start_player
   midi=$(midi_window) || fail "the MIDI window did not appear"
-  eval "$(geometry "$midi")"
-  midiX=$X midiY=$Y
-
   # "CD Player(&C)" in the first menu.
-  xdotool windowfocus --sync "$midi"
-  xdotool key alt+f
-  sleep 0.5
-  xdotool key c
-  cd=$(timeout 20 xdotool search --sync --onlyvisible --name '^CD Player$' | head -1) ||
-    fail "the CD window did not appear"
-  sleep 0.5
-  [ -z "$(visible '^Midi Player$')" ] || fail "the MIDI window is still shown"
-  eval "$(geometry "$cd")"
-  [ "$X,$Y" = "$midiX,$midiY" ] || fail "CD window at $X,$Y, MIDI window was at $midiX,$midiY"
+  switch_window "$midi" c 'Midi Player' 'CD Player'
+  cd=$win
 
   # Track 2's label: left 480, top 720 twips in the client area (15 twips a
   # pixel), 375 x 255 twips; the client area is 1815 twips high, below the menu bar.
+  eval "$(geometry "$cd")"
   menuBar=$((HEIGHT - 1815 / 15))
   xdotool mousemove --window "$cd" $((480 / 15 + 12)) $((menuBar + 720 / 15 + 8)) click 1
-  sleep 2.5
+  await_pitch "$cd" "$probe" 420 460
+  first=$("$probe" segments "$work/out.raw" | head -1)
+  [ "$(echo "$first" | awk '$3 > 420 && $3 < 460 { print "track 2" }')" = "track 2" ] ||
+    fail "the first sound (start_ms end_ms hz) was \"$first\", not track 2 at 440 Hz"
 
   # Moved elsewhere, then "MIDI Player(&M)": the MIDI window comes back there.
   xdotool windowmove --sync "$cd" 300 200
-  sleep 0.3
-  eval "$(geometry "$cd")"
-  cdX=$X cdY=$Y
-  xdotool windowfocus --sync "$cd"
-  xdotool key alt+f
-  sleep 0.5
-  xdotool key m
-  midi=$(timeout 20 xdotool search --sync --onlyvisible --name '^Midi Player$' | head -1) ||
-    fail "the MIDI window did not come back"
-  sleep 0.5
-  [ -z "$(visible '^CD Player$')" ] || fail "the CD window is still shown"
-  eval "$(geometry "$midi")"
-  [ "$X,$Y" = "$cdX,$cdY" ] || fail "MIDI window at $X,$Y, CD window was at $cdX,$cdY"
-
-  # "終了(&X)" ends the program.
-  xdotool windowfocus --sync "$midi"
-  xdotool key alt+f
-  sleep 0.5
-  xdotool key x
-  for _ in $(seq 50); do
-    kill -0 $pid 2>/dev/null || exit 0
-    sleep 0.1
-  done
-  fail "the program did not end"
+  switch_window "$cd" m 'CD Player' 'Midi Player'
+  quit_by_menu "$win" || fail "the program did not end after the exit menu"
+  exit 0
 fi
 
-plimra=$1 mkdisc=$2 check=$3
+plimra=$1 mkdisc=$2 probe=$3
 require_tools
-make_workdir
-# The program runs from its own folder so that nothing lands beside the build.
-cp "$plimra" "$work/plimra"
-"$mkdisc" "$work/disc.cue" 3 3 3
-on_xvfb_self -s 1280x1024 "$work"
-# Half a second of track 2, exact from its first sample.
-"$check" "$work/out.raw" 2 22050
+make_workdir "$plimra"
+"$mkdisc" --sine "$work/disc.cue" 3 3 3
+on_xvfb_self -s 1280x1024 "$work" "$probe"

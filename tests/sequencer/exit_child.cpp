@@ -13,7 +13,10 @@ using namespace plimra;
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   // As the program does when it starts.
-  rt::atEnd([] { seq::drainSystemPorts(std::chrono::milliseconds(100)); });
+  rt::setEndHandler([] {
+    seq::drainSystemPorts(std::chrono::milliseconds(100));
+    rt::leaveProcess();
+  });
 
   seq::SequencerDevice dev(seq::systemOutputs());
   const auto names = seq::systemOutputs()->outputNames();

@@ -1,7 +1,8 @@
 // Where every window test starts: the program in a temporary folder of its
 // own, run from a music folder inside it, a recording "Sequencer", the MIDI
 // outputs the test names and an end of program that only counts. The
-// windows, devices and outputs go again after each test.
+// windows, devices and outputs go again after each test. Also the short
+// names every window test uses.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,9 +12,21 @@
 #include <memory>
 
 #include "app/forms.h"
+#include "app/module1.h"
+#include "cd/frmcdp.h"
+#include "media/control/mmcontrol.h"
 #include "midi/frmplimra.h"
 #include "runtime/program.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/scripted_msgbox.h"
+
+namespace rt = plimra::rt;
+namespace mci = plimra::mci;
+namespace Module1 = plimra::Module1;
+using plimra::cd::FrmCDp;
+using plimra::control::MMControl;
+using plimra::midi::FrmPlimra;
+using plimra::test::ScriptedMsgBox;
 
 namespace plimra::test {
 
