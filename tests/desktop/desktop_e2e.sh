@@ -11,13 +11,6 @@ source "$(dirname "$0")/../support/xvfb.sh"
 if [ "${1:-}" = --inner ]; then
   work=$2 probe=$3
   prog=$work/prog/plimra
-  fail() {
-    echo "FAIL: $*" >&2
-    echo "--- sounds (start_ms end_ms hz):" >&2
-    "$probe" segments "$work/out.raw" >&2 || true
-    cat "$work/out.log" >&2
-    exit 1
-  }
   bus() { dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.plimra \
             /org/mpris/MediaPlayer2 "$@"; }
   player() { bus "org.mpris.MediaPlayer2.Player.$1" >/dev/null; }
@@ -38,11 +31,7 @@ if [ "${1:-}" = --inner ]; then
   is() { [ "$(status)" = "$1" ]; }
 
   export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/out.raw PLIMRA_CDROM=$work/disc.cue
-  cd "$work/music"
-  "$prog" >"$work/out.log" 2>&1 &
-  pid=$!
-  trap 'kill $pid 2>/dev/null || true' EXIT
-  win=$(midi_window) || fail "no MIDI window"
+  open_player
   await bus org.freedesktop.DBus.Peer.Ping >/dev/null 2>&1 || fail "the player is not on the bus"
 
   # A second start, as the file manager would make it, with a relative path.
@@ -88,8 +77,7 @@ if [ "${1:-}" = --inner ]; then
   t=$(now); sleep 1
   ! heard 440 $((t + 250)) || fail "track 2 still sounds after PlayPause"
 
-  player_root() { bus org.mpris.MediaPlayer2.Quit >/dev/null; }
-  player_root
+  bus org.mpris.MediaPlayer2.Quit >/dev/null
   await eval '! kill -0 $pid 2>/dev/null' || fail "Quit did not end the program"
   echo "desktop e2e passed"
   exit 0
@@ -97,9 +85,7 @@ fi
 
 plimra=$1 probe=$2 mkdisc=$3
 require_tools dbus-run-session dbus-send
-make_workdir
-mkdir -p "$work/prog" "$work/music"
-cp "$plimra" "$work/prog/plimra"
+make_workdir "$plimra"
 cat >"$work/prog/plimra.ini" <<INI
 [Option]
 Continue=True

@@ -1,6 +1,6 @@
 // Helper for the end-to-end play tests and the play-start benchmark.
-//   audio_probe song OUT.MID NOTE MS [SILENCE_BEFORE_MS]
-//       writes a song with one flute note (NOTE 0: silence only)
+//   audio_probe song OUT.MID NOTE MS
+//       writes a song with one flute note of MS ms (NOTE 0: silence only)
 //   audio_probe segments RAW
 //       lists the stretches of a capture (16-bit stereo, 44.1 kHz) that sound
 //       at one pitch as "start_ms end_ms hz", hz from the zero crossings of
@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -21,64 +20,57 @@
 namespace {
 
 constexpr int kRate = 44100;
-constexpr int kFrameBytes = 4;
-constexpr int kLoud = 300;  // of 32767: well above dithering or rounding noise
+constexpr int kWindow = kRate / 50;  // 20 ms
+constexpr int kLoud = 300;           // of 32767: well above dithering or rounding noise
 
-std::vector<int16_t> readLeft(const std::string& path, long long fromByte = 0) {
+std::vector<int16_t> readLeft(const char* path, long long fromByte = 0) {
   std::ifstream in(path, std::ios::binary);
-  in.seekg(fromByte - fromByte % kFrameBytes);
+  in.seekg(fromByte - fromByte % 4);  // a frame is 4 bytes
   std::vector<int16_t> left;
   int16_t frame[2];
   while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) left.push_back(frame[0]);
   return left;
 }
 
-int segments(const std::string& path) {
-  // Runs of 20 ms windows that sound at about the same pitch.
+// Runs of at least three 20 ms windows that sound at about the same pitch.
+int segments(const char* path) {
   const std::vector<int16_t> s = readLeft(path);
-  constexpr int kWin = kRate / 50;
-  struct Run {
-    long from = -1, to = -1;
-    double hz = 0;
-    int windows = 0;
-  } run;
-  auto flush = [&] {
-    if (run.windows >= 3)
-      std::printf("%ld %ld %.0f\n", run.from * 20, run.to * 20, run.hz / run.windows);
-    run = Run{};
+  long from = 0, windows = 0;
+  double hzSum = 0;
+  auto flush = [&](long to) {
+    if (windows >= 3) std::printf("%ld %ld %.0f\n", from * 20, to * 20, hzSum / windows);
+    windows = 0;
+    hzSum = 0;
   };
-  const long windows = static_cast<long>(s.size()) / kWin;
-  for (long w = 0; w < windows; ++w) {
-    const int16_t* x = s.data() + w * kWin;
-    double sum = 0;
+  const long count = static_cast<long>(s.size()) / kWindow;
+  for (long w = 0; w < count; ++w) {
+    const int16_t* x = s.data() + w * kWindow;
+    double energy = 0;
     int crossings = 0;
-    for (int i = 0; i < kWin; ++i) {
-      sum += static_cast<double>(x[i]) * x[i];
+    for (int i = 0; i < kWindow; ++i) {
+      energy += static_cast<double>(x[i]) * x[i];
       if (i && (x[i - 1] < 0) != (x[i] < 0)) ++crossings;
     }
-    if (std::sqrt(sum / kWin) <= kLoud) {
-      flush();
-      continue;
-    }
     const double hz = crossings / 2.0 * 50;
-    if (run.windows && std::abs(hz - run.hz / run.windows) > 0.08 * (run.hz / run.windows)) flush();
-    if (!run.windows) run.from = w;
-    run.to = w + 1;
-    run.hz += hz;
-    ++run.windows;
+    const bool loud = std::sqrt(energy / kWindow) > kLoud;
+    if (windows && (!loud || std::abs(hz - hzSum / windows) > 0.08 * hzSum / windows)) flush(w);
+    if (!loud) continue;
+    if (!windows) from = w;
+    hzSum += hz;
+    ++windows;
   }
-  flush();
+  flush(count);
   return 0;
 }
 
-int first(const std::string& path, long long fromByte) {
+int first(const char* path, long long fromByte) {
   const std::vector<int16_t> s = readLeft(path, fromByte);
-  for (size_t i = 0; i < s.size(); ++i)
-    if (std::abs(s[i]) > kLoud) {
-      std::printf("%.1f\n", static_cast<double>(i) * 1000.0 / kRate);
-      return 0;
-    }
-  std::printf("-1\n");
+  size_t i = 0;
+  while (i < s.size() && std::abs(s[i]) <= kLoud) ++i;
+  if (i < s.size())
+    std::printf("%.1f\n", static_cast<double>(i) * 1000.0 / kRate);
+  else
+    std::printf("-1\n");
   return 0;
 }
 
@@ -86,15 +78,13 @@ int first(const std::string& path, long long fromByte) {
 
 int main(int argc, char** argv) {
   const std::string cmd = argc > 1 ? argv[1] : "";
-  if (cmd == "song" && (argc == 5 || argc == 6)) {
-    const auto bytes =
-        plimra::test::noteSong(std::atoi(argv[3]), static_cast<uint32_t>(std::atoi(argv[4])), 73,
-                               argc == 6 ? static_cast<uint32_t>(std::atoi(argv[5])) : 0);
-    return plimra::test::writeFile(argv[2], bytes) ? 0 : 1;
+  if (cmd == "song" && argc == 5) {
+    const auto ms = static_cast<uint32_t>(std::atoi(argv[4]));
+    const auto song = plimra::test::noteSong(std::atoi(argv[3]), ms, 73);
+    return plimra::test::writeFile(argv[2], song) ? 0 : 1;
   }
   if (cmd == "segments" && argc == 3) return segments(argv[2]);
   if (cmd == "first" && argc == 4) return first(argv[2], std::atoll(argv[3]));
-  std::cerr << "usage: audio_probe song OUT.MID NOTE MS [SILENCE_MS] | segments RAW | "
-               "first RAW FROM_BYTE\n";
+  std::fprintf(stderr, "usage: audio_probe song OUT.MID NOTE MS | segments RAW | first RAW FROM\n");
   return 2;
 }

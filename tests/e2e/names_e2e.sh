@@ -21,10 +21,7 @@ cp "$prog" "$progdir/plimra"
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2 progdir=$3 music=$4
-  start_player "$progdir/plimra" "$music"
-  fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
-
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player "$progdir/plimra" "$music"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
@@ -32,10 +29,7 @@ on_xvfb '
   await_pitch "$win" "$probe" 418 462
   grep -qx "ドラクエ序曲.MID" "$work/titles" ||
     fail "the song'"'"'s name is not in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
-  notes=$("$probe" segments "$work/out.raw" | awk "
-    function near(a, b) { return a > b * 0.95 && a < b * 1.05 }
-    { n = near(\$3, 2093) ? \"R\" : near(\$3, 440) ? \"A\" : \"\" }
-    n != \"\" && n != last { printf \"%s\", n; last = n }")
+  notes=$(notes_heard "$probe" R=2093 A=440)
   case "$notes" in
     RA*) ;;
     *) fail "heard \"$notes\", expected the reset, then the song (RA)" ;;

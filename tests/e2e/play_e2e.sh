@@ -19,15 +19,9 @@ printf '[Option]\nSingle=False\nContinue=True\nRandom=False\nReset=GM\n' >"$work
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  start_player
-  fail() { echo "FAIL: $*"; echo "--- sounds (start_ms end_ms hz):"; "$probe" segments "$work/out.raw" || true; cat "$work/out.log"; exit 1; }
-
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player
   # "再生中、時間を表示": third from the bottom of "動作環境(&O)".
-  xdotool key --window "$win" alt+o
-  sleep 0.3
-  xdotool key Up Up Up Return
-  sleep 0.3
+  keys "$win" alt+o "Up Up Up Return"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 
@@ -37,13 +31,7 @@ on_xvfb '
   grep -qx "one.mid (00:00 / 00:00)" "$work/titles" ||
     fail "no time in the caption; seen: $(sort -u "$work/titles" | tr "\n" "|")"
   title=$(xdotool getwindowname "$win")
-  # The notes in the order they sounded: runs near one of the three pitches,
-  # one letter per note (R reset, A one.mid, E two.mid); release tails and
-  # overtones in between are left out.
-  notes=$("$probe" segments "$work/out.raw" | awk "
-    function near(a, b) { return a > b * 0.95 && a < b * 1.05 }
-    { n = near(\$3, 2093) ? \"R\" : near(\$3, 440) ? \"A\" : near(\$3, 659) ? \"E\" : \"\" }
-    n != \"\" && n != last { printf \"%s\", n; last = n }")
+  notes=$(notes_heard "$probe" R=2093 A=440 E=659)
   case "$notes" in
     RARE*) ;;
     *) fail "heard \"$notes\", expected the reset, one.mid, the reset, two.mid (RARE)" ;;

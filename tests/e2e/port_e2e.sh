@@ -15,7 +15,8 @@ require_tools jackd
 # The list shows JACK's ports only where there is no ALSA sequencer.
 [ -e /dev/snd/seq ] && { echo "skipped: an ALSA sequencer lists the ports here"; exit 77; }
 
-work=$(mktemp -d)
+make_workdir "$prog"
+cp "$reset" "$work/prog/GM.MID"
 server=plimra-port-e2e-$$
 export JACK_DEFAULT_SERVER=$server
 jackd -n "$server" -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 & jack=$!
@@ -27,9 +28,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/prog" "$work/music"
-cp "$prog" "$work/prog/plimra"
-cp "$reset" "$work/prog/GM.MID"
 # A flute (program 73) playing A (69) for 300 ms.
 "$probe" song "$work/music/one.mid" 69 300
 # One song only, after the GM reset; no port chosen yet.
@@ -42,22 +40,10 @@ grep -q ready "$work/sink.log" || { echo "FAIL: no JACK port: $(cat "$work/sink.
 on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
-  start_player
-  fail() { echo "FAIL: $*"; echo "--- received:"; cat "$work/received"; cat "$work/out.log"; exit 1; }
-
-  win=$(midi_window) || fail "no window titled Midi Player"
+  open_player
   # The panel opens with the focus in the list; the test port is its last
   # entry. Tab goes on to "ＯＫ", and Return presses it.
-  xdotool key --window "$win" alt+o
-  sleep 0.3
-  xdotool key p
-  sleep 0.5
-  xdotool key End
-  sleep 0.2
-  xdotool key Tab
-  sleep 0.2
-  xdotool key Return
-  sleep 0.3
+  keys "$win" alt+o p End Tab Return
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 

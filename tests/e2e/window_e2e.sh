@@ -5,23 +5,15 @@ set -euo pipefail
 prog=$1
 source "$(dirname "$0")/../support/xvfb.sh"
 require_tools
-make_workdir
-touch "$work/first.mid" "$work/SECOND.MID"
 # A copy of its own, so that the plimra.ini it writes on its first run lands
-# here and not beside the build.
-mkdir "$work/prog"
-cp "$prog" "$work/prog/plimra"
-prog=$work/prog/plimra
+# there and not beside the build.
+make_workdir "$prog"
+touch "$work/music/first.mid" "$work/music/SECOND.MID"
 
 on_xvfb '
   set -euo pipefail
-  prog=$1 work=$2
-  cd "$work"
-  "$prog" >"$work/out.log" 2>&1 & pid=$!
-  trap "kill $pid 2>/dev/null || true" EXIT
-  fail() { echo "FAIL: $*"; cat "$work/out.log"; exit 1; }
-
-  win=$(midi_window) || fail "no window titled Midi Player"
+  work=$1
+  open_player
   title=$(xdotool getwindowname "$win")
   [ "$title" = "Midi Player" ] || fail "title is \"$title\""
 
@@ -33,14 +25,7 @@ on_xvfb '
   [ "$WIDTH" -ge 277 ] && [ "$WIDTH" -le 290 ] || fail "width $WIDTH"
 
   # Alt+F opens the CD menu, X chooses exit: the program ends at once.
-  xdotool key --window "$win" alt+f
-  sleep 0.3
-  xdotool key x
-  for _ in $(seq 1 50); do
-    kill -0 $pid 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 $pid 2>/dev/null && fail "the program did not end after the exit menu"
+  quit_by_menu "$win" || fail "the program did not end after the exit menu"
   wait $pid || fail "the program ended with status $?"
   echo "window e2e passed: \"$title\" at ${X},${Y} ${WIDTH}x${HEIGHT}"
-' "$prog" "$work"
+' "$work"

@@ -5,6 +5,7 @@
 // the test ends the play. Register it under any type name with install().
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <initializer_list>
@@ -31,7 +32,6 @@ struct DeviceLog {
   // Status answers other than the mode and the time format; items not set
   // answer the integer 0.
   std::map<mci::StatusItem, mci::StatusValue> values;
-  mci::StatusParams lastStatus;
   // Error codes by command line ("open missing.mid", "play", "port 3"): the
   // command is recorded and changes nothing.
   std::map<std::string, uint32_t> errors;
@@ -44,15 +44,14 @@ struct DeviceLog {
               mci::TimeFormat packed = mci::TimeFormat::Milliseconds) {
     values[item] = {kind, value, packed};
   }
-  // The recorded lines, then none; with verbs, only lines starting with one.
+  // The recorded lines, then none; with verbs, only lines whose first word
+  // is one of them.
   std::vector<std::string> take(std::initializer_list<std::string_view> verbs = {}) {
     std::vector<std::string> out;
     for (std::string& c : calls) {
-      bool keep = verbs.size() == 0;
-      for (std::string_view v : verbs)
-        keep = keep ||
-               (c.compare(0, v.size(), v) == 0 && (c.size() == v.size() || c[v.size()] == ' '));
-      if (keep) out.push_back(std::move(c));
+      const std::string_view verb = std::string_view(c).substr(0, c.find(' '));
+      if (verbs.size() == 0 || std::find(verbs.begin(), verbs.end(), verb) != verbs.end())
+        out.push_back(std::move(c));
     }
     calls.clear();
     return out;
@@ -96,15 +95,13 @@ class FakeDevice : public mci::Device {
                mci::ModeStopped, true);
   }
   uint32_t status(const mci::StatusParams& p, mci::StatusValue& out) override {
-    log_->lastStatus = p;
+    using K = mci::StatusValue::Kind;
     if (p.item == mci::StatusItem::Mode)
-      out = {mci::StatusValue::Kind::Mode, static_cast<uint32_t>(log_->mode.load())};
+      out = {K::Mode, static_cast<uint32_t>(log_->mode.load())};
     else if (p.item == mci::StatusItem::TimeFormat)
-      out = {mci::StatusValue::Kind::TimeFormatName, static_cast<uint32_t>(log_->format)};
-    else if (auto it = log_->values.find(p.item); it != log_->values.end())
-      out = it->second;
+      out = {K::TimeFormatName, static_cast<uint32_t>(log_->format)};
     else
-      out = {};
+      out = log_->values.count(p.item) ? log_->values[p.item] : mci::StatusValue{};
     return mci::err::None;
   }
   uint32_t setTimeFormat(mci::TimeFormat f) override {
@@ -119,11 +116,10 @@ class FakeDevice : public mci::Device {
   // Records the call; unless refused, cuts a pending play short when asked
   // and moves to `mode` (-1: the mode stays).
   uint32_t run(std::string call, int32_t mode, bool abortsPlay) {
-    uint32_t e = mci::err::None;
-    if (auto it = log_->errors.find(call); it != log_->errors.end())
-      e = it->second;
-    else if (log_->refuse)
-      e = log_->refuse(call);
+    const auto listed = log_->errors.find(call);
+    const uint32_t e = listed != log_->errors.end() ? listed->second
+                       : log_->refuse               ? log_->refuse(call)
+                                                    : mci::err::None;
     log_->calls.push_back(std::move(call));
     if (e != mci::err::None) return e;
     if (abortsPlay)

@@ -18,9 +18,12 @@ namespace plimra::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void put32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
+// The lowest `count` bytes of `v`, most significant first.
+inline void putBig(Bytes& b, uint32_t v, int count) {
+  for (int i = count - 1; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
+
+inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 inline void putVlq(Bytes& b, uint32_t v) {
   uint8_t buf[5];
@@ -38,15 +41,15 @@ inline Bytes vlq(uint32_t v) {
 
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes& p : parts) append(out, p);
   return out;
 }
 
 // A chunk whose length field may lie, for the reader's damaged files.
 inline Bytes chunk(const char* id, const Bytes& body, uint32_t declaredLength) {
   Bytes out(id, id + 4);
-  put32(out, declaredLength);
-  out.insert(out.end(), body.begin(), body.end());
+  putBig(out, declaredLength, 4);
+  append(out, body);
   return out;
 }
 inline Bytes chunk(const char* id, const Bytes& body) {
@@ -54,17 +57,21 @@ inline Bytes chunk(const char* id, const Bytes& body) {
 }
 
 inline Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
-  return chunk("MThd", {static_cast<uint8_t>(format >> 8), static_cast<uint8_t>(format),
-                        static_cast<uint8_t>(tracks >> 8), static_cast<uint8_t>(tracks),
-                        static_cast<uint8_t>(division >> 8), static_cast<uint8_t>(division)});
+  Bytes body;
+  for (uint16_t v : {format, tracks, division}) putBig(body, v, 2);
+  return chunk("MThd", body);
 }
 
 inline const Bytes kEndOfTrack{0x00, 0xFF, 0x2F, 0x00};
 
+inline Bytes tempoMeta(uint32_t usPerQuarter) {
+  Bytes out{0xFF, 0x51, 0x03};
+  putBig(out, usPerQuarter, 3);
+  return out;
+}
+
 inline Bytes tempoEvent(uint32_t delta, uint32_t usPerQuarter) {
-  return cat({vlq(delta),
-              {0xFF, 0x51, 0x03, static_cast<uint8_t>(usPerQuarter >> 16),
-               static_cast<uint8_t>(usPerQuarter >> 8), static_cast<uint8_t>(usPerQuarter)}});
+  return cat({vlq(delta), tempoMeta(usPerQuarter)});
 }
 
 // The events of one track at absolute ticks, added in tick order. A message
@@ -77,16 +84,13 @@ class Track {
     if (!message.empty() && message[0] == 0xF0) {
       bytes_.push_back(0xF0);
       putVlq(bytes_, static_cast<uint32_t>(message.size() - 1));
-      bytes_.insert(bytes_.end(), message.begin() + 1, message.end());
+      append(bytes_, Bytes(message.begin() + 1, message.end()));
     } else {
-      bytes_.insert(bytes_.end(), message.begin(), message.end());
+      append(bytes_, message);
     }
     return *this;
   }
-  Track& tempo(uint32_t tick, uint32_t usPerQuarter) {
-    return at(tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(usPerQuarter >> 16),
-                     static_cast<uint8_t>(usPerQuarter >> 8), static_cast<uint8_t>(usPerQuarter)});
-  }
+  Track& tempo(uint32_t tick, uint32_t usPerQuarter) { return at(tick, tempoMeta(usPerQuarter)); }
   // The track's bytes, closed by an end of track at `endTick`.
   Bytes finish(uint32_t endTick) {
     at(endTick, {0xFF, 0x2F, 0x00});
@@ -100,22 +104,19 @@ class Track {
 
 inline Bytes smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks) {
   Bytes f = header(format, static_cast<uint16_t>(tracks.size()), division);
-  for (const Bytes& t : tracks) {
-    const Bytes c = chunk("MTrk", t);
-    f.insert(f.end(), c.begin(), c.end());
-  }
+  for (const Bytes& t : tracks) append(f, chunk("MTrk", t));
   return f;
 }
 
-// One note of `ms` milliseconds on `program` after `silenceBeforeMs`, at
-// 1000 ticks a quarter and 1,000,000 us a quarter (a tick is a
-// millisecond). Note 0 writes the pause alone.
-inline Bytes noteSong(int note, uint32_t ms, int program = 79, uint32_t silenceBeforeMs = 0) {
+// One note of `ms` milliseconds on `program`, at 1000 ticks a quarter and
+// 1,000,000 us a quarter (a tick is a millisecond). Note 0 writes the pause
+// alone.
+inline Bytes noteSong(int note, uint32_t ms, int program = 79) {
   Track t;
   t.tempo(0, 1000000).at(0, {0xC0, static_cast<uint8_t>(program)});
   const auto key = static_cast<uint8_t>(note);
-  if (note > 0) t.at(silenceBeforeMs, {0x90, key, 100}).at(silenceBeforeMs + ms, {0x80, key, 0});
-  return smf(0, 1000, {t.finish(silenceBeforeMs + ms)});
+  if (note > 0) t.at(0, {0x90, key, 100}).at(ms, {0x80, key, 0});
+  return smf(0, 1000, {t.finish(ms)});
 }
 
 // 480 ticks a quarter; 500000 us a quarter from tick 0, 250000 from 960,
@@ -136,9 +137,8 @@ inline Bytes tempoSong() {
 
 inline bool writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<std::streamsize>(bytes.size())));
 }
 
 inline Bytes readFile(const std::string& path) {

@@ -1,15 +1,13 @@
 // File and folder names made of raw bytes, as archives from Japanese Windows
 // leave them: Shift-JIS names, and names whose bytes are neither Shift-JIS
-// nor UTF-8.
+// nor UTF-8. The helpers take the names as bytes, which Qt's own file
+// functions would decode and lose.
 #pragma once
 
-#include <fcntl.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QByteArray>
-#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace plimra::testnames {
 
@@ -21,39 +19,26 @@ inline const QByteArray kSjisBackslash("\x83\x5c.mid");
 // Valid in neither encoding.
 inline const QByteArray kBroken("\xff\xfe\x80.mid");
 
-// Writes `content` to the file at the byte path; false on failure.
 inline bool writeRaw(const QByteArray& path, const QByteArray& content) {
-  const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, content.constData(), static_cast<size_t>(content.size())) ==
-                  static_cast<ssize_t>(content.size());
-  return ::close(fd) == 0 && ok;
+  std::ofstream out(path.constData(), std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out.write(content.constData(), content.size()));
 }
 
-// Reads a whole small file at the byte path; empty when it cannot.
+// A whole small file; empty when it cannot be read.
 inline QByteArray readRaw(const QByteArray& path) {
-  QByteArray out;
-  const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return out;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, n);
-  ::close(fd);
-  return out;
+  std::ifstream in(path.constData(), std::ios::binary);
+  const std::string bytes(std::istreambuf_iterator<char>(in), {});
+  return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-inline bool makeFolder(const QByteArray& path) { return ::mkdir(path.constData(), 0755) == 0; }
+inline bool makeFolder(const QByteArray& path) {
+  std::error_code e;
+  return std::filesystem::create_directory(path.toStdString(), e);
+}
 
-// Removes a folder and everything in it. Qt's own removal leaves names that
-// are not UTF-8 behind.
 inline void removeTree(const QByteArray& path) {
-  nftw(
-      path.constData(),
-      [](const char* p, const struct stat*, int, FTW*) {
-        std::remove(p);
-        return 0;
-      },
-      16, FTW_DEPTH | FTW_PHYS);
+  std::error_code e;
+  std::filesystem::remove_all(path.toStdString(), e);
 }
 
 }  // namespace plimra::testnames

@@ -17,12 +17,23 @@
 #                                $work/out.log; sets $pid and ends it at exit
 #   midi_window                  (on the display) waits up to 30 s for the MIDI
 #                                window, gives it the keyboard, prints its id
+#   open_player [PROG [DIR]]     (on the display) start_player, then $win: its
+#                                MIDI window, or the test fails
+#   keys WIN CHORD...            (on the display) the first chord to WIN, the
+#                                others to whatever has the keyboard then (an
+#                                open menu, a panel), each followed by a pause
 #   focus_window WIN             gives WIN the keyboard
 #   await_pitch WIN PROBE LO HI  (on the display) waits up to 10 s for a sound
 #                                between LO and HI Hz in $work/out.raw, noting
 #                                WIN's captions in $work/titles meanwhile
+#   notes_heard PROBE L=HZ...    (on the display) the notes in $work/out.raw in
+#                                the order they sounded, one letter L per run
+#                                near its HZ (release tails and overtones left out)
 #   quit_by_menu WIN             (on the display) "終了(&X)"; false when $pid
 #                                is still running 5 s later
+#   fail MESSAGE                 says why the test failed, with the sounds ($probe
+#                                set), the messages a port received and the
+#                                program's output, and ends the script with 1
 plimra_xvfb_helper=$(realpath "${BASH_SOURCE[0]}")
 
 require_tools() {
@@ -71,6 +82,22 @@ start_player() {
   trap "kill $pid 2>/dev/null || true" EXIT
 }
 
+open_player() {
+  start_player "$@"
+  win=$(midi_window) || fail "no window titled Midi Player"
+}
+
+keys() {
+  local target=(--window "$1") chord
+  shift
+  for chord in "$@"; do
+    # shellcheck disable=SC2086  # a chord may be several keys
+    xdotool key "${target[@]}" $chord
+    target=()
+    sleep 0.4
+  done
+}
+
 focus_window() { xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"; }
 
 midi_window() {
@@ -94,9 +121,28 @@ await_pitch() {
 }
 
 quit_by_menu() {
-  xdotool key --window "$1" alt+f
-  sleep 0.3
-  xdotool key x
+  keys "$1" alt+f x
   for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
   ! kill -0 "$pid" 2>/dev/null
+}
+
+notes_heard() {
+  local probe=$1
+  shift
+  "$probe" segments "$work/out.raw" | awk -v notes="$*" '
+    BEGIN { n = split(notes, pairs, " ")
+            for (i = 1; i <= n; i++) { split(pairs[i], kv, "="); letter[i] = kv[1]; hz[i] = kv[2] } }
+    { for (i = 1; i <= n; i++)
+        if ($3 > hz[i] * 0.95 && $3 < hz[i] * 1.05 && letter[i] != last) { printf "%s", letter[i]; last = letter[i] } }'
+}
+
+fail() {
+  echo "FAIL: $*"
+  if [ -n "${probe:-}" ] && [ -f "$work/out.raw" ]; then
+    echo "--- sounds (start_ms end_ms hz):"
+    "$probe" segments "$work/out.raw" || true
+  fi
+  if [ -f "$work/received" ]; then echo "--- received:"; cat "$work/received"; fi
+  cat "$work/out.log" 2>/dev/null || true
+  exit 1
 }
