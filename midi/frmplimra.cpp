@@ -567,9 +567,10 @@ void FrmPlimra::Timer1_Timer() {
   TimeCaption = File1->FileName() + QStringLiteral(" (") + minutesSeconds(MMControl1->Position()) +
                 QStringLiteral(" / ");
   TimeCaption += minutesSeconds(MMControl1->Length()) + u')';
-  // Written only when it changes, which is once a second; compared with
-  // what the caption shows, which other handlers change too.
-  if (TimeCaption != Caption()) setCaption(TimeCaption);
+  if (TimeCaption != ShownTimeCaption) {
+    setCaption(TimeCaption);
+    ShownTimeCaption = TimeCaption;
+  }
 }
 
 void FrmPlimra::mnuTime_Click() {

@@ -96,8 +96,9 @@ class FrmPlimra : public plimra::rt::Form {
   // (empty before any).
   QString PlayingSong() const { return playingSong_; }
 
-  // The caption each tick builds.
+  // The caption each tick builds, and the one it last wrote.
   QString TimeCaption;
+  QString ShownTimeCaption;
 
  protected:
   void Form_Load() override;
