@@ -26,13 +26,12 @@ on_xvfb '
     cat "$work/out.log"; exit 1
   }
   start() {
-    start_player
-    win=$(midi_window) || fail "no window titled Midi Player"
+    open_player
     sleep 0.2
   }
   # Without a window manager the focus does not come back by itself after a
   # message box, so each sequence starts by giving it to the window.
-  keys() { focus_window "$win"; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
+  press() { focus_window "$win"; sleep 0.2; xdotool key --delay 150 "$@"; sleep 0.4; }
   quit() {
     focus_window "$win"
     quit_by_menu "$win" || fail "the program did not end after \"終了(&X)\""
@@ -45,10 +44,10 @@ on_xvfb '
   grep -qx "Random=True" "$ini" && grep -qx "Reset=GM" "$ini" || fail "first run: not the defaults"
   # "動作環境(&O)" opens on its first item; the play mode is the second, the
   # reset kind the third, and each submenu opens on its first item.
-  keys alt+o Down Right Down Return
-  keys alt+o Down Down Right Down Return
+  press alt+o Down Right Down Return
+  press alt+o Down Down Right Down Return
   # "動作環境の保存(&S)" is the last item; Yes is the default button.
-  keys alt+o Up Return
+  press alt+o Up Return
   timeout 10 xdotool search --sync --name "^PLIMRAの動作環境の保存$" >/dev/null ||
     fail "no question before saving"
   xdotool key Return
@@ -63,12 +62,8 @@ on_xvfb '
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
   notes=
   for _ in $(seq 1 200); do
-    # The notes in the order they sounded, one letter per pitch: S and M the
-    # GS and GM resets, A, E and C the three songs.
-    notes=$("$probe" segments "$work/out.raw" 2>/dev/null | awk "
-      function near(a, b) { return a > b * 0.95 && a < b * 1.05 }
-      { n = near(\$3, 2093) ? \"S\" : near(\$3, 1047) ? \"M\" : near(\$3, 440) ? \"A\" : near(\$3, 659) ? \"E\" : near(\$3, 523) ? \"C\" : \"\" }
-      n != \"\" && n != last { printf \"%s\", n; last = n }")
+    # S and M are the GS and GM resets, A, E and C the three songs.
+    notes=$(notes_heard "$probe" S=2093 M=1047 A=440 E=659 C=523 2>/dev/null || true)
     [ ${#notes} -ge 6 ] && break
     sleep 0.05
   done
