@@ -54,14 +54,6 @@ Label* LabelArray::operator[](int index) const {
   return index >= 0 && static_cast<size_t>(index) < items_.size() ? items_[index] : nullptr;
 }
 
-int LabelArray::Count() const {
-  int n = 0;
-  for (auto* l : items_) n += l != nullptr;
-  return n;
-}
-
-int LabelArray::UBound() const { return static_cast<int>(items_.size()) - 1; }
-
 CommandButton::CommandButton(const QString& caption, QWidget* parent)
     : QPushButton(caption, parent) {
   setAutoDefault(false);

@@ -52,8 +52,6 @@ class LabelArray : public QObject {
   void add(int index, Label* label);
   Label* operator[](int index) const;
   bool exists(int index) const { return operator[](index) != nullptr; }
-  int Count() const;
-  int UBound() const;
 
  signals:
   void Click(int Index);
@@ -121,7 +119,6 @@ class Timer : public QObject {
   void setEnabled(bool on);
   int Interval() const { return interval_; }
   void setInterval(int ms);
-  bool ticking() const { return timer_.isActive(); }
 
  signals:
   void Tick();

@@ -87,18 +87,6 @@ QString Str(int64_t value) {
   return value < 0 ? QString::number(value) : QStringLiteral(" ") + QString::number(value);
 }
 
-QString Str(double value) {
-  if (std::isnan(value)) return QStringLiteral(" NaN");
-  if (std::isinf(value)) return value < 0 ? QStringLiteral("-Inf") : QStringLiteral(" Inf");
-  if (value == std::trunc(value) && std::fabs(value) < 1e15)
-    return Str(static_cast<int64_t>(value));
-  QString digits = QString::number(std::fabs(value), 'g', 15);
-  if (digits.startsWith(QStringLiteral("0."))) digits.remove(0, 1);
-  const qsizetype e = digits.indexOf(u'e');
-  if (e >= 0) digits[e] = u'E';
-  return (value < 0 ? QStringLiteral("-") : QStringLiteral(" ")) + digits;
-}
-
 double Val(const QString& text) {
   QString compact;
   compact.reserve(text.size());
@@ -132,13 +120,6 @@ std::optional<int32_t> CLng(double value) {
   if (r < std::numeric_limits<int32_t>::min() || r > std::numeric_limits<int32_t>::max())
     return std::nullopt;
   return static_cast<int32_t>(r);
-}
-
-QString Format00(int64_t value) {
-  const QString digits =
-      QString::number(value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value))
-          .rightJustified(2, u'0');
-  return value < 0 ? QStringLiteral("-") + digits : digits;
 }
 
 QString BoolText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }

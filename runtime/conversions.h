@@ -8,11 +8,8 @@
 
 namespace plimra::rt {
 
-// Number to text for a signed value: a blank where a plus sign would be,
-// "-" for negatives, "." as decimal point, no grouping, no leading zero
-// before the point (0.5 -> " .5").
+// Number to text: a blank where a plus sign would be, "-" for negatives.
 QString Str(int64_t value);
-QString Str(double value);
 
 // The leading number of a text: blanks, tabs and line feeds are ignored
 // anywhere, "&H" and "&O" prefixes give hex and octal; no number gives 0.
@@ -28,9 +25,6 @@ std::optional<bool> CBool(const QString& text);
 std::optional<int16_t> CInt(double value);
 // The same for 32 bits.
 std::optional<int32_t> CLng(double value);
-
-// The "00" pattern: at least two digits (5 -> "05", -5 -> "-05", 123 -> "123").
-QString Format00(int64_t value);
 
 // "True" / "False", the way Booleans are written to text.
 QString BoolText(bool value);

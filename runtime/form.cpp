@@ -111,6 +111,5 @@ void Form::setWindowState(int state) {
   QMainWindow::setWindowState(s);
 }
 
-Form* Form::activeForm() { return active(); }
 
 }  // namespace plimra::rt

@@ -47,8 +47,6 @@ class Form : public QMainWindow {
 
   QWidget* client() const { return client_; }
 
-  // The form that Show made active last (nullptr before any).
-  static Form* activeForm();
 
  protected:
   virtual void Form_Load() {}

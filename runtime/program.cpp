@@ -66,17 +66,6 @@ QString AppPath() {
 
 void setAppPath(const QString& path) { appPathOverride() = path; }
 
-void DoEvents() {
-  if (!QCoreApplication::instance()) return;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  // A short nested loop: events that arrive meanwhile run at once, and a
-  // caller polling in a loop sleeps instead of spinning.
-  QEventLoop loop;
-  QTimer::singleShot(2, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
 void End() {
   if (endHandler()) {
     endHandler()();

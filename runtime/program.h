@@ -16,11 +16,6 @@ QString AppPath();
 // is moved or replaced while it runs.
 void setAppPath(const QString& path);
 
-// Handles the events that are pending, re-entrantly, then waits a moment
-// for more (at most a few milliseconds) so that a loop polling a device
-// through DoEvents does not keep a core busy.
-void DoEvents();
-
 // Ends the program at once: no further handler runs, nothing is saved, no
 // window gets its close handling. End() runs the end the program installed
 // at start-up (main's lets the silence just sent to a MIDI port leave, then

@@ -80,12 +80,12 @@ class CdWindow : public plimra::test::WindowTest {
 TEST_F(CdWindow, ReadsTheDiscOnceThenPollsThePositionTwiceASecond) {
   ScriptedMsgBox boxes;
   EXPECT_TRUE(disc->calls.empty());  // loading opens nothing
-  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->Timer1.Interval(), 0);
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
   EXPECT_EQ(disc->format, mci::TimeFormat::Tmsf);
   EXPECT_EQ(cd->Timer1.Interval(), 500);
-  EXPECT_TRUE(cd->Timer1.ticking());
+  EXPECT_TRUE(cd->Timer1.Enabled());
   EXPECT_EQ(shownLabels(), 12);
   EXPECT_EQ(cd->Info1->Caption(), "52:34");
   EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
@@ -238,7 +238,7 @@ TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
 
   cd->mnuMIDI->trigger();
   EXPECT_EQ(commands(), Log({"stop", "close"}));
-  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->Timer1.Interval(), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
   EXPECT_EQ(midi->Left(), cd->Left());
@@ -273,7 +273,7 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   EXPECT_EQ(boxes.asked()[0].title, "ERROR");
   EXPECT_EQ(boxes.asked()[0].style, rt::vbRetryCancel);
   EXPECT_EQ(disc->take({"open"}), Log({"open "}));  // and nothing more after the answer
-  EXPECT_FALSE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->Timer1.Interval(), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
 
@@ -287,7 +287,7 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   boxes.answer(rt::vbRetry);
   switchToCd();
   EXPECT_EQ(boxes.asked().size(), 3u);
-  EXPECT_TRUE(cd->Timer1.ticking());
+  EXPECT_EQ(cd->Timer1.Interval(), 500);
   EXPECT_TRUE(cd->isVisible());
   EXPECT_EQ(shownLabels(), 9);
 }
