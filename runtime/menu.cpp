@@ -15,7 +15,7 @@ MenuItem::MenuItem(QMenuBar* bar, const QString& name, const QString& caption)
 }
 
 MenuItem::MenuItem(MenuItem* parent, const QString& name, const QString& caption)
-    : QObject(parent), parent_(parent) {
+    : QObject(parent) {
   setObjectName(name);
   parent->children_.push_back(this);
   QMenu* m = parent->ensureMenu();
@@ -59,7 +59,6 @@ void MenuItem::setChecked(bool on) {
 
 bool MenuItem::Enabled() const { return action_->isEnabled(); }
 void MenuItem::setEnabled(bool on) { action_->setEnabled(on); }
-bool MenuItem::Visible() const { return action_->isVisible(); }
 void MenuItem::setVisible(bool on) { action_->setVisible(on); }
 
 void MenuItem::trigger() {

@@ -28,11 +28,9 @@ class MenuItem : public QObject {
   void setChecked(bool on);
   bool Enabled() const;
   void setEnabled(bool on);
-  bool Visible() const;
   void setVisible(bool on);
 
   const std::vector<MenuItem*>& children() const { return children_; }
-  MenuItem* parentItem() const { return parent_; }
   QAction* action() const { return action_; }
   // The submenu; created with the first child.
   QMenu* menu() const { return menu_; }
@@ -47,7 +45,6 @@ class MenuItem : public QObject {
   QMenu* ensureMenu();
   void onTriggered();
 
-  MenuItem* parent_ = nullptr;
   QMenuBar* bar_ = nullptr;
   QMenu* menu_ = nullptr;
   QAction* action_ = nullptr;

@@ -178,7 +178,6 @@ void MMControl::setTimeFormat(int32_t format) {
     error_ = dev->setTimeFormat(static_cast<mci::TimeFormat>(format));
 }
 
-QString MMControl::ErrorMessage() const { return QString::fromStdString(mci::errorText(error_)); }
 
 uint32_t MMControl::setCommand(const QString& command) {
   command_ = command;
@@ -220,8 +219,7 @@ uint32_t MMControl::setCommand(const QString& command) {
         e = dev->next();
         break;
       case Verb::Seek:
-        e = to_ ? dev->seek({mci::SeekParams::Where::To, *to_})
-                : dev->seek({mci::SeekParams::Where::Start, 0});
+        e = dev->seek({mci::SeekParams::Where::Start, 0});
         break;
       case Verb::Eject:
         e = dev->setDoor(true);

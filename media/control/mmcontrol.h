@@ -13,8 +13,8 @@
 // FileName (an open device of another type or file is closed first; the same
 // one stays open and playing), "CLOSE" closes it (harmless with nothing
 // open), "PLAY" plays from the current position, "PAUSE" pauses a play and
-// a second "PAUSE" resumes it, "STOP", "PREV", "NEXT", "SEEK" (to To, or to
-// the start), "EJECT"; "BACK", "STEP", "RECORD" and "SAVE" are refused by
+// a second "PAUSE" resumes it, "STOP", "PREV", "NEXT", "SEEK" (to the
+// start), "EJECT"; "BACK", "STEP", "RECORD" and "SAVE" are refused by
 // every device. With Notify true every command raises Done once: 1
 // (successful) or 8 (failure) for commands that complete at once; a play
 // raises 1 when it reaches its end and 4 (aborted) when stop, close or
@@ -35,7 +35,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 
 class QToolButton;
@@ -76,7 +75,6 @@ class MMControl : public QWidget {
   uint32_t setCommand(const QString& command);
   QString Command() const { return command_; }
   uint32_t Error() const { return error_; }
-  QString ErrorMessage() const;
 
   // The device's mode (525 stopped, 526 playing, 529 paused ...); 0 with
   // nothing open.
@@ -88,22 +86,13 @@ class MMControl : public QWidget {
   // In the device's current time format; 0 with nothing open.
   uint32_t Position() const;
   uint32_t Length() const;
-  // Where "SEEK" goes, in the current time format; unset: the start.
-  uint32_t To() const { return to_.value_or(0); }
-  void setTo(uint32_t to) { to_ = to; }
   // The open device's id; 0 with nothing open.
   uint16_t DeviceID() const;
 
-  bool buttonVisible(Button b) const { return visible_[b]; }
   void setButtonVisible(Button b, bool on);
   bool buttonEnabled(Button b) const;
-  void setPrevVisible(bool on) { setButtonVisible(Prev, on); }
-  void setNextVisible(bool on) { setButtonVisible(Next, on); }
-  void setPlayVisible(bool on) { setButtonVisible(Play, on); }
-  void setPauseVisible(bool on) { setButtonVisible(Pause, on); }
   void setBackVisible(bool on) { setButtonVisible(Back, on); }
   void setStepVisible(bool on) { setButtonVisible(Step, on); }
-  void setStopVisible(bool on) { setButtonVisible(Stop, on); }
   void setRecordVisible(bool on) { setButtonVisible(Record, on); }
   void setEjectVisible(bool on) { setButtonVisible(Eject, on); }
 
@@ -158,7 +147,6 @@ class MMControl : public QWidget {
   QByteArray fileName_;
   QString command_;
   int32_t timeFormat_ = 0;
-  std::optional<uint32_t> to_;
   uint16_t deviceId_ = 0;
   std::string openType_;  // what the open device was opened as
   std::string openElement_;
