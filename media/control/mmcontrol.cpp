@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <vector>
 
 #include "media/mci/device_table.h"

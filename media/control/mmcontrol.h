@@ -55,12 +55,9 @@ class MMControl : public QWidget {
   explicit MMControl(QWidget* parent = nullptr);
   ~MMControl() override;
 
-  bool Notify() const { return notify_; }
   void setNotify(bool on) { notify_ = on; }
-  bool Wait() const { return wait_; }
   void setWait(bool on) { wait_ = on; }
 
-  QString DeviceType() const { return deviceType_; }
   void setDeviceType(const QString& type) { deviceType_ = type; }
   // The file's path as the file system has it: bytes, which need not be
   // UTF-8. A text name is taken as UTF-8.
