@@ -4,6 +4,7 @@
 // synthesizer still keep time, silently, and one message says why.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -83,7 +84,11 @@ TEST(DiskDriver, CapturesEverySampleExactly) {
     ASSERT_EQ(samples[first + 2 * i], want) << "frame " << i;
     ASSERT_EQ(samples[first + 2 * i + 1], static_cast<int16_t>(~want)) << "frame " << i;
   }
-  EXPECT_EQ(samples.back(), 32767);
+  // Closing the device may write one more buffer, of silence: the last
+  // sound before it is the clipped sum.
+  const auto last = std::find_if(samples.rbegin(), samples.rend(), [](int16_t v) { return v != 0; });
+  ASSERT_NE(last, samples.rend());
+  EXPECT_EQ(*last, 32767);
 }
 
 // Run with no audio driver and with a SoundFont that is not one.
