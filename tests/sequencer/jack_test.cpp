@@ -146,12 +146,15 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   for (uint32_t i = 0; i < 6000; ++i) {
     const uint8_t ch = i % 16;
     const uint8_t d = (i * 37) % 128;
-    Bytes m = {uint8_t(0x90 | ch), d, uint8_t(1 + d % 127)};
-    if (i % 4 == 2) m = {uint8_t(0xC0 | ch), d};
+    Bytes m;
     if (i % 2 == 1) {
       m = {0xF0, 0x41, 0x10, 0x42, 0x12};
-      m.resize(m.size() + 1 + (i * 7919) % 500, d);
+      m.insert(m.end(), 1 + (i * 7919) % 500, d);
       m.push_back(0xF7);
+    } else if (i % 4 == 2) {
+      m = {uint8_t(0xC0 | ch), d};
+    } else {
+      m = {uint8_t(0x90 | ch), d, uint8_t(1 + d % 127)};
     }
     t.at(i / 500 * 12, m);
     expected.push_back(m);
