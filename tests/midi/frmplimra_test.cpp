@@ -6,14 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QTimer>
 #include <functional>
 #include <set>
 
 #include "media/sequencer/register.h"
-#include "runtime/appearance.h"
 #include "runtime/filenames.h"
-#include "runtime/twips.h"
 #include "tests/support/midi_file.h"
 #include "tests/support/raw_names.h"
 #include "tests/support/window_test.h"
@@ -73,13 +72,9 @@ class MidiWindow : public plimra::test::WindowTest {
 
 }  // namespace
 
-TEST_F(MidiWindow, StartsCentredInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
+// Where it starts on the screen, the end-to-end window test checks.
+TEST_F(MidiWindow, StartsInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
   FrmPlimra& w = startMidiWindow();
-  // Centred by the size known before the first show, which has no frame.
-  const int frameW = rt::PixelsToTwips(w.frameGeometry().width() - w.width());
-  const int frameH = rt::PixelsToTwips(w.frameGeometry().height() - w.height());
-  EXPECT_NEAR(w.Left(), (rt::ScreenWidth() - w.Width()) / 2, frameW + 15);
-  EXPECT_NEAR(w.Top(), (rt::ScreenHeight() - w.Height()) / 2, frameH + 15);
   // The layout's face names resolve to an installed Japanese font.
   EXPECT_TRUE(QFontInfo(w.File1->font()).family().startsWith("IPA"));
   EXPECT_EQ(w.focusWidget(), w.Dir1);
@@ -101,7 +96,9 @@ TEST_F(MidiWindow, StartsCentredInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
   EXPECT_EQ(ends, 0);
 }
 
-TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThem) {
+// The option menus then set their options and marks, the shared two in both
+// windows.
+TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem) {
   FrmPlimra& w = startMidiWindow();
   FrmCDp* cd = plimra::app::frmCDp();
   EXPECT_TRUE(cd->loaded() && !cd->isVisible());
@@ -118,6 +115,22 @@ TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThem) {
           .arg(music, root.path(), QString::number(w.Top()), QString::number(w.Left()),
                QString::number(cd->Top()), QString::number(cd->Left()));
   EXPECT_EQ(QString::fromUtf8(readIni()), expected);
+
+  w.mnuSingle->trigger();
+  w.mnuNon->trigger();
+  EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
+  EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
+  EXPECT_EQ(Module1::OptReset, "NON");
+
+  // The two shared options show in both windows, whichever is clicked.
+  w.mnuMin->trigger();
+  cd->mnuChange->trigger();
+  EXPECT_TRUE(Module1::OptMin && w.mnuMin->Checked() && cd->mnuMin->Checked());
+  EXPECT_FALSE(Module1::OptChange || w.mnuChange->Checked() || cd->mnuChange->Checked());
+  cd->mnuMin->trigger();
+  w.mnuChange->trigger();
+  EXPECT_FALSE(Module1::OptMin || w.mnuMin->Checked() || cd->mnuMin->Checked());
+  EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
 }
 
 TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRules) {
@@ -154,26 +167,6 @@ TEST_F(MidiWindow, AFileThatCannotBeReadEndsTheProgramWithItsNumber) {
   EXPECT_EQ(boxes.asked()[0].style, rt::vbOKOnly);
   EXPECT_EQ(ends, 1);
   EXPECT_TRUE(checkedIn(w).isEmpty());  // start-up went no further
-}
-
-TEST_F(MidiWindow, OptionMenusSetTheirOptionsAndMarksInBothWindows) {
-  FrmPlimra& w = startMidiWindow();
-  FrmCDp* cd = plimra::app::frmCDp();
-  w.mnuSingle->trigger();
-  w.mnuNon->trigger();
-  EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
-  EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
-  EXPECT_EQ(Module1::OptReset, "NON");
-
-  // The two shared options show in both windows, whichever is clicked.
-  w.mnuMin->trigger();
-  cd->mnuChange->trigger();
-  EXPECT_TRUE(Module1::OptMin && w.mnuMin->Checked() && cd->mnuMin->Checked());
-  EXPECT_FALSE(Module1::OptChange || w.mnuChange->Checked() || cd->mnuChange->Checked());
-  cd->mnuMin->trigger();
-  w.mnuChange->trigger();
-  EXPECT_FALSE(Module1::OptMin || w.mnuMin->Checked() || cd->mnuMin->Checked());
-  EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
 }
 
 TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
