@@ -133,7 +133,7 @@ TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem
   EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
 }
 
-TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRules) {
+TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
   // Ports: 0 "MIDI Mapper", 1 "Built-in synthesizer", 2 "USB MIDI 1". A
   // missing key leaves the default, but gives an empty reset and a window at
   // 0, 0. Halves round to even; the reset item goes by prefix; a listed port
@@ -156,10 +156,9 @@ TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRules) {
   }
   EXPECT_EQ(Module1::OptReset, "XG");                       // kept as written, and no reset sent
   EXPECT_EQ(readIni(), cases[std::size(cases) - 1].first);  // read, not written
-}
 
-TEST_F(MidiWindow, AFileThatCannotBeReadEndsTheProgramWithItsNumber) {
-  ASSERT_TRUE(QDir().mkdir(iniPath()));
+  // A file that cannot be read ends the program with its number.
+  ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));
   ScriptedMsgBox boxes;
   FrmPlimra& w = startMidiWindow();
   ASSERT_EQ(boxes.asked().size(), 1u);
@@ -372,9 +371,7 @@ TEST_F(MidiWindow, WhatFollowsASong) {
     EXPECT_EQ(takeCalls(), expected) << c.what;
     EXPECT_EQ(w.Caption(), c.next.isEmpty() ? first : c.next.last()) << c.what;
   }
-}
-
-TEST_F(MidiWindow, RandomPlayDrawsFromTheWholeList) {
+  // Random play draws from the whole list.
   FrmPlimra& w = startPlayer();
   Module1::OptRandom = true;
   std::set<QString> drawn;

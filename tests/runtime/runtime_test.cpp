@@ -104,7 +104,7 @@ class FileLists : public ::testing::Test {
 
 }  // namespace
 
-TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhereAndCBoolOnlyNumbersOrWords) {
+TEST(Conversions, TextToNumbersAndBooleansAndRoundingToIntegers) {
   const std::pair<const char*, double> cases[] = {
       {" 2160", 2160}, {"- 1", -1},    {"1 2 3", 123}, {"\t42\n", 42},     {"12abc", 12},
       {".5x", 0.5},    {"1e3", 1000},  {"1e", 1},      {"1.5.5", 1.5},     {"+7", 7},
@@ -120,14 +120,12 @@ TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhereAndCBoolOnlyNumbersO
   for (const char* t : {"FALSE", " 0 ", "0.0"})
     EXPECT_EQ(CBool(t), std::optional<bool>(false)) << t;
   for (const char* t : {"", "yes", "1x", "Truex", "- 1"}) EXPECT_EQ(CBool(t), std::nullopt) << t;
-}
-
-TEST(Conversions, RoundingHalvesGoToTheEvenNeighbourWithinRange) {
-  const std::pair<double, std::optional<int16_t>> cases[] = {
+  // Rounding: halves go to the even neighbour, within range.
+  const std::pair<double, std::optional<int16_t>> rounded[] = {
       {0.5, 0},      {1.5, 2},     {2.5, 2},           {-2.5, -2}, {2.5001, 3},    {32767.4, 32767},
       {32767.5, {}}, {-32769, {}}, {-32768.5, -32768}, {NAN, {}},  {INFINITY, {}},
   };
-  for (const auto& [value, rounded] : cases) EXPECT_EQ(CInt(value), rounded) << value;
+  for (const auto& [value, integer] : rounded) EXPECT_EQ(CInt(value), integer) << value;
   EXPECT_EQ(CLng(2147483647.4), int32_t{2147483647});
   EXPECT_EQ(CLng(2147483648.0), std::nullopt);
 }

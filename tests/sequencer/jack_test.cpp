@@ -105,14 +105,6 @@ class Reader {
   std::vector<Bytes> messages_;
 };
 
-// What a close sends: All Notes Off, All Sound Off, sustain off, per channel.
-std::vector<Bytes> silence() {
-  std::vector<Bytes> all;
-  for (uint8_t ch = 0; ch < 16; ++ch)
-    for (uint8_t cc : {123, 120, 64}) all.push_back({uint8_t(0xB0 | ch), cc, 0});
-  return all;
-}
-
 // A private server in synchronous mode (a client that runs late holds the
 // cycle up instead of having the next cycle rewrite the buffers it still
 // reads) and the reader's port on it, for the whole test.
@@ -171,7 +163,7 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
   ASSERT_TRUE(done);
   dev.close();
-  for (auto& m : silence()) expected.push_back(m);
+  for (auto& m : test::closingSilence()) expected.push_back(m);
   auto& got = reader.waitFor(expected.size(), std::chrono::seconds(10));
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
@@ -186,7 +178,7 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   expected = {{0x90, 60, 100}};
-  for (auto& m : silence()) expected.push_back(m);
+  for (auto& m : test::closingSilence()) expected.push_back(m);
   EXPECT_EQ(reader.waitFor(expected.size(), std::chrono::seconds(2)), expected);
 }
 

@@ -121,6 +121,15 @@ inline Bytes tempoSong() {
   return smf(0, 480, {t.finish(2400)});
 }
 
+// What a stop or a close sends: All Notes Off, All Sound Off and sustain off
+// on every channel.
+inline std::vector<Bytes> closingSilence() {
+  std::vector<Bytes> all;
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    for (uint8_t cc : {123, 120, 64}) all.push_back({uint8_t(0xB0 | ch), cc, 0});
+  return all;
+}
+
 inline bool writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   return static_cast<bool>(out.write(reinterpret_cast<const char*>(bytes.data()),
