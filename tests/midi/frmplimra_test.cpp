@@ -383,9 +383,13 @@ TEST_F(MidiWindow, WhatFollowsASong) {
   EXPECT_GT(drawn.size(), 1u);
 }
 
-TEST_F(MidiWindow, StopAndPrevDoNotMoveOnButTheEndDoes) {
+// Stop and Prev do not move on, but the end does. A song iconizes the window
+// when the option says so, but one that cannot be opened says so in view.
+TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpen) {
   FrmPlimra& w = startPlayer();
+  sequencer->errors[song("c.mid")] = mci::err::InvalidFile;
   play(0);
+  EXPECT_EQ(w.WindowState(), 0);  // the option is off
   takeCalls();
   w.MMControl1->click(MMControl::Stop);
   pump(50);
@@ -402,13 +406,7 @@ TEST_F(MidiWindow, StopAndPrevDoNotMoveOnButTheEndDoes) {
   pump(50);
   EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.Caption(), "b.mid");
-}
 
-TEST_F(MidiWindow, ASongIconizesTheWindowButOneThatCannotBeOpenedSaysSoInView) {
-  FrmPlimra& w = startPlayer();
-  sequencer->errors[song("c.mid")] = mci::err::InvalidFile;
-  play(0);
-  EXPECT_EQ(w.WindowState(), 0);  // the option is off
   Module1::OptMin = true;
   play(0);
   EXPECT_EQ(w.WindowState(), 1);

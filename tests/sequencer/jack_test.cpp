@@ -52,11 +52,9 @@ class Reader {
   // Waits for the server, then offers the port.
   bool open() {
     ring_ = jack_ringbuffer_create(4 << 20);
-    const auto limit = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < limit) {
+    for (int attempt = 0; attempt < 100 && !client_; ++attempt) {
+      if (attempt) std::this_thread::sleep_for(std::chrono::milliseconds(100));
       client_ = jack_client_open("reader", JackNoStartServer, nullptr);
-      if (client_) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     if (!client_) return false;
     port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
