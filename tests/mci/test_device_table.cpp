@@ -30,9 +30,6 @@ class DeviceTableTest : public ::testing::Test {
     if (codes) notify = [codes](NotifyCode c) { codes->push_back(c); };
     return DeviceTable::instance().sendString(cmd, reply, notify);
   }
-  uint32_t setPort(uint16_t id, const SeqSetParms* parms) {
-    return DeviceTable::instance().sendCommand(id, MCI_SET, MCI_SEQ_SET_PORT, parms);
-  }
   std::shared_ptr<plimra::test::DeviceLog> log = std::make_shared<plimra::test::DeviceLog>();
   std::string reply;
 };
@@ -121,12 +118,13 @@ TEST_F(DeviceTableTest, NotificationsArriveOnceAndOnlyThroughTheQueue) {
 }
 
 TEST_F(DeviceTableTest, PortCommandReachesTheOpenSequence) {
+  auto& table = DeviceTable::instance();
   uint16_t id = 0;
-  ASSERT_EQ(DeviceTable::instance().open("sequencer", "x.mid", "", id), err::None);
+  ASSERT_EQ(table.open("sequencer", "x.mid", "", id), err::None);
   // The window's numbered port commands are followed through the window.
   SeqSetParms parms;
-  EXPECT_EQ(setPort(0, &parms), err::InvalidDeviceId);
-  EXPECT_EQ(setPort(id, nullptr), err::MissingParameter);
+  EXPECT_EQ(table.sendCommand(0, MCI_SET, MCI_SEQ_SET_PORT, &parms), err::InvalidDeviceId);
+  EXPECT_EQ(table.sendCommand(id, MCI_SET, MCI_SEQ_SET_PORT, nullptr), err::MissingParameter);
   EXPECT_EQ(send("set x.mid port mapper"), err::None);
   EXPECT_EQ(send("set x.mid port 3"), err::None);
   EXPECT_EQ(send("set x.mid port -1"), err::BadInteger);
