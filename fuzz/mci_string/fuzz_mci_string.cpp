@@ -3,6 +3,7 @@
 // the reply formatting see all their paths; nothing touches a disc.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "media/mci/device_table.h"
@@ -58,7 +59,6 @@ class AnsweringDevice : public Device {
     format_ = f;
     return err::None;
   }
-  uint32_t setDoor(bool) override { return err::None; }
   uint32_t setPort(int32_t port) override {
     return port > 16 ? err::SeqPortNonexistent : err::None;
   }
@@ -79,19 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }();
   (void)registered;
   auto& table = DeviceTable::instance();
-  std::string input(reinterpret_cast<const char*>(data), size);
-  size_t start = 0;
-  int notified = 0;
-  while (start <= input.size()) {
-    size_t end = input.find('\n', start);
-    if (end == std::string::npos) end = input.size();
+  std::istringstream lines(std::string(reinterpret_cast<const char*>(data), size));
+  for (std::string line; std::getline(lines, line);) {
     std::string reply = "stale";
-    table.sendString(input.substr(start, end - start), reply,
-                     [&notified](NotifyCode) { ++notified; });
+    table.sendString(line, reply, [](NotifyCode) {});
     // Replies are short text: a formatting slip shows up as garbage here.
     if (reply.size() > 64) __builtin_trap();
     runPostedTasks();
-    start = end + 1;
   }
   table.closeAll();
   runPostedTasks();

@@ -21,7 +21,6 @@ namespace {
 class Control : public ::testing::Test {
  protected:
   void SetUp() override {
-    s->errors = {{"door open", mci::err::UnsupportedFunction}};
     plimra::test::FakeDevice::install("Fake", s);
     c = std::make_unique<MMControl>();
     c->setNotify(true);

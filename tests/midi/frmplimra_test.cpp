@@ -6,14 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QTimer>
 #include <functional>
 #include <set>
 
 #include "media/sequencer/register.h"
-#include "runtime/appearance.h"
 #include "runtime/filenames.h"
-#include "runtime/twips.h"
 #include "tests/support/midi_file.h"
 #include "tests/support/raw_names.h"
 #include "tests/support/window_test.h"
@@ -73,13 +72,9 @@ class MidiWindow : public plimra::test::WindowTest {
 
 }  // namespace
 
-TEST_F(MidiWindow, StartsCentredInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
+// Where it starts on the screen, the end-to-end window test checks.
+TEST_F(MidiWindow, StartsInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
   FrmPlimra& w = startMidiWindow();
-  // Centred by the size known before the first show, which has no frame.
-  const int frameW = rt::PixelsToTwips(w.frameGeometry().width() - w.width());
-  const int frameH = rt::PixelsToTwips(w.frameGeometry().height() - w.height());
-  EXPECT_NEAR(w.Left(), (rt::ScreenWidth() - w.Width()) / 2, frameW + 15);
-  EXPECT_NEAR(w.Top(), (rt::ScreenHeight() - w.Height()) / 2, frameH + 15);
   // The layout's face names resolve to an installed Japanese font.
   EXPECT_TRUE(QFontInfo(w.File1->font()).family().startsWith("IPA"));
   EXPECT_EQ(w.focusWidget(), w.Dir1);
@@ -101,7 +96,9 @@ TEST_F(MidiWindow, StartsCentredInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
   EXPECT_EQ(ends, 0);
 }
 
-TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThem) {
+// The option menus then set their options and marks, the shared two in both
+// windows.
+TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem) {
   FrmPlimra& w = startMidiWindow();
   FrmCDp* cd = plimra::app::frmCDp();
   EXPECT_TRUE(cd->loaded() && !cd->isVisible());
@@ -118,9 +115,25 @@ TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThem) {
           .arg(music, root.path(), QString::number(w.Top()), QString::number(w.Left()),
                QString::number(cd->Top()), QString::number(cd->Left()));
   EXPECT_EQ(QString::fromUtf8(readIni()), expected);
+
+  w.mnuSingle->trigger();
+  w.mnuNon->trigger();
+  EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
+  EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
+  EXPECT_EQ(Module1::OptReset, "NON");
+
+  // The two shared options show in both windows, whichever is clicked.
+  w.mnuMin->trigger();
+  cd->mnuChange->trigger();
+  EXPECT_TRUE(Module1::OptMin && w.mnuMin->Checked() && cd->mnuMin->Checked());
+  EXPECT_FALSE(Module1::OptChange || w.mnuChange->Checked() || cd->mnuChange->Checked());
+  cd->mnuMin->trigger();
+  w.mnuChange->trigger();
+  EXPECT_FALSE(Module1::OptMin || w.mnuMin->Checked() || cd->mnuMin->Checked());
+  EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
 }
 
-TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRules) {
+TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
   // Ports: 0 "MIDI Mapper", 1 "Built-in synthesizer", 2 "USB MIDI 1". A
   // missing key leaves the default, but gives an empty reset and a window at
   // 0, 0. Halves round to even; the reset item goes by prefix; a listed port
@@ -143,10 +156,9 @@ TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRules) {
   }
   EXPECT_EQ(Module1::OptReset, "XG");                       // kept as written, and no reset sent
   EXPECT_EQ(readIni(), cases[std::size(cases) - 1].first);  // read, not written
-}
 
-TEST_F(MidiWindow, AFileThatCannotBeReadEndsTheProgramWithItsNumber) {
-  ASSERT_TRUE(QDir().mkdir(iniPath()));
+  // A file that cannot be read ends the program with its number.
+  ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));
   ScriptedMsgBox boxes;
   FrmPlimra& w = startMidiWindow();
   ASSERT_EQ(boxes.asked().size(), 1u);
@@ -154,26 +166,6 @@ TEST_F(MidiWindow, AFileThatCannotBeReadEndsTheProgramWithItsNumber) {
   EXPECT_EQ(boxes.asked()[0].style, rt::vbOKOnly);
   EXPECT_EQ(ends, 1);
   EXPECT_TRUE(checkedIn(w).isEmpty());  // start-up went no further
-}
-
-TEST_F(MidiWindow, OptionMenusSetTheirOptionsAndMarksInBothWindows) {
-  FrmPlimra& w = startMidiWindow();
-  FrmCDp* cd = plimra::app::frmCDp();
-  w.mnuSingle->trigger();
-  w.mnuNon->trigger();
-  EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
-  EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
-  EXPECT_EQ(Module1::OptReset, "NON");
-
-  // The two shared options show in both windows, whichever is clicked.
-  w.mnuMin->trigger();
-  cd->mnuChange->trigger();
-  EXPECT_TRUE(Module1::OptMin && w.mnuMin->Checked() && cd->mnuMin->Checked());
-  EXPECT_FALSE(Module1::OptChange || w.mnuChange->Checked() || cd->mnuChange->Checked());
-  cd->mnuMin->trigger();
-  w.mnuChange->trigger();
-  EXPECT_FALSE(Module1::OptMin || w.mnuMin->Checked() || cd->mnuMin->Checked());
-  EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
 }
 
 TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
@@ -379,9 +371,7 @@ TEST_F(MidiWindow, WhatFollowsASong) {
     EXPECT_EQ(takeCalls(), expected) << c.what;
     EXPECT_EQ(w.Caption(), c.next.isEmpty() ? first : c.next.last()) << c.what;
   }
-}
-
-TEST_F(MidiWindow, RandomPlayDrawsFromTheWholeList) {
+  // Random play draws from the whole list.
   FrmPlimra& w = startPlayer();
   Module1::OptRandom = true;
   std::set<QString> drawn;
@@ -393,9 +383,13 @@ TEST_F(MidiWindow, RandomPlayDrawsFromTheWholeList) {
   EXPECT_GT(drawn.size(), 1u);
 }
 
-TEST_F(MidiWindow, StopAndPrevDoNotMoveOnButTheEndDoes) {
+// Stop and Prev do not move on, but the end does. A song iconizes the window
+// when the option says so, but one that cannot be opened says so in view.
+TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpen) {
   FrmPlimra& w = startPlayer();
+  sequencer->errors[song("c.mid")] = mci::err::InvalidFile;
   play(0);
+  EXPECT_EQ(w.WindowState(), 0);  // the option is off
   takeCalls();
   w.MMControl1->click(MMControl::Stop);
   pump(50);
@@ -412,13 +406,7 @@ TEST_F(MidiWindow, StopAndPrevDoNotMoveOnButTheEndDoes) {
   pump(50);
   EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.Caption(), "b.mid");
-}
 
-TEST_F(MidiWindow, ASongIconizesTheWindowButOneThatCannotBeOpenedSaysSoInView) {
-  FrmPlimra& w = startPlayer();
-  sequencer->errors[song("c.mid")] = mci::err::InvalidFile;
-  play(0);
-  EXPECT_EQ(w.WindowState(), 0);  // the option is off
   Module1::OptMin = true;
   play(0);
   EXPECT_EQ(w.WindowState(), 1);

@@ -104,7 +104,7 @@ class FileLists : public ::testing::Test {
 
 }  // namespace
 
-TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhere) {
+TEST(Conversions, TextToNumbersAndBooleansAndRoundingToIntegers) {
   const std::pair<const char*, double> cases[] = {
       {" 2160", 2160}, {"- 1", -1},    {"1 2 3", 123}, {"\t42\n", 42},     {"12abc", 12},
       {".5x", 0.5},    {"1e3", 1000},  {"1e", 1},      {"1.5.5", 1.5},     {"+7", 7},
@@ -114,22 +114,18 @@ TEST(Conversions, ValTakesTheLeadingNumberWithBlanksAnywhere) {
   for (const auto& [text, value] : cases) EXPECT_EQ(Val(text), value) << text;
   EXPECT_EQ(Val(QStringLiteral("１２")), 0);  // full-width digits are no number
   EXPECT_TRUE(std::isfinite(Val("1e999")));
-}
-
-TEST(Conversions, BooleansFromWordsOrNumbersOnly) {
+  // Booleans from words or numbers only.
   for (const char* t : {"True", " tRuE ", "-1", "2.5", "&H1"})
     EXPECT_EQ(CBool(t), std::optional<bool>(true)) << t;
   for (const char* t : {"FALSE", " 0 ", "0.0"})
     EXPECT_EQ(CBool(t), std::optional<bool>(false)) << t;
   for (const char* t : {"", "yes", "1x", "Truex", "- 1"}) EXPECT_EQ(CBool(t), std::nullopt) << t;
-}
-
-TEST(Conversions, RoundingHalvesGoToTheEvenNeighbourWithinRange) {
-  const std::pair<double, std::optional<int16_t>> cases[] = {
+  // Rounding: halves go to the even neighbour, within range.
+  const std::pair<double, std::optional<int16_t>> rounded[] = {
       {0.5, 0},      {1.5, 2},     {2.5, 2},           {-2.5, -2}, {2.5001, 3},    {32767.4, 32767},
       {32767.5, {}}, {-32769, {}}, {-32768.5, -32768}, {NAN, {}},  {INFINITY, {}},
   };
-  for (const auto& [value, rounded] : cases) EXPECT_EQ(CInt(value), rounded) << value;
+  for (const auto& [value, integer] : rounded) EXPECT_EQ(CInt(value), integer) << value;
   EXPECT_EQ(CLng(2147483647.4), int32_t{2147483647});
   EXPECT_EQ(CLng(2147483648.0), std::nullopt);
 }
@@ -162,11 +158,6 @@ TEST(Program, RandomNumbersSpreadOverTheUnitIntervalAndReseedFromTheClock) {
   EXPECT_GE(firsts.size(), 4u);
 }
 
-TEST(Appearance, ColoursInBgrOrderOrFromTheSystemPalette) {
-  EXPECT_EQ(toQColor(RGB(255, 255, 128)), QColor(255, 255, 128));
-  EXPECT_EQ(toQColor(0x8000000Fu), QApplication::palette().color(QPalette::Button));
-}
-
 TEST(Appearance, JapaneseFaceNamesResolveToInstalledJapaneseFonts) {
   for (const QString& face : {kGothic, kPGothic, kMincho}) {
     const QFont f = layoutFont(face, 10.5);
@@ -194,7 +185,9 @@ TEST(Form, FixedBelowItsMenuLoadedOnceAndActivatedOnlyWhenShownAnew) {
   EXPECT_EQ(f.activates, 2);
 }
 
-TEST(Controls, LabelCaptionBreaksLinesAtCarriageReturns) {
+// Captions break lines at carriage returns; colours come in BGR order or
+// from the system palette.
+TEST(Controls, LabelCaptionAndColours) {
   Label l;
   l.setCaption("Track\r\n01");
   EXPECT_EQ(l.text(), "Track\n01");
@@ -202,6 +195,8 @@ TEST(Controls, LabelCaptionBreaksLinesAtCarriageReturns) {
   EXPECT_EQ(l.text(), "a\nb");
   l.setBackColor(0x80000005u);
   EXPECT_EQ(l.palette().color(QPalette::Window), QApplication::palette().color(QPalette::Base));
+  l.setBackColor(RGB(255, 255, 128));
+  EXPECT_EQ(l.palette().color(QPalette::Window), QColor(255, 255, 128));
 }
 
 TEST(Drives, OnlyVolumesThatHoldTheUsersFilesStandForDrives) {

@@ -79,11 +79,9 @@ class FakeOutputs : public OutputProvider {
   std::shared_ptr<ManualOutput> portA = std::make_shared<ManualOutput>();
 };
 
-// All Notes Off, All Sound Off and sustain off on every channel, sent last.
+// The silence a stop sends, sent last.
 bool endsInSilence(const std::vector<Sent>& sent) {
-  std::vector<Bytes> silence;
-  for (uint8_t ch = 0; ch < 16; ++ch)
-    for (uint8_t cc : {123, 120, 64}) silence.push_back({uint8_t(0xB0 | ch), cc, 0});
+  const std::vector<Bytes> silence = test::closingSilence();
   return sent.size() >= silence.size() &&
          std::equal(silence.begin(), silence.end(), sent.end() - 48,
                     [](const Bytes& b, const Sent& s) { return b == s.bytes; });
@@ -248,22 +246,17 @@ TEST_F(SequencerTest, TracksMergeInOrder) {
   b.at(0, {0x91, 70, 1}).tempo(10, 250000).at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
   c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(10, {0x92, 1, 1});
   const std::vector<Bytes> tracks = {a.finish(40), b.finish(30), c.finish(50)};
+  const std::vector<Bytes> merged = {
+      {0x90, 60, 1}, {0x91, 70, 1}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
+      {0x90, 61, 1}, {0x90, 62, 1}, {0x91, 71, 1},
+      {0x92, 1, 1},  {0xC1, 5},     {0x80, 60, 0}};
   const struct {
     uint16_t format;
     std::vector<Bytes> played;
     uint64_t lastNs;
   } cases[] = {
-      {1,
-       {{0x90, 60, 1},
-        {0x91, 70, 1},
-        {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
-        {0x90, 61, 1},
-        {0x90, 62, 1},
-        {0x91, 71, 1},
-        {0x92, 1, 1},
-        {0xC1, 5},
-        {0x80, 60, 0}},
-       104'166'666},  // 10 ticks at 500 ms a quarter, 20 at 250 ms; 96 ticks a quarter
+      // 10 ticks at 500 ms a quarter, 20 at 250 ms; 96 ticks a quarter.
+      {1, merged, 104'166'666},
       {2, {{0x90, 60, 1}, {0x90, 61, 1}, {0x90, 62, 1}, {0x80, 60, 0}}, 156'250'000},
   };
   for (const auto& c : cases) {
@@ -300,30 +293,10 @@ TEST_F(SequencerTest, FarDeadlinesSaturateInsteadOfWrapping) {
   EXPECT_TRUE(delivered().empty());
 }
 
-// The port thread sleeps until a far deadline instead of waking for ever.
-TEST(PortOutputTest, FarDeadlineDoesNotSpin) {
-  class NullPort : public RawPort {
-   public:
-    bool send(std::span<const uint8_t>) override { return true; }
-  };
-  struct Far : OutputClient {
-    std::atomic<int> calls{0};
-    std::optional<uint64_t> runDue(const Output*, uint64_t, uint64_t, MidiSink&, size_t&) override {
-      ++calls;
-      return UINT64_MAX - 1;
-    }
-  };
-  PortOutput port(std::make_unique<NullPort>());
-  Far far;
-  port.attach(&far);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  port.detach(&far);
-  EXPECT_LE(far.calls.load(), 3);
-}
-
 // A port that fails is opened once more; when that fails too it says so
-// and stops trying.
-TEST(PortOutputTest, ReopensOnceThenReports) {
+// and stops trying. The port's thread sleeps until a far deadline instead of
+// waking for ever.
+TEST(PortOutputTest, ReopensOnceThenReportsAndSleepsUntilAFarDeadline) {
   struct Flaky : RawPort {
     Flaky(std::vector<Bytes>& got, size_t left) : got(got), left(left) {}
     bool send(std::span<const uint8_t> m) override {
@@ -350,6 +323,21 @@ TEST(PortOutputTest, ReopensOnceThenReports) {
     EXPECT_EQ(port.failed(), !comesBack);
     EXPECT_EQ(port.problem().find("no such port") != std::string::npos, !comesBack);
   }
+
+  struct Far : OutputClient {
+    std::atomic<int> calls{0};
+    std::optional<uint64_t> runDue(const Output*, uint64_t, uint64_t, MidiSink&, size_t&) override {
+      ++calls;
+      return UINT64_MAX - 1;
+    }
+  };
+  std::vector<Bytes> got;
+  PortOutput port(std::make_unique<Flaky>(got, 0));
+  Far far;
+  port.attach(&far);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  port.detach(&far);
+  EXPECT_LE(far.calls.load(), 3);
 }
 
 // A burst of events at one instant leaves over several passes of the

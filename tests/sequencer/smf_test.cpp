@@ -13,7 +13,7 @@ using namespace plimra::test;
 
 namespace {
 
-const Bytes kNote = cat({{0x00, 0x90, 0x3c, 0x40, 0x60, 0x80, 0x3c, 0x40}, kEndOfTrack});
+const Bytes kNote = {0x00, 0x90, 0x3c, 0x40, 0x60, 0x80, 0x3c, 0x40, 0x00, 0xff, 0x2f, 0x00};
 
 // The channel messages of a track, with their ticks.
 std::vector<std::pair<uint64_t, Bytes>> channelEvents(const SmfTrack& t) {
@@ -195,27 +195,25 @@ TEST(TempoMap, ExactAfterTenMinutesOfTempoChanges) {
 }
 
 // Of two tempo changes at one tick the later wins; a zero tempo and a cut
-// tempo event are ignored.
-TEST(TempoMap, WhichTempoEventsCount) {
+// tempo event are ignored. Times past what 64 bits hold come out as the
+// largest time, never wrapped into a short one: the slowest tempo at one
+// tick a quarter, then a change where the time is already past 64 bits of
+// nanoseconds.
+TEST(TempoMap, WhichTempoEventsCountAndHugeTimesSaturate) {
   Track t;
   t.tempo(0, 250000).tempo(480, 1000000).tempo(480, 750000).tempo(480, 0);
   t.at(480, {0xff, 0x51, 0x02, 0x01, 0x02});
-  const TempoMap map(parseOk(smf(0, 480, {t.finish(960)})));
-  EXPECT_EQ(map.nanosAt(480), 250'000'000u);
-  EXPECT_EQ(map.nanosAt(960), 1'000'000'000u);
-}
+  const TempoMap counted(parseOk(smf(0, 480, {t.finish(960)})));
+  EXPECT_EQ(counted.nanosAt(480), 250'000'000u);
+  EXPECT_EQ(counted.nanosAt(960), 1'000'000'000u);
 
-// Times past what 64 bits hold come out as the largest time, never wrapped
-// into a short one: the slowest tempo at one tick a quarter, then a change
-// where the time is already past 64 bits of nanoseconds.
-TEST(TempoMap, HugeTimesSaturateInsteadOfWrapping) {
   using Kind = SmfEvent::Kind;
-  Smf smf;
-  smf.ticksPerQuarter = 1;
-  smf.tracks.push_back({{{0, 0, Kind::Meta, 0x51, {0xff, 0xff, 0xff}},
-                         {uint64_t(1) << 61, 0, Kind::Meta, 0x51, {0x00, 0x00, 0x01}}},
-                        uint64_t(1) << 62});
-  const TempoMap map(smf);
+  Smf huge;
+  huge.ticksPerQuarter = 1;
+  huge.tracks.push_back({{{0, 0, Kind::Meta, 0x51, {0xff, 0xff, 0xff}},
+                          {uint64_t(1) << 61, 0, Kind::Meta, 0x51, {0x00, 0x00, 0x01}}},
+                         uint64_t(1) << 62});
+  const TempoMap map(huge);
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 30), (uint64_t(1) << 30) * 0xffffff * 1000);
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 40), std::numeric_limits<uint64_t>::max());
   EXPECT_EQ(map.nanosAt(map.endTick()), std::numeric_limits<uint64_t>::max());

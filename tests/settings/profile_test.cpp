@@ -46,19 +46,17 @@ TEST(Profile, EditsAHandWrittenFileInPlace) {
   EXPECT_EQ(p.toBytes(), "[MID]\nDir=/a\n");
 }
 
-TEST(Profile, AShiftJisFileFromAnOlderInstallationReadsBackRight) {
+// A Shift-JIS file from an older installation, and the longest folder with
+// its every byte written as %XX, read back whole.
+TEST(Profile, OldShiftJisFilesAndTheLongestWrittenFolderReadBackRight) {
   // "ソ" ends in the byte of a backslash in Shift-JIS.
   const Profile p = Profile::fromBytes("[MID]\r\nDir=/home/\x83\x5C\x83t\x83g\x89\xB9\x8A\x79\r\n");
   EXPECT_EQ(p.value("MID", "Dir"), QStringLiteral("/home/ソフト音楽"));
   EXPECT_EQ(p.toBytes(), QStringLiteral("[MID]\r\nDir=/home/ソフト音楽\r\n").toUtf8());
-}
-
-// The longest folder, its every byte written as %XX, comes back whole.
-TEST(Profile, TheLongestFolderInItsWrittenFormReadsBackWhole) {
   QByteArray url = "file:///";
   while (url.size() < 8 + 3 * 4095) url += "%89";
-  const Profile p = Profile::fromBytes("[MID]\nDir=" + url + "\n");
-  EXPECT_EQ(p.value("MID", "Dir"), QString::fromLatin1(url));
+  EXPECT_EQ(Profile::fromBytes("[MID]\nDir=" + url + "\n").value("MID", "Dir"),
+            QString::fromLatin1(url));
 }
 
 TEST(ProfileFile, LivesBesideTheProgramOrInTheUsersConfigFolder) {

@@ -1,8 +1,9 @@
 // A device for the device table that records every command it receives as a
 // line of text ("open a.mid", "play from 3", "seek to 60", "port -1",
-// "format 10", "door open"), answers status from values the test sets,
-// refuses the commands the test names, and holds a play's notification until
-// the test ends the play. Register it under any type name with install().
+// "format 10"), answers status from values the test sets, refuses the
+// commands the test names (and, as the base device does, any door command),
+// and holds a play's notification until the test ends the play. Register it
+// under any type name with install().
 #pragma once
 
 #include <algorithm>
@@ -109,7 +110,6 @@ class FakeDevice : public mci::Device {
     if (e == mci::err::None) log_->format = f;
     return e;
   }
-  uint32_t setDoor(bool open) override { return run(open ? "door open" : "door closed", -1, true); }
   uint32_t setPort(int32_t port) override { return run("port " + std::to_string(port), -1, false); }
 
  private:
@@ -135,7 +135,7 @@ class FakeDevice : public mci::Device {
 // port list is read from a thread of its own).
 class FakeMidiOuts : public mci::MidiOutCatalog {
  public:
-  explicit FakeMidiOuts(std::vector<std::string> names = {}) : names_(std::move(names)) {}
+  explicit FakeMidiOuts(std::vector<std::string> names) : names_(std::move(names)) {}
   std::vector<std::string> outputNames() override {
     std::lock_guard lock(mutex_);
     return names_;

@@ -33,12 +33,6 @@ inline void putVlq(Bytes& b, uint32_t v) {
   while (n) b.push_back(buf[--n]);
 }
 
-inline Bytes vlq(uint32_t v) {
-  Bytes out;
-  putVlq(out, v);
-  return out;
-}
-
 inline Bytes cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts) append(out, p);
@@ -62,18 +56,6 @@ inline Bytes header(uint16_t format, uint16_t tracks, uint16_t division) {
   return chunk("MThd", body);
 }
 
-inline const Bytes kEndOfTrack{0x00, 0xFF, 0x2F, 0x00};
-
-inline Bytes tempoMeta(uint32_t usPerQuarter) {
-  Bytes out{0xFF, 0x51, 0x03};
-  putBig(out, usPerQuarter, 3);
-  return out;
-}
-
-inline Bytes tempoEvent(uint32_t delta, uint32_t usPerQuarter) {
-  return cat({vlq(delta), tempoMeta(usPerQuarter)});
-}
-
 // The events of one track at absolute ticks, added in tick order. A message
 // that starts with 0xF0 is a system-exclusive message written whole.
 class Track {
@@ -90,7 +72,11 @@ class Track {
     }
     return *this;
   }
-  Track& tempo(uint32_t tick, uint32_t usPerQuarter) { return at(tick, tempoMeta(usPerQuarter)); }
+  Track& tempo(uint32_t tick, uint32_t usPerQuarter) {
+    Bytes meta{0xFF, 0x51, 0x03};
+    putBig(meta, usPerQuarter, 3);
+    return at(tick, meta);
+  }
   // The track's bytes, closed by an end of track at `endTick`.
   Bytes finish(uint32_t endTick) {
     at(endTick, {0xFF, 0x2F, 0x00});
@@ -133,6 +119,15 @@ inline Bytes tempoSong() {
   t.tempo(1440, 1000000).at(1440, {0x80, 65, 0}).at(1440, {0x90, 67, 100});
   t.at(1920, {0x80, 67, 0});
   return smf(0, 480, {t.finish(2400)});
+}
+
+// What a stop or a close sends: All Notes Off, All Sound Off and sustain off
+// on every channel.
+inline std::vector<Bytes> closingSilence() {
+  std::vector<Bytes> all;
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    for (uint8_t cc : {123, 120, 64}) all.push_back({uint8_t(0xB0 | ch), cc, 0});
+  return all;
 }
 
 inline bool writeFile(const std::string& path, const Bytes& bytes) {

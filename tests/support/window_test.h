@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -109,10 +110,7 @@ class WindowTest : public ::testing::Test {
   // Handles events until `done` holds, for `limitMs` at the most; whether
   // it held.
   static bool waitUntil(const std::function<bool()>& done, int limitMs = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) pump(10);
-    return done();
+    return QTest::qWaitFor(done, limitMs);
   }
 
   static QStringList entries(const QListWidget* list) {
