@@ -24,7 +24,6 @@ Label::Label(QWidget* parent) : QLabel(parent) {
 }
 
 void Label::setCaption(const QString& caption) {
-  caption_ = caption;
   QString shown = caption;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   shown.replace(u'\r', u'\n');
@@ -169,7 +168,7 @@ void TextBox::keyPressEvent(QKeyEvent* e) {
   QLineEdit::keyPressEvent(e);
 }
 
-Timer::Timer(QObject* parent) : QObject(parent) {
+Timer::Timer(QObject* parent) : QObject(parent), timer_(this) {
   connect(&timer_, &QTimer::timeout, this, &Timer::Tick);
 }
 

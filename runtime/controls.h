@@ -27,7 +27,6 @@ class Label : public QLabel {
   explicit Label(QWidget* parent = nullptr);
   // A carriage return (alone or before a line feed) breaks the line.
   void setCaption(const QString& caption);
-  QString Caption() const { return caption_; }
   void setBackColor(uint32_t color);
   uint32_t BackColor() const { return backColor_; }
   void setForeColor(uint32_t color);
@@ -39,7 +38,6 @@ class Label : public QLabel {
   void mouseReleaseEvent(QMouseEvent* e) override;
 
  private:
-  QString caption_;
   uint32_t backColor_ = 0x8000000Fu;
 };
 
@@ -115,9 +113,7 @@ class Timer : public QObject {
   Q_OBJECT
  public:
   explicit Timer(QObject* parent = nullptr);
-  bool Enabled() const { return enabled_; }
   void setEnabled(bool on);
-  int Interval() const { return interval_; }
   void setInterval(int ms);
 
  signals:

@@ -19,7 +19,6 @@ class Form : public QMainWindow {
 
   // Runs Form_Load once; the program-wide accessors call it on creation.
   void Load();
-  bool loaded() const { return loaded_; }
 
   // Shows the window; 1 shows it modally and returns when it is hidden.
   // Showing a window that is not the active form runs Form_Activate.
@@ -29,7 +28,6 @@ class Form : public QMainWindow {
   // Runs Form_Unload; unless it cancels, the window is hidden.
   void Unload();
 
-  QString Caption() const { return windowTitle(); }
   void setCaption(const QString& caption) { setWindowTitle(caption); }
 
   // The outer window's position and size in twips.

@@ -7,7 +7,7 @@
 namespace plimra::rt {
 
 MenuItem::MenuItem(QMenuBar* bar, const QString& name, const QString& caption)
-    : QObject(bar), bar_(bar) {
+    : QObject(bar) {
   setObjectName(name);
   menu_ = new QMenu(caption, bar);
   menu_->setObjectName(name);
@@ -17,7 +17,6 @@ MenuItem::MenuItem(QMenuBar* bar, const QString& name, const QString& caption)
 MenuItem::MenuItem(MenuItem* parent, const QString& name, const QString& caption)
     : QObject(parent) {
   setObjectName(name);
-  parent->children_.push_back(this);
   QMenu* m = parent->ensureMenu();
   action_ = m->addAction(caption);
   action_->setObjectName(name);
@@ -42,8 +41,6 @@ QMenu* MenuItem::ensureMenu() {
   return menu_;
 }
 
-QString MenuItem::Caption() const { return action_->text(); }
-
 void MenuItem::setCaption(const QString& caption) {
   action_->setText(caption);
   if (menu_) menu_->setTitle(caption);
@@ -57,14 +54,8 @@ void MenuItem::setChecked(bool on) {
   action_->setChecked(on);
 }
 
-bool MenuItem::Enabled() const { return action_->isEnabled(); }
 void MenuItem::setEnabled(bool on) { action_->setEnabled(on); }
 void MenuItem::setVisible(bool on) { action_->setVisible(on); }
-
-void MenuItem::trigger() {
-  if (menu_ || !action_->isEnabled()) return;
-  action_->trigger();
-}
 
 void MenuItem::onTriggered() {
   // Qt toggles a checkable action by itself; the mark is the handler's to set.

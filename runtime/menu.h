@@ -21,22 +21,10 @@ class MenuItem : public QObject {
   // An item of `parent`'s submenu.
   MenuItem(MenuItem* parent, const QString& name, const QString& caption);
 
-  QString Name() const { return objectName(); }
-  QString Caption() const;
   void setCaption(const QString& caption);
-  bool Checked() const { return checked_; }
   void setChecked(bool on);
-  bool Enabled() const;
   void setEnabled(bool on);
   void setVisible(bool on);
-
-  const std::vector<MenuItem*>& children() const { return children_; }
-  QAction* action() const { return action_; }
-  // The submenu; created with the first child.
-  QMenu* menu() const { return menu_; }
-
-  // Chooses the item, as a click on it would.
-  void trigger();
 
  signals:
   void Click();
@@ -45,10 +33,8 @@ class MenuItem : public QObject {
   QMenu* ensureMenu();
   void onTriggered();
 
-  QMenuBar* bar_ = nullptr;
   QMenu* menu_ = nullptr;
   QAction* action_ = nullptr;
-  std::vector<MenuItem*> children_;
   bool checked_ = false;
 };
 

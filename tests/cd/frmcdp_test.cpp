@@ -81,15 +81,14 @@ class CdWindow : public plimra::test::WindowTest {
 TEST_F(CdWindow, ReadsTheDiscOnceThenPollsThePositionTwiceASecond) {
   ScriptedMsgBox boxes;
   EXPECT_TRUE(disc->calls.empty());  // loading opens nothing
-  EXPECT_EQ(cd->Timer1.Interval(), 0);
+  EXPECT_EQ(tickEvery(cd->Timer1), 0);
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
   EXPECT_EQ(disc->format, mci::TimeFormat::Tmsf);
-  EXPECT_EQ(cd->Timer1.Interval(), 500);
-  EXPECT_TRUE(cd->Timer1.Enabled());
+  EXPECT_EQ(tickEvery(cd->Timer1), 500);
   EXPECT_EQ(shownLabels(), 12);
-  EXPECT_EQ(cd->Info1->Caption(), "52:34");
-  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:00");
+  EXPECT_EQ(cd->Info1->text(), "52:34");
+  EXPECT_EQ(cd->Info2->text(), "Stop 01-00:00");
   // The status text is shown whole, not clipped to the layout's width.
   EXPECT_GE(cd->Info2->width(), cd->Info2->sizeHint().width());
 
@@ -97,7 +96,7 @@ TEST_F(CdWindow, ReadsTheDiscOnceThenPollsThePositionTwiceASecond) {
   disc->answer(Item::NumberOfTracks, 5);
   tickAt(1, 0, 7);
   EXPECT_EQ(shownLabels(), 12);
-  EXPECT_EQ(cd->Info2->Caption(), "Stop 01-00:07");
+  EXPECT_EQ(cd->Info2->text(), "Stop 01-00:07");
   EXPECT_TRUE(commands().empty());
 
   // A failing command leaves an empty reply, not the last one.
@@ -115,7 +114,7 @@ TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
   tickAt(2);
   tickAt(3, 0, 1);
   EXPECT_EQ(highlighted(), std::vector<int>({2, 3}));
-  EXPECT_EQ(cd->Info2->Caption(), "Play 03-00:01");
+  EXPECT_EQ(cd->Info2->text(), "Play 03-00:01");
 
   // Back on track 1, then off the end of the disc: rewound, and every label
   // plain again, the first track's too.
@@ -135,8 +134,8 @@ TEST_F(CdWindow, DiscsComeAndGoWithAnyNumberOfTracks) {
   commands();
   takeOut();  // while playing
   cd->Timer1_Timer();
-  EXPECT_EQ(cd->Info2->Caption(), "No Disc !");
-  EXPECT_EQ(cd->Info1->Caption(), "");
+  EXPECT_EQ(cd->Info2->text(), "No Disc !");
+  EXPECT_EQ(cd->Info1->text(), "");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));  // kept until the next disc
   EXPECT_EQ(shownLabels(), 12);
 
@@ -158,7 +157,7 @@ TEST_F(CdWindow, DiscsComeAndGoWithAnyNumberOfTracks) {
   cd->TrackSet_Click(19);
   EXPECT_EQ(commands(), Log({"play from 20"}));  // two digits go out whole
   tickAt(23, 0, 5);                              // no label to light
-  EXPECT_EQ(cd->Info2->Caption(), "Play 23-00:05");
+  EXPECT_EQ(cd->Info2->text(), "Play 23-00:05");
   EXPECT_TRUE(highlighted().empty());
   tickAt(0);  // no track at all
   EXPECT_TRUE(highlighted().empty());
@@ -179,12 +178,12 @@ TEST_F(CdWindow, PauseAndPlay) {
   EXPECT_EQ(commands(), Log({"stop"}));  // the control adds no pause of its own
   cd->Timer1_Timer();
   EXPECT_EQ(commands(), Log());  // no rewind
-  EXPECT_EQ(cd->Info2->Caption(), "Stop 02-01:23");
+  EXPECT_EQ(cd->Info2->text(), "Stop 02-01:23");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));
   cd->MMControl1->click(MMControl::Pause);
   EXPECT_EQ(commands(), Log({"play"}));
   cd->Timer1_Timer();
-  EXPECT_EQ(cd->Info2->Caption(), "Play 02-01:23");
+  EXPECT_EQ(cd->Info2->text(), "Play 02-01:23");
 
   EXPECT_EQ(cd->WindowState(), 0);
   cd->mnuMin_Click();
@@ -232,9 +231,9 @@ TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
   cd->Move(2400, 1800);
   commands();
 
-  cd->mnuMIDI->trigger();
+  choose(cd->mnuMIDI);
   EXPECT_EQ(commands(), Log({"stop", "close"}));
-  EXPECT_EQ(cd->Timer1.Interval(), 0);
+  EXPECT_EQ(tickEvery(cd->Timer1), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
   EXPECT_EQ(midi->Left(), cd->Left());
@@ -256,7 +255,7 @@ TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
   ScriptedMsgBox boxes;
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
-  EXPECT_EQ(cd->Info2->Caption(), "Play 07-00:00");
+  EXPECT_EQ(cd->Info2->text(), "Play 07-00:00");
   EXPECT_EQ(highlighted(), std::vector<int>({7}));
 }
 
@@ -269,7 +268,7 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   EXPECT_EQ(boxes.asked()[0].title, "ERROR");
   EXPECT_EQ(boxes.asked()[0].style, rt::vbRetryCancel);
   EXPECT_EQ(disc->take({"open"}), Log({"open "}));  // and nothing more after the answer
-  EXPECT_EQ(cd->Timer1.Interval(), 0);
+  EXPECT_EQ(tickEvery(cd->Timer1), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
 
@@ -283,13 +282,13 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   boxes.answer(rt::vbRetry);
   switchToCd();
   EXPECT_EQ(boxes.asked().size(), 3u);
-  EXPECT_EQ(cd->Timer1.Interval(), 500);
+  EXPECT_EQ(tickEvery(cd->Timer1), 500);
   EXPECT_TRUE(cd->isVisible());
   EXPECT_EQ(shownLabels(), 9);
 }
 
 TEST_F(CdWindow, ExitAndCloseStopAndCloseTheDiscThenEnd) {
-  const std::function<void()> enders[] = {[&] { cd->mnuEnd->trigger(); }, [&] { cd->close(); }};
+  const std::function<void()> enders[] = {[&] { choose(cd->mnuEnd); }, [&] { cd->close(); }};
   for (int i = 0; i < 2; ++i) {
     cd->Hide();
     switchToCd();

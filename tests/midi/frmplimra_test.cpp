@@ -25,7 +25,7 @@ QStringList checkedIn(const FrmPlimra& w) {
   QStringList out;
   for (auto* m : {w.mnuSingle, w.mnuContinue, w.mnuRandom, w.mnuNon, w.mnuGS, w.mnuGM, w.mnuMin,
                   w.mnuChange, w.mnuTime})
-    if (m->Checked()) out << m->Name();
+    if (checked(m)) out << m->objectName();
   return out;
 }
 
@@ -35,7 +35,7 @@ std::string shown(const FrmPlimra& w) {
   const FrmCDp* cd = plimra::app::frmCDp();
   const QString rest =
       QString::asprintf("; port %d; timer %d; at %d,%d; CD at %d,%d", w.lstPort->ListIndex(),
-                        w.Timer1.Interval(), w.Left(), w.Top(), cd->Left(), cd->Top());
+                        tickEvery(w.Timer1), w.Left(), w.Top(), cd->Left(), cd->Top());
   return (checkedIn(w).join(' ') + rest).toStdString();
 }
 
@@ -101,11 +101,11 @@ TEST_F(MidiWindow, StartsInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
 TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem) {
   FrmPlimra& w = startMidiWindow();
   FrmCDp* cd = plimra::app::frmCDp();
-  EXPECT_TRUE(cd->loaded() && !cd->isVisible());
+  EXPECT_FALSE(cd->isVisible());
   EXPECT_EQ(checkedIn(w), (QStringList{"mnuRandom", "mnuGM", "mnuChange"}));
   // The CD window shows the two shared options too.
-  EXPECT_FALSE(cd->mnuMin->Checked());
-  EXPECT_TRUE(cd->mnuChange->Checked());
+  EXPECT_FALSE(checked(cd->mnuMin));
+  EXPECT_TRUE(checked(cd->mnuChange));
   const QString expected =
       QString(
           "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
@@ -116,21 +116,21 @@ TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem
                QString::number(cd->Top()), QString::number(cd->Left()));
   EXPECT_EQ(QString::fromUtf8(readIni()), expected);
 
-  w.mnuSingle->trigger();
-  w.mnuNon->trigger();
+  choose(w.mnuSingle);
+  choose(w.mnuNon);
   EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
   EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
   EXPECT_EQ(Module1::OptReset, "NON");
 
   // The two shared options show in both windows, whichever is clicked.
-  w.mnuMin->trigger();
-  cd->mnuChange->trigger();
-  EXPECT_TRUE(Module1::OptMin && w.mnuMin->Checked() && cd->mnuMin->Checked());
-  EXPECT_FALSE(Module1::OptChange || w.mnuChange->Checked() || cd->mnuChange->Checked());
-  cd->mnuMin->trigger();
-  w.mnuChange->trigger();
-  EXPECT_FALSE(Module1::OptMin || w.mnuMin->Checked() || cd->mnuMin->Checked());
-  EXPECT_TRUE(Module1::OptChange && w.mnuChange->Checked() && cd->mnuChange->Checked());
+  choose(w.mnuMin);
+  choose(cd->mnuChange);
+  EXPECT_TRUE(Module1::OptMin && checked(w.mnuMin) && checked(cd->mnuMin));
+  EXPECT_FALSE(Module1::OptChange || checked(w.mnuChange) || checked(cd->mnuChange));
+  choose(cd->mnuMin);
+  choose(w.mnuChange);
+  EXPECT_FALSE(Module1::OptMin || checked(w.mnuMin) || checked(cd->mnuMin));
+  EXPECT_TRUE(Module1::OptChange && checked(w.mnuChange) && checked(cd->mnuChange));
 }
 
 TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
@@ -172,18 +172,18 @@ TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
   const QByteArray mine = "; kept by hand\n[Option]\nReset=GM\nColor=blue\n";
   writeIni(mine);
   FrmPlimra& w = startMidiWindow();
-  w.mnuContinue->trigger();
-  w.mnuGS->trigger();
+  choose(w.mnuContinue);
+  choose(w.mnuGS);
 
   ScriptedMsgBox boxes({rt::vbNo, rt::vbYes});
-  w.mnuSave->trigger();
+  choose(w.mnuSave);
   EXPECT_EQ(readIni(), mine);
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
   EXPECT_EQ(boxes.asked()[0].title, "PLIMRAの動作環境の保存");
   EXPECT_EQ(boxes.asked()[0].style, rt::vbYesNo + rt::vbExclamation);  // Yes is the default
 
-  w.mnuSave->trigger();
+  choose(w.mnuSave);
   EXPECT_TRUE(readIni().startsWith("; kept by hand\n[Option]\nReset=GS\nColor=blue\nMin=False"));
   EXPECT_TRUE(readIni().contains("Continue=True\nRandom=False\nMIDIOUT= 0\n"));
   EXPECT_EQ(boxes.asked().size(), 2u);  // nothing more after a save that worked
@@ -191,12 +191,12 @@ TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
   // The CD window's save writes the same file, with its own place.
   plimra::app::frmCDp()->Move(3000, 1500);
   boxes.answer(rt::vbYes);
-  plimra::app::frmCDp()->mnuSave->trigger();
+  choose(plimra::app::frmCDp()->mnuSave);
   EXPECT_TRUE(readIni().endsWith("[CDp]\nTop= 1500\nLeft= 3000\n"));
 
   ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));  // no file can go there now
   boxes.answer(rt::vbYes);
-  w.mnuSave->trigger();
+  choose(w.mnuSave);
   ASSERT_EQ(boxes.asked().size(), 5u);
   EXPECT_TRUE(boxes.asked()[4].prompt.startsWith("動作環境を保存できませんでした。"));
   EXPECT_TRUE(boxes.asked()[4].prompt.contains(iniPath()));
@@ -262,13 +262,13 @@ TEST_F(MidiWindow, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
     QStringList waiting;
     QObject thisCase;
     QTimer::singleShot(30, &thisCase, [&] {
-      waiting << w.Caption();
+      waiting << w.windowTitle();
       finish();
     });
     play(1);
     EXPECT_EQ(takeCalls(), expected) << '"' << c.reset << "\" in " << c.program.toStdString();
     EXPECT_EQ(waiting, c.opens ? QStringList{"b.mid (お待ち下さい)"} : QStringList{}) << c.reset;
-    EXPECT_EQ(w.Caption(), "b.mid");
+    EXPECT_EQ(w.windowTitle(), "b.mid");
   }
 }
 
@@ -295,7 +295,7 @@ TEST_F(MidiWindow, ASecondStartDuringTheResetTakesOver) {
   const std::string reset = "open " + root.filePath("GM.MID").toStdString();
   EXPECT_EQ(takeCalls(), (Calls{reset, "port 1", "play", "close", reset, "port 1", "play", "close",
                                 song("c.mid"), "port 1", "play"}));
-  EXPECT_EQ(w.Caption(), "c.mid");
+  EXPECT_EQ(w.windowTitle(), "c.mid");
   EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
 
   // The end of that song moves on once, from c.mid: the takeover left no
@@ -312,7 +312,7 @@ TEST_F(MidiWindow, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDurin
   // of the program.
   const std::pair<std::function<void()>, int> closers[] = {
       {[&] { w.MMControl1->setCommand("CLOSE"); }, 0},
-      {[&] { w.mnuExit->trigger(); }, 1},
+      {[&] { choose(w.mnuExit); }, 1},
       {[&] { w.close(); }, 2}};
   for (const auto& [close, endsAfter] : closers) {
     QObject thisCase;
@@ -322,7 +322,7 @@ TEST_F(MidiWindow, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDurin
     play(1);
     EXPECT_EQ(takeCalls(),
               (Calls{"open " + root.filePath("GM.MID").toStdString(), "port 1", "play", "close"}));
-    EXPECT_EQ(w.Caption(), "b.mid");
+    EXPECT_EQ(w.windowTitle(), "b.mid");
     EXPECT_EQ(ends, endsAfter);
     pump(50);
     EXPECT_TRUE(takeCalls().empty());
@@ -369,7 +369,7 @@ TEST_F(MidiWindow, WhatFollowsASong) {
       expected.insert(expected.end(), {"close", "open " + (w.File1->Path() + "/" + n).toStdString(),
                                        "port 1", "play"});
     EXPECT_EQ(takeCalls(), expected) << c.what;
-    EXPECT_EQ(w.Caption(), c.next.isEmpty() ? first : c.next.last()) << c.what;
+    EXPECT_EQ(w.windowTitle(), c.next.isEmpty() ? first : c.next.last()) << c.what;
   }
   // Random play draws from the whole list.
   FrmPlimra& w = startPlayer();
@@ -378,7 +378,7 @@ TEST_F(MidiWindow, WhatFollowsASong) {
   play(0);
   for (int i = 0; i < 40; ++i) {
     finish();
-    drawn.insert(w.Caption());
+    drawn.insert(w.windowTitle());
   }
   EXPECT_GT(drawn.size(), 1u);
 }
@@ -405,7 +405,7 @@ TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpe
   w.MMControl1->click(MMControl::Prev);
   pump(50);
   EXPECT_EQ(takeCalls(), Calls{"seek start"});
-  EXPECT_EQ(w.Caption(), "b.mid");
+  EXPECT_EQ(w.windowTitle(), "b.mid");
 
   Module1::OptMin = true;
   play(0);
@@ -414,14 +414,14 @@ TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpe
   w.setWindowState(0);
   takeCalls();
   play(2);
-  EXPECT_EQ(w.Caption(), "c.mid (再生できません)");
+  EXPECT_EQ(w.windowTitle(), "c.mid (再生できません)");
   EXPECT_EQ(w.MMControl1->DeviceID(), 0);
   EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
   EXPECT_EQ(w.WindowState(), 0);  // left in view, so the message can be read
   pump(100);
   EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid")}));
   w.Timer1_Timer();
-  EXPECT_EQ(w.Caption(), "c.mid (再生できません)");
+  EXPECT_EQ(w.windowTitle(), "c.mid (再生できません)");
 }
 
 TEST_F(MidiWindow, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
@@ -439,7 +439,7 @@ TEST_F(MidiWindow, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "play"), 5);
   EXPECT_EQ(sequencer->mode.load(), mci::ModeStopped);
   pump(20);
-  EXPECT_EQ(w.Caption(), "b.mid" + stopped);
+  EXPECT_EQ(w.windowTitle(), "b.mid" + stopped);
 
   // The real sequencer on songs whose every event is at tick 0.
   plimra::seq::registerSequencer();
@@ -448,19 +448,19 @@ TEST_F(MidiWindow, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
         plimra::test::writeFile((music + "/" + n).toStdString(), plimra::test::noteSong(60, 0)));
   w.lstPort->setListIndex(0);
   play(0);
-  EXPECT_TRUE(waitUntil([&] { return w.Caption().endsWith(stopped); }))
-      << w.Caption().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return w.windowTitle().endsWith(stopped); }))
+      << w.windowTitle().toStdString();
 }
 
 TEST_F(MidiWindow, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) {
   FrmPlimra& w = startPlayer();
   play(0);
-  w.mnuTime->trigger();
+  choose(w.mnuTime);
   // The timer writes it on its own while the song plays.
   setPosition(2500);
   setLength(61000);
-  EXPECT_TRUE(waitUntil([&] { return w.Caption() == "a.mid (00:02 / 01:01)"; }))
-      << w.Caption().toStdString();
+  EXPECT_TRUE(waitUntil([&] { return w.windowTitle() == "a.mid (00:02 / 01:01)"; }))
+      << w.windowTitle().toStdString();
   int writes = 0;
   QObject::connect(&w, &QWidget::windowTitleChanged, [&] { ++writes; });
   setPosition(2999);  // the same second: the same text, not written again
@@ -469,23 +469,23 @@ TEST_F(MidiWindow, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhen
   setPosition(65 * 60000 + 3000);  // hours are not shown
   setLength(3727000);
   w.Timer1_Timer();
-  EXPECT_EQ(w.Caption(), "a.mid (05:03 / 02:07)");
+  EXPECT_EQ(w.windowTitle(), "a.mid (05:03 / 02:07)");
 
   // Off while playing: the name alone.
-  w.mnuTime->trigger();
-  EXPECT_FALSE(Module1::OptTime || w.mnuTime->Checked());
-  EXPECT_EQ(w.Timer1.Interval(), 0);
-  EXPECT_EQ(w.Caption(), "a.mid");
+  choose(w.mnuTime);
+  EXPECT_FALSE(Module1::OptTime || checked(w.mnuTime));
+  EXPECT_EQ(tickEvery(w.Timer1), 0);
+  EXPECT_EQ(w.windowTitle(), "a.mid");
 
   // Off while paused: the time stays.
-  w.mnuTime->trigger();
+  choose(w.mnuTime);
   setPosition(1000);
   w.Timer1_Timer();
   w.MMControl1->click(MMControl::Pause);
   setPosition(0);
   w.Timer1_Timer();
-  w.mnuTime->trigger();
-  EXPECT_EQ(w.Caption(), "a.mid (00:01 / 02:07)");
+  choose(w.mnuTime);
+  EXPECT_EQ(w.windowTitle(), "a.mid (00:01 / 02:07)");
 }
 
 // Meaningful where no audio device opens: ctest runs it once more so.

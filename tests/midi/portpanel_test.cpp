@@ -114,7 +114,7 @@ TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
   pump();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_NE(boxes.asked()[0].prompt.indexOf("Module"), -1);
-  EXPECT_EQ(w.Caption(), "b.mid");
+  EXPECT_EQ(w.windowTitle(), "b.mid");
   // Refusals on purpose say nothing: no selection, no song open.
   w.lstPort->setListIndex(-1);
   play(1);
@@ -204,7 +204,7 @@ TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
       // Escape leaves it open; Enter on its one button closes it.
       QTest::keyClick(about, Qt::Key_Escape);
       EXPECT_TRUE(about->isVisible());
-      EXPECT_EQ(about->lblAbout->Caption().split(u'\r').size(), 6);
+      EXPECT_EQ(about->lblAbout->text().split(u'\n').size(), 6);
       // Every line shows whole, whatever the installed font's metrics.
       const QFontMetrics m(about->lblAbout->font());
       EXPECT_LE(m.lineSpacing() * 6, about->lblAbout->height());

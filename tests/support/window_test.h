@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -139,4 +141,24 @@ class WindowTest : public ::testing::Test {
   int ends = 0;
 };
 
+// A menu item as the user meets it: its entry in the window's menus, with
+// the check mark drawn and the click that chooses it.
+inline QAction* entry(const rt::MenuItem* item) {
+  const QObject* window = item;
+  while (window->parent()) window = window->parent();
+  return window->findChild<QAction*>(item->objectName());
+}
+inline bool checked(const rt::MenuItem* item) { return entry(item)->isChecked(); }
+inline void choose(const rt::MenuItem* item) { entry(item)->trigger(); }
+
+// How often the timer ticks, in ms; 0 when it does not.
+inline int tickEvery(const rt::Timer& timer) {
+  const QTimer* ticker = timer.findChild<QTimer*>();
+  return ticker && ticker->isActive() ? ticker->interval() : 0;
+}
+
 }  // namespace plimra::test
+
+using plimra::test::checked;
+using plimra::test::choose;
+using plimra::test::tickEvery;
