@@ -397,11 +397,6 @@ std::shared_ptr<const Song> SequencerDevice::song() const {
   return player_.song();
 }
 
-int32_t SequencerDevice::port() const {
-  std::lock_guard lk(mutex_);
-  return port_;
-}
-
 std::optional<uint64_t> SequencerDevice::runDue(const Output* from, uint64_t now,
                                                 uint64_t lookahead, MidiSink& sink,
                                                 size_t& budget) {

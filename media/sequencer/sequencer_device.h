@@ -64,7 +64,6 @@ class SequencerDevice : public mci::Device, private OutputClient {
   std::string lastError() const;
   // The open song (null when nothing is open).
   std::shared_ptr<const Song> song() const;
-  int32_t port() const;
 
  private:
   std::optional<uint64_t> runDue(const Output* from, uint64_t now, uint64_t lookahead,

@@ -57,26 +57,6 @@ int systemDataBytes(uint8_t status) {
   }
 }
 
-// Keeps each event as an SmfEvent of its track.
-class KeepEvents : public SmfHandler {
- public:
-  explicit KeepEvents(Smf& smf) : smf_(smf) {}
-  void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
-             std::span<const uint8_t> head, std::span<const uint8_t> body) override {
-    SmfEvent& ev = smf_.tracks[track].events.emplace_back();
-    ev.tick = tick;
-    ev.track = track;
-    ev.kind = kind;
-    ev.metaType = metaType;
-    ev.bytes.reserve(head.size() + body.size());
-    ev.bytes.assign(head.begin(), head.end());
-    ev.bytes.insert(ev.bytes.end(), body.begin(), body.end());
-  }
-
- private:
-  Smf& smf_;
-};
-
 // Reads the events of one MTrk chunk body, one event at a time, and hands
 // them to the handler. Damage ends the track: what was read before it stays.
 class TrackReader {
@@ -218,12 +198,10 @@ class TrackReader {
   std::string damage_;
 };
 
-// Reads one MTrk chunk body [p, end) into `track` (events too when
-// `keeping`). Returns whether any event was read.
+// Reads one MTrk chunk body [p, end), its events to `handler` and its end
+// to `track`. Returns whether any event was read.
 bool parseTrack(const uint8_t* p, const uint8_t* end, uint32_t index, bool cut, SmfTrack& track,
-                std::vector<std::string>& warnings, SmfHandler& handler, bool keeping) {
-  // Most events take three or four bytes; the vector grows if this is short.
-  if (keeping) track.events.reserve(size_t(end - p) / 3 + 1);
+                std::vector<std::string>& warnings, SmfHandler& handler) {
   TrackReader reader(p, end, index, track, handler);
   const bool any = reader.readAll();
   reader.report(cut, warnings);
@@ -261,9 +239,7 @@ bool unwrapRiff(std::span<const uint8_t>& data, std::string& error) {
 
 }  // namespace
 
-namespace {
-
-SmfResult parseWith(std::span<const uint8_t> data, SmfHandler* given) {
+SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler) {
   if (data.empty()) return fail("The file is empty.");
   if (data.size() > kMaxSmfFileBytes) return fail("The file is too large to be a MIDI file.");
   if (data.size() >= 4 && isId(data.data(), "RIFF")) {
@@ -280,8 +256,6 @@ SmfResult parseWith(std::span<const uint8_t> data, SmfHandler* given) {
 
   SmfResult result;
   Smf& smf = result.smf;
-  KeepEvents keep(smf);
-  SmfHandler& handler = given ? *given : keep;
   bool anyEvent = false;
   smf.format = be16(base + 8);
   const uint16_t declaredTracks = be16(base + 10);
@@ -316,7 +290,7 @@ SmfResult parseWith(std::span<const uint8_t> data, SmfHandler* given) {
     if (isId(c, "MTrk")) {
       const uint32_t index = uint32_t(smf.tracks.size());
       anyEvent |= parseTrack(c + 8, c + 8 + std::min(len, avail), index, cut,
-                             smf.tracks.emplace_back(), smf.warnings, handler, !given);
+                             smf.tracks.emplace_back(), smf.warnings, handler);
     } else if (!plausibleId(c)) {
       lost = true;
       break;
@@ -353,16 +327,7 @@ SmfResult parseWith(std::span<const uint8_t> data, SmfHandler* given) {
   return result;
 }
 
-}  // namespace
-
-SmfResult parseSmf(std::span<const uint8_t> data) { return parseWith(data, nullptr); }
-SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler) {
-  return parseWith(data, &handler);
-}
-
-namespace {
-
-SmfResult readWith(const std::string& path, SmfHandler* handler) {
+SmfResult readSmfFile(const std::string& path, SmfHandler& handler) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return fail("Cannot open " + path + ": " + std::strerror(errno));
   struct FdCloser {
@@ -387,14 +352,7 @@ SmfResult readWith(const std::string& path, SmfHandler* handler) {
     got += size_t(n);
   }
   bytes.resize(got);
-  return parseWith(bytes, handler);
-}
-
-}  // namespace
-
-SmfResult readSmfFile(const std::string& path) { return readWith(path, nullptr); }
-SmfResult readSmfFile(const std::string& path, SmfHandler& handler) {
-  return readWith(path, &handler);
+  return parseSmf(bytes, handler);
 }
 
 }  // namespace plimra::seq

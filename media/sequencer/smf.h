@@ -38,7 +38,7 @@ struct SmfEvent {
 };
 
 struct SmfTrack {
-  std::vector<SmfEvent> events;  // in file order (ticks non-decreasing)
+  std::vector<SmfEvent> events;  // those a handler kept, in file order (ticks non-decreasing)
   uint64_t endTick = 0;          // tick of End of Track, or of the last event
   bool hasEndOfTrack = false;
 };
@@ -73,9 +73,6 @@ constexpr int channelDataBytes(uint8_t status) {
   return (hi == 0xC0 || hi == 0xD0) ? 1 : 2;
 }
 
-SmfResult parseSmf(std::span<const uint8_t> data);
-SmfResult readSmfFile(const std::string& path);
-
 // Takes the events one by one as they are read, for a reader that keeps
 // them in a form of its own (a song to play) instead of as SmfEvents.
 class SmfHandler {
@@ -86,8 +83,9 @@ class SmfHandler {
   virtual void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
                      std::span<const uint8_t> head, std::span<const uint8_t> body) = 0;
 };
-// Like the above, but every event goes to `handler` and the result's tracks
-// hold none (their end ticks and End of Track flags are set).
+// Reads a MIDI file, from memory or from a file: every event goes to
+// `handler`, and the result holds the header, each track's end tick and End
+// of Track flag, and the warnings, but no events.
 SmfResult parseSmf(std::span<const uint8_t> data, SmfHandler& handler);
 SmfResult readSmfFile(const std::string& path, SmfHandler& handler);
 

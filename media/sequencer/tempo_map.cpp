@@ -63,16 +63,6 @@ TempoMap::TempoMap(const Smf& smf, uint32_t format2Track) {
   }
 }
 
-uint64_t TempoMap::microsAt(uint64_t tick) const {
-  if (smpte_)
-    return saturate(u128(tick) * smpteNanosPerTickNum_ / (u128(smpteNanosPerTickDen_) * 1000));
-  if (segments_.empty()) return saturate(u128(tick) * 500000 / ticksPerQuarter_);
-  auto it = std::upper_bound(segments_.begin(), segments_.end(), tick,
-                             [](uint64_t t, const Segment& s) { return t < s.tick; });
-  const Segment& s = *(it - 1);
-  return saturate((u128(s.microsNum) + u128(tick - s.tick) * s.tempo) / ticksPerQuarter_);
-}
-
 uint64_t TempoMap::nanosAt(uint64_t tick) const {
   if (smpte_) return saturate(u128(tick) * smpteNanosPerTickNum_ / smpteNanosPerTickDen_);
   if (segments_.empty()) return saturate(u128(tick) * 500000 * 1000 / ticksPerQuarter_);

@@ -27,14 +27,11 @@ class TempoMap {
   // and have no segments.
   explicit TempoMap(const Smf& smf, uint32_t format2Track = 0);
 
-  // Time of a tick, in microseconds, rounded down.
-  uint64_t microsAt(uint64_t tick) const;
-  // Time of a tick in nanoseconds, rounded down (for sample placement).
+  // Time of a tick in nanoseconds, rounded down.
   uint64_t nanosAt(uint64_t tick) const;
 
-  // Length of the song: the time of the latest End of Track (or last event)
-  // over all tracks played.
-  uint64_t lengthMicros() const { return microsAt(endTick_); }
+  // The latest End of Track (or last event) over all tracks played: the
+  // song ends at its time.
   uint64_t endTick() const { return endTick_; }
 
  private:

@@ -6,6 +6,7 @@
 
 #include "media/sequencer/smf.h"
 #include "media/sequencer/tempo_map.h"
+#include "tests/support/kept_events.h"
 #include "tests/support/midi_file.h"
 
 using namespace plimra::seq;
@@ -24,7 +25,7 @@ std::vector<std::pair<uint64_t, Bytes>> channelEvents(const SmfTrack& t) {
 }
 
 Smf parseOk(const Bytes& bytes) {
-  SmfResult r = parseSmf(bytes);
+  SmfResult r = parseKeeping(bytes);
   EXPECT_TRUE(r.ok) << r.error;
   EXPECT_TRUE(r.smf.warnings.empty()) << r.smf.warnings.front();
   return r.smf;
@@ -36,7 +37,7 @@ Smf parseOk(const Bytes& bytes) {
 // file plays what can be read, with a warning.
 TEST(SmfPeerFiles, OpenWithTheirLength) {
   const auto scale =
-      channelEvents(readSmfFile(peerFile("test-c-major-scale.mid")).smf.tracks.at(0));
+      channelEvents(readKeeping(peerFile("test-c-major-scale.mid")).smf.tracks.at(0));
   ASSERT_EQ(scale.size(), 16u);
   const struct {
     const char* name;
@@ -60,7 +61,7 @@ TEST(SmfPeerFiles, OpenWithTheirLength) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SmfResult r = readSmfFile(peerFile(c.name));
+    SmfResult r = readKeeping(peerFile(c.name));
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.smf.warnings.size(), c.warnings);
     EXPECT_EQ(TempoMap(r.smf).endTick(), c.endTick);
@@ -85,7 +86,7 @@ TEST(SmfReader, RunningStatusAndSysExForms) {
                        0x60, 0xf7, 0x03, 0x43, 0x12, 0xf7,  // continuation
                        0x00, 0xf7, 0x00,                    // empty escape
                        0x00, 0xff, 0x2f, 0x00};
-  SmfResult r = parseSmf(cat({header(0, 1, 96), chunk("MTrk", track)}));
+  SmfResult r = parseKeeping(cat({header(0, 1, 96), chunk("MTrk", track)}));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_TRUE(r.smf.warnings.empty());
   std::vector<Bytes> got;
@@ -118,10 +119,10 @@ TEST(SmfReader, RiffContainers) {
   const Bytes list = cat({{'L', 'I', 'S', 'T'}, le(info.size()), info});
   const Bytes body =
       cat({{'R', 'M', 'I', 'D'}, list, {0}, {'d', 'a', 't', 'a'}, le(smf.size()), smf});
-  SmfResult r = parseSmf(cat({{'R', 'I', 'F', 'F'}, le(body.size()), body}));
+  SmfResult r = parseKeeping(cat({{'R', 'I', 'F', 'F'}, le(body.size()), body}));
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(channelEvents(r.smf.tracks[0]), channelEvents(readSmfFile(scale).smf.tracks[0]));
-  r = parseSmf(cat({{'R', 'I', 'F', 'F'}, le(16), {'R', 'M', 'I', 'D'}, list}));
+  EXPECT_EQ(channelEvents(r.smf.tracks[0]), channelEvents(readKeeping(scale).smf.tracks[0]));
+  r = parseKeeping(cat({{'R', 'I', 'F', 'F'}, le(16), {'R', 'M', 'I', 'D'}, list}));
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.error.find("RIFF"), std::string::npos);
 }
@@ -130,7 +131,7 @@ TEST(SmfReader, RiffContainers) {
 // and the events before the damage survive, with one warning.
 TEST(SmfReader, HostileLengthsStayBounded) {
   // 65535 tracks announced, one present.
-  SmfResult r = parseSmf(cat({header(1, 0xffff, 96), chunk("MTrk", kNote)}));
+  SmfResult r = parseKeeping(cat({header(1, 0xffff, 96), chunk("MTrk", kNote)}));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.smf.tracks.size(), 1u);
   EXPECT_LE(r.smf.tracks.capacity(), 4u);
@@ -138,7 +139,7 @@ TEST(SmfReader, HostileLengthsStayBounded) {
   // A track length of 4 GB, the file cut short inside it: the bytes present
   // are read, and the loss is reported.
   const Bytes cut(kNote.begin(), kNote.end() - 4);
-  r = parseSmf(cat({header(0, 1, 96), chunk("MTrk", cut, 0xffffffff)}));
+  r = parseKeeping(cat({header(0, 1, 96), chunk("MTrk", cut, 0xffffffff)}));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.smf.tracks[0].events.size(), 2u);
   EXPECT_EQ(r.smf.warnings.size(), 1u);
@@ -155,7 +156,7 @@ TEST(SmfReader, HostileLengthsStayBounded) {
       {0x60, 0x90, 0x3c, 0x90},
   };
   for (const Bytes& tail : bad) {
-    r = parseSmf(cat({header(0, 1, 96), chunk("MTrk", cat({{0x00, 0x90, 0x3c, 0x40}, tail}))}));
+    r = parseKeeping(cat({header(0, 1, 96), chunk("MTrk", cat({{0x00, 0x90, 0x3c, 0x40}, tail}))}));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.smf.tracks[0].events.size(), 1u);
     EXPECT_EQ(r.smf.tracks[0].endTick, 0u);
@@ -163,7 +164,7 @@ TEST(SmfReader, HostileLengthsStayBounded) {
     EXPECT_LT(r.smf.tracks[0].events.capacity(), 16u);
   }
   // A track beyond the announced count is left out, and said so.
-  r = parseSmf(cat({header(1, 1, 96), chunk("MTrk", kNote), chunk("MTrk", kNote)}));
+  r = parseKeeping(cat({header(1, 1, 96), chunk("MTrk", kNote), chunk("MTrk", kNote)}));
   ASSERT_TRUE(r.ok);
   EXPECT_EQ(r.smf.tracks.size(), 1u);
   EXPECT_EQ(r.smf.warnings.size(), 1u);
