@@ -175,15 +175,12 @@ uint32_t MMControl::Length() const {
 
 void MMControl::setTimeFormat(int32_t format) {
   timeFormat_ = format;
-  if (mci::Device* dev = device())
-    error_ = dev->setTimeFormat(static_cast<mci::TimeFormat>(format));
+  if (mci::Device* dev = device()) dev->setTimeFormat(static_cast<mci::TimeFormat>(format));
 }
 
-
 uint32_t MMControl::setCommand(const QString& command) {
-  command_ = command;
   const std::optional<Verb> verb = parseVerb(command);
-  if (!verb) return error_ = mci::err::UnrecognizedCommand;
+  if (!verb) return mci::err::UnrecognizedCommand;
 
   uint32_t e = mci::err::None;
   bool playStarted = false;  // its Done comes from the device
@@ -230,7 +227,6 @@ uint32_t MMControl::setCommand(const QString& command) {
         break;  // back, step, record, save
     }
   }
-  error_ = e;
   if (!playStarted) postDone(e == mci::err::None ? mci::NotifySuccessful : mci::NotifyFailure);
   refreshButtons();
   if ((playStarted || waitAfter) && wait_) waitWhilePlaying();
@@ -389,8 +385,6 @@ void MMControl::pressed(Button b) {
          isRunning(now));
     if (toggledByHandler) {
       heldByStop_ = now == mci::ModeStopped;
-      command_ = QStringLiteral("PAUSE");
-      error_ = mci::err::None;
       postDone(mci::NotifySuccessful);
       refreshButtons();
       return;

@@ -61,17 +61,13 @@ class MMControl : public QWidget {
   void setDeviceType(const QString& type) { deviceType_ = type; }
   // The file's path as the file system has it: bytes, which need not be
   // UTF-8. A text name is taken as UTF-8.
-  QByteArray FileName() const { return fileName_; }
   void setFileName(const QByteArray& path) { fileName_ = path; }
   void setFileName(const QString& name) { fileName_ = name.toUtf8(); }
   void setFileName(const char* path) { fileName_ = path; }
 
-  // Carries out a command (see above). Returns the device's error code,
-  // which is also kept in Error(); an unknown command gives
-  // err::UnrecognizedCommand and raises no Done.
+  // Carries out a command (see above). Returns the device's error code; an
+  // unknown command gives err::UnrecognizedCommand and raises no Done.
   uint32_t setCommand(const QString& command);
-  QString Command() const { return command_; }
-  uint32_t Error() const { return error_; }
 
   // The device's mode (525 stopped, 526 playing, 529 paused ...); 0 with
   // nothing open.
@@ -96,7 +92,6 @@ class MMControl : public QWidget {
   // Presses a button as a click would: nothing when it is hidden or
   // disabled, else its event first, then its command.
   void click(Button b);
-  QToolButton* button(Button b) const { return buttons_[b]; }
 
   // Re-reads the device mode and enables the buttons to match. The control
   // also does this after every command, on every Done, and twice a second
@@ -142,7 +137,6 @@ class MMControl : public QWidget {
   bool wait_ = false;
   QString deviceType_;
   QByteArray fileName_;
-  QString command_;
   int32_t timeFormat_ = 0;
   uint16_t deviceId_ = 0;
   std::string openType_;  // what the open device was opened as
@@ -150,7 +144,6 @@ class MMControl : public QWidget {
   // The play was paused by stopping it (a device that pauses that way, or a
   // PauseClick handler that stopped it): the next PAUSE resumes it.
   bool heldByStop_ = false;
-  uint32_t error_ = 0;
 };
 
 }  // namespace plimra::control
