@@ -1,91 +1,45 @@
-// Feeds command strings, one a line, to the device table. A fake device
-// answers every status item in every time format so that the parser and
-// the reply formatting see all their paths; nothing touches a disc.
+// Feeds command strings, one a line, to the device table, whose devices are
+// the tests' fake. Each line draws the device's answers from its own bytes:
+// every kind of status value in the format set last, the mode, and refusals.
+// A play ends as soon as posted tasks run, so that "play ... wait" returns.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <sstream>
 #include <string>
 
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
-
-namespace {
+#include "tests/support/fake_device.h"
 
 using namespace plimra::mci;
-
-class AnsweringDevice : public Device {
- public:
-  uint32_t open(const std::string& element) override {
-    return element.size() > 200 ? err::FileNotFound : err::None;
-  }
-  uint32_t close() override { return err::None; }
-  uint32_t play(const PlayParams& p, NotifyFn notify) override {
-    if (p.from && p.to && *p.to < *p.from) return err::OutOfRange;
-    if (notify) notify(NotifySuccessful);
-    return err::None;
-  }
-  uint32_t stop() override { return err::None; }
-  uint32_t pause() override { return err::None; }
-  uint32_t resume() override { return err::None; }
-  uint32_t seek(const SeekParams& p) override {
-    return p.to > 0xFFFFFF ? err::OutOfRange : err::None;
-  }
-  uint32_t status(const StatusParams& p, StatusValue& out) override {
-    ++calls_;
-    if (p.track && *p.track > 99) return err::OutOfRange;
-    switch (p.item) {
-      case StatusItem::Mode:
-        // Cycles, so that a "play ... wait" sees the play end at once.
-        out = {StatusValue::Kind::Mode, static_cast<uint32_t>(ModeNotReady + calls_ % 7), format_};
-        break;
-      case StatusItem::MediaPresent:
-      case StatusItem::Ready:
-        out = {StatusValue::Kind::Boolean, calls_ & 1, format_};
-        break;
-      case StatusItem::TimeFormat:
-        out = {StatusValue::Kind::TimeFormatName, static_cast<uint32_t>(format_), format_};
-        break;
-      case StatusItem::NumberOfTracks:
-      case StatusItem::CurrentTrack:
-        out = {StatusValue::Kind::Integer, calls_ * 2654435761u, format_};
-        break;
-      default:
-        out = {StatusValue::Kind::Time, calls_ * 2654435761u, format_};
-        break;
-    }
-    return err::None;
-  }
-  uint32_t setTimeFormat(TimeFormat f) override {
-    format_ = f;
-    return err::None;
-  }
-  uint32_t setPort(int32_t port) override {
-    return port > 16 ? err::SeqPortNonexistent : err::None;
-  }
-
- private:
-  uint32_t calls_ = 0;
-  TimeFormat format_ = TimeFormat::Msf;
-};
-
-}  // namespace
+using plimra::test::DeviceLog;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool registered = [] {
+  static const auto log = [] {
+    auto l = std::make_shared<DeviceLog>();
     for (const char* type : {"cdaudio", "sequencer", "waveaudio"})
-      DeviceTable::instance().registerType(type,
-                                           [] { return std::make_unique<AnsweringDevice>(); });
-    return true;
+      plimra::test::FakeDevice::install(type, l);
+    return l;
   }();
-  (void)registered;
   auto& table = DeviceTable::instance();
   std::istringstream lines(std::string(reinterpret_cast<const char*>(data), size));
   for (std::string line; std::getline(lines, line);) {
+    const auto h = static_cast<uint32_t>(std::hash<std::string>{}(line));
+    for (int item = 0; item <= static_cast<int>(StatusItem::StartPosition); ++item)
+      log->answer(static_cast<StatusItem>(item), h * 2654435761u * (item + 1),
+                  static_cast<StatusValue::Kind>((h >> item) % 5), log->format);
+    log->mode = ModeNotReady + static_cast<int32_t>(h % 7);
+    log->refuse = [h](const std::string& call) {
+      if (call.starts_with("play")) postToGui([] { log->finish(); });
+      return h % 5 == 0 ? err::OutOfRange : err::None;
+    };
     std::string reply = "stale";
     table.sendString(line, reply, [](NotifyCode) {});
     // Replies are short text: a formatting slip shows up as garbage here.
     if (reply.size() > 64) __builtin_trap();
     runPostedTasks();
+    log->calls.clear();
   }
   table.closeAll();
   runPostedTasks();
