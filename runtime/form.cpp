@@ -111,5 +111,4 @@ void Form::setWindowState(int state) {
   QMainWindow::setWindowState(s);
 }
 
-
 }  // namespace plimra::rt

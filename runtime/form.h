@@ -45,7 +45,6 @@ class Form : public QMainWindow {
 
   QWidget* client() const { return client_; }
 
-
  protected:
   virtual void Form_Load() {}
   virtual void Form_Activate() {}

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QString>
 #include <cstddef>
-#include <vector>
 
 class QAction;
 class QMenu;

@@ -11,8 +11,8 @@ namespace plimra::cdaudio {
 
 class CdAudioDevice : public mci::Device {
  public:
-  // element: a drive or .cue image to use instead of the configured one.
-  // The disc.
+  // The disc. element: a drive or .cue image to use instead of the
+  // configured one.
   uint32_t open(const std::string& element) override;
   uint32_t close() override;
   uint32_t setDoor(bool open) override;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <optional>
-#include <vector>
 
 #include "media/mci/device_table.h"
 #include "media/mci/dispatch.h"
@@ -65,11 +64,12 @@ bool isRunning(int32_t mode) { return mode == mci::ModePlaying || mode == mci::M
 // The buttons' pictures on a 16x16 grid, in the order of the buttons: bars
 // ('r': left, top, width, height), arrow heads ('t': three corners) and a
 // dot ('o': centre and radius).
+// A glyph has at most three strokes; a stroke of kind 0 ends it early.
 struct Stroke {
   char kind;
   qreal v[6];
 };
-const std::vector<Stroke> kGlyphs[MMControl::ButtonCount] = {
+constexpr Stroke kGlyphs[MMControl::ButtonCount][3] = {
     {{'r', {2, 3, 2, 10}}, {'t', {9, 3, 4, 8, 9, 13}}, {'t', {14, 3, 9, 8, 14, 13}}},
     {{'t', {2, 3, 7, 8, 2, 13}}, {'t', {7, 3, 12, 8, 7, 13}}, {'r', {12, 3, 2, 10}}},
     {{'t', {5, 3, 12, 8, 5, 13}}},
@@ -84,6 +84,7 @@ const std::vector<Stroke> kGlyphs[MMControl::ButtonCount] = {
 void drawGlyph(QPainter& p, MMControl::Button b) {
   for (const Stroke& s : kGlyphs[b]) {
     const qreal* v = s.v;
+    if (s.kind == 0) break;
     if (s.kind == 'r') {
       p.drawRect(QRectF(v[0], v[1], v[2], v[3]));
     } else if (s.kind == 'o') {

@@ -23,8 +23,8 @@ class TempoMap {
   // Tempo changes are taken from every track for format 0 and 1, merged in
   // the order the song plays them (so a tempo event counts wherever it is),
   // and from `format2Track` alone for format 2. A tempo of 0 (or a tempo
-  // event shorter than 3 bytes) is ignored. SMPTE divisions have a fixed tick length, ignore tempo events,
-  // and have no segments.
+  // event shorter than 3 bytes) is ignored. SMPTE divisions have a fixed
+  // tick length, ignore tempo events, and have no segments.
   explicit TempoMap(const Smf& smf, uint32_t format2Track = 0);
 
   // Time of a tick in nanoseconds, rounded down.
