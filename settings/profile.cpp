@@ -50,8 +50,11 @@ QString fromCp932(const QByteArray& bytes) {
   return QString::fromUtf8(out);
 }
 
-QString decode(const QByteArray& bytes) {
-  // A second BOM after the one already taken off is text of the line.
+// One line of the file. Each line is decoded on its own: a file written in
+// UTF-8 may hold a line an older editor added in Shift-JIS, and deciding
+// for the whole file would misread every other line.
+QString decodeLine(const QByteArray& bytes) {
+  // A BOM is text of the line here; the file's own one is already off.
   QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
                                                   QStringConverter::Flag::ConvertInitialBom);
   QString text = utf8.decode(bytes);
@@ -183,15 +186,17 @@ Profile Profile::fromBytes(const QByteArray& bytes) {
   const qsizetype firstLf = body.indexOf('\n');
   p.crlf_ = firstLf > 0 && body.at(firstLf - 1) == '\r';
   if (body.isEmpty()) return p;
-  const QString text = decode(body);
-  p.lines_ = text.split(u'\n');
+  QList<QByteArray> raw = body.split('\n');
   // The line end after the last line makes no line of its own.
-  if (p.lines_.back().isEmpty()) p.lines_.removeLast();
-  // A file with CRLF ends loses one CR per line; in a file with LF ends a
-  // stray CR is part of its line (and is a blank around any value).
-  if (p.crlf_)
-    for (QString& l : p.lines_)
-      if (l.endsWith(u'\r')) l.chop(1);
+  if (raw.back().isEmpty()) raw.removeLast();
+  p.lines_.reserve(raw.size());
+  for (QByteArray& r : raw) {
+    // A file with CRLF ends loses one CR per line; in a file with LF ends a
+    // stray CR is part of its line (and is a blank around any value).
+    QByteArrayView text = r;
+    if (p.crlf_ && text.endsWith('\r')) text.chop(1);
+    p.lines_.push_back({decodeLine(text.toByteArray()), std::move(r), true});
+  }
   return p;
 }
 
@@ -199,9 +204,16 @@ QByteArray Profile::toBytes() const {
   const char* eol = crlf_ ? "\r\n" : "\n";
   QByteArray out;
   if (bom_) out += "\xEF\xBB\xBF";
-  for (const QString& l : lines_) {
-    out += l.toUtf8();
-    out += eol;
+  for (const Line& l : lines_) {
+    // A line nothing changed goes back as it came, in its own encoding and
+    // with its own line end.
+    if (l.unchanged) {
+      out += l.raw;
+      out += '\n';
+    } else {
+      out += l.text.toUtf8();
+      out += eol;
+    }
   }
   return out;
 }
@@ -209,16 +221,14 @@ QByteArray Profile::toBytes() const {
 std::optional<QString> Profile::value(const QString& section, const QString& key) const {
   qsizetype i = 0;
   for (; i < lines_.size(); ++i) {
-    const auto s = sectionOf(lines_[i]);
+    const auto s = sectionOf(lines_[i].text);
     if (s && sameName(*s, section)) break;
   }
   for (++i; i < lines_.size(); ++i) {
-    if (sectionOf(lines_[i])) break;
-    const auto k = keyOf(lines_[i]);
-    if (k && sameName(*k, key)) {
-      const QString& l = lines_[i];
-      return cutToBytes(l.mid(l.indexOf(u'=') + 1).trimmed());
-    }
+    const QString& l = lines_[i].text;
+    if (sectionOf(l)) break;
+    const auto k = keyOf(l);
+    if (k && sameName(*k, key)) return cutToBytes(l.mid(l.indexOf(u'=') + 1).trimmed());
   }
   return std::nullopt;
 }
@@ -229,30 +239,32 @@ bool Profile::setValue(const QString& section, const QString& key, const QString
     return false;
   qsizetype head = -1;
   for (qsizetype i = 0; i < lines_.size() && head < 0; ++i) {
-    const auto s = sectionOf(lines_[i]);
+    const auto s = sectionOf(lines_[i].text);
     if (s && sameName(*s, section)) head = i;
   }
   if (head < 0) {
-    lines_ << u'[' + section + u']' << key + u'=' + value;
+    lines_ << written(u'[' + section + u']') << written(key + u'=' + value);
     return true;
   }
   // The key's line, or the last line of the section that is not blank.
   qsizetype last = head;
   for (qsizetype i = head + 1; i < lines_.size(); ++i) {
-    if (sectionOf(lines_[i])) break;
-    const auto k = keyOf(lines_[i]);
+    Line& l = lines_[i];
+    if (sectionOf(l.text)) break;
+    const auto k = keyOf(l.text);
     if (k && sameName(*k, key)) {
+      // A value that stays the same leaves its line exactly as it was.
+      if (l.text.mid(l.text.indexOf(u'=') + 1).trimmed() == value) return true;
       // In place, keeping the key as the file spells it and the blanks
       // before it.
-      QString& l = lines_[i];
       qsizetype indent = 0;
-      while (indent < l.size() && isBlank(l[indent])) ++indent;
-      l = l.left(indent) + *k + u'=' + value;
+      while (indent < l.text.size() && isBlank(l.text[indent])) ++indent;
+      l = written(l.text.left(indent) + *k + u'=' + value);
       return true;
     }
-    if (!lines_[i].trimmed().isEmpty()) last = i;
+    if (!l.text.trimmed().isEmpty()) last = i;
   }
-  lines_.insert(last + 1, key + u'=' + value);
+  lines_.insert(last + 1, written(key + u'=' + value));
   return true;
 }
 

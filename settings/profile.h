@@ -4,13 +4,15 @@
 // a value replaces an existing key's value in place, appends a new key at
 // the end of its section and a new section at the end of the file; comments
 // (";" lines), blank lines, unknown sections and keys stay as they were.
-// The file is written in UTF-8; one that is not valid UTF-8 is read as
-// Shift-JIS (CP932), as older installations wrote it.
+// Lines the program writes are UTF-8. Each line is read on its own: as
+// UTF-8 when it is valid UTF-8, else as Shift-JIS (CP932), as older
+// installations and editors wrote it; a line no save changes is written
+// back exactly as it was read.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
+#include <QList>
 #include <optional>
 
 namespace plimra::settings {
@@ -33,8 +35,9 @@ class Profile {
   // Parses a file's bytes; never fails (a line that is neither a section,
   // a comment nor "key=value" is kept and otherwise ignored).
   static Profile fromBytes(const QByteArray& bytes);
-  // The file's bytes: UTF-8, with the line ends the file had ("\n" for a
-  // new one) and a line end after the last line.
+  // The file's bytes: the lines read and left alone as they were, the others
+  // in UTF-8 with the line ends the file had ("\n" for a new one); a line
+  // end after the last line.
   QByteArray toBytes() const;
 
   // The value of `key` in the first section named `section`, without the
@@ -48,7 +51,14 @@ class Profile {
   bool isEmpty() const { return lines_.isEmpty(); }
 
  private:
-  QStringList lines_;
+  struct Line {
+    QString text;
+    QByteArray raw;  // as read, with the CR a CRLF file had
+    bool unchanged = false;  // as read: written back as `raw`
+  };
+  // A line the program writes.
+  static Line written(QString text) { return {std::move(text), {}, false}; }
+  QList<Line> lines_;
   bool crlf_ = false;
   bool bom_ = false;
 };

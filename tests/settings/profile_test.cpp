@@ -46,13 +46,32 @@ TEST(Profile, EditsAHandWrittenFileInPlace) {
   EXPECT_EQ(p.toBytes(), "[MID]\nDir=/a\n");
 }
 
-// A Shift-JIS file from an older installation, and the longest folder with
-// its every byte written as %XX, read back whole.
-TEST(Profile, OldShiftJisFilesAndTheLongestWrittenFolderReadBackRight) {
+// Each line in its own encoding: a Shift-JIS file from an older
+// installation, a UTF-8 file with a comment an old editor added in
+// Shift-JIS. What a save leaves alone stays byte for byte; what it changes
+// is UTF-8. And the longest folder, every byte written as %XX, reads back
+// whole.
+TEST(Profile, EachLineIsReadInItsOwnEncodingAndKeptAsItWasUnlessChanged) {
   // "ソ" ends in the byte of a backslash in Shift-JIS.
-  const Profile p = Profile::fromBytes("[MID]\r\nDir=/home/\x83\x5C\x83t\x83g\x89\xB9\x8A\x79\r\n");
-  EXPECT_EQ(p.value("MID", "Dir"), QStringLiteral("/home/ソフト音楽"));
-  EXPECT_EQ(p.toBytes(), QStringLiteral("[MID]\r\nDir=/home/ソフト音楽\r\n").toUtf8());
+  const QByteArray sjis = "[MID]\r\nDir=/home/\x83\x5C\x83t\x83g\x89\xB9\x8A\x79\r\n";
+  Profile old = Profile::fromBytes(sjis);
+  EXPECT_EQ(old.value("MID", "Dir"), QStringLiteral("/home/ソフト音楽"));
+  EXPECT_EQ(old.toBytes(), sjis);
+  ASSERT_TRUE(old.setValue("MID", "Dir", QStringLiteral("/home/ソフト音楽")));  // the same value
+  EXPECT_EQ(old.toBytes(), sjis);
+  ASSERT_TRUE(old.setValue("MID", "Dir", QStringLiteral("/home/音楽")));
+  EXPECT_EQ(old.toBytes(), QStringLiteral("[MID]\r\nDir=/home/音楽\r\n").toUtf8());
+
+  const QByteArray comment = "; \x89\xB9\x8A\x79\x83t\x83H\x83\x8B\x83_\r\n";  // "音楽フォルダ"
+  const QByteArray mixed = QStringLiteral("[MID]\nDir=/home/ann/音楽\n").toUtf8() + comment +
+                           "  Drive = / [ROOT]  \n[Option]\nReset=GS\n";
+  Profile p = Profile::fromBytes(mixed);
+  EXPECT_EQ(p.value("MID", "Dir"), QStringLiteral("/home/ann/音楽"));
+  ASSERT_TRUE(p.setValue("MID", "Dir", QStringLiteral("/home/ann/音楽")) &&
+              p.setValue("MID", "Drive", "/ [ROOT]") && p.setValue("Option", "Reset", "GM"));
+  EXPECT_EQ(p.toBytes(), QStringLiteral("[MID]\nDir=/home/ann/音楽\n").toUtf8() + comment +
+                             "  Drive = / [ROOT]  \n[Option]\nReset=GM\n");
+
   QByteArray url = "file:///";
   while (url.size() < 8 + 3 * 4095) url += "%89";
   EXPECT_EQ(Profile::fromBytes("[MID]\nDir=" + url + "\n").value("MID", "Dir"),
