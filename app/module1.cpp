@@ -6,6 +6,7 @@
 #include "cd/frmcdp.h"
 #include "midi/frmplimra.h"
 #include "runtime/conversions.h"
+#include "runtime/filelists.h"
 #include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
@@ -41,21 +42,23 @@ struct SavedKey {
 const SavedKey kSavedKeys[] = {
     // A folder whose name is not plain UTF-8 text is written as a file URL.
     {"MID", "Dir", [] { return rt::writtenPath(midiWindow().Dir1->Path()); }},
-    {"MID", "Drive", [] { return midiWindow().Drive1->Drive(); }},
+    // The drive that holds the folder: the folder list reaches any folder,
+    // and the drive list does not follow it.
+    {"MID", "Drive",
+     [] {
+       const QString holder = rt::driveOf(midiWindow().Dir1->Path());
+       return holder.isEmpty() ? midiWindow().Drive1->Drive() : holder;
+     }},
     {"Option", "Min", [] { return rt::BoolText(OptMin); }},
     {"Option", "Change", [] { return rt::BoolText(OptChange); }},
     {"Option", "Time", [] { return rt::BoolText(OptTime); }},
     {"Option", "Single", [] { return rt::BoolText(OptSingle); }},
     {"Option", "Continue", [] { return rt::BoolText(OptContinue); }},
     {"Option", "Random", [] { return rt::BoolText(OptRandom); }},
-    {"Option", "MIDIOUT", [] { return number(midiWindow().lstPort->ListIndex()); }},
-    // The name too: after a device is plugged in or removed, the index
+    {"Option", "MIDIOUT", [] { return midiWindow().PortToSave().first; }},
+    // The whole name too: after a device is plugged in or removed, the index
     // alone would point at another port.
-    {"Option", "MIDIOUTName",
-     [] {
-       const auto* list = midiWindow().lstPort;
-       return list->List(list->ListIndex());
-     }},
+    {"Option", "MIDIOUTName", [] { return midiWindow().PortToSave().second; }},
     {"Option", "Reset", [] { return OptReset; }},
     {"Plimra", "Top", [] { return number(midiWindow().Top()); }},
     {"Plimra", "Left", [] { return number(midiWindow().Left()); }},

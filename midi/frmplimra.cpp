@@ -28,6 +28,7 @@
 #include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
+#include "runtime/twips.h"
 #include "settings/profile.h"
 
 namespace plimra::midi {
@@ -278,20 +279,25 @@ namespace {
 // empty text, which each row treats as its table says: an empty folder or
 // drive is refused by the list, a Boolean that does not convert keeps the
 // default, a number without digits is 0.
+struct Loading {
+  FrmPlimra& window;
+  bool folderRestored = false;
+};
 struct LoadedKey {
   const char* section;
   const char* key;
-  void (*apply)(FrmPlimra& w, const QString& value);
+  void (*apply)(Loading& loading, const QString& value);
 };
 
 void applyBool(bool& option, const QString& value) {
   if (const auto b = rt::CBool(value)) option = *b;
 }
 
-// A window position in twips; one outside the coordinate range is skipped.
+// A window position in twips; one outside the coordinate range, or beyond
+// where a window can stand on the desktop, is skipped.
 void applyPosition(rt::Form& f, const QString& value, bool top) {
   const auto n = rt::CLng(rt::Val(value));
-  if (!n) return;
+  if (!n || !rt::isWindowPosition(*n)) return;
   if (top) {
     f.setTop(*n);
   } else {
@@ -304,37 +310,68 @@ void restorePortIndex(FrmPlimra& w, const QString& value) {
   if (const auto i = rt::CInt(rt::Val(value))) w.lstPort->setListIndex(*i);
 }
 
+// The name of a port as files from before whole names were kept hold it:
+// cut to 31 bytes, between two UTF-8 characters.
+QString cutPortName(const QString& name) {
+  constexpr qsizetype kCut = 31;
+  QByteArray utf8 = name.toUtf8();
+  if (utf8.size() <= kCut) return name;
+  qsizetype cut = kCut;
+  while (cut > 0 && (static_cast<uchar>(utf8[cut]) & 0xC0) == 0x80) --cut;
+  utf8.truncate(cut);
+  return QString::fromUtf8(utf8);
+}
+
 // The port's name wins over its index when the list has it: a device plugged
-// in or removed since the save moves the index, not the name. Files written
-// before the name was kept have none, and the index stands.
+// in or removed since the save moves the index, not the name. Where several
+// entries bear the name (two identical devices), the one at the saved index
+// (applied just before) stays chosen. A name cut as older files hold it
+// stands for the one port whose name it begins. Files written before the
+// name was kept have none, and the index stands; so it does for a name no
+// entry has (a device unplugged).
 void restorePortName(FrmPlimra& w, const QString& value) {
   if (value.isEmpty()) return;
+  QList<int> whole, cut;
   for (int i = 0; i < w.lstPort->ListCount(); ++i) {
-    if (w.lstPort->List(i) == value) {
-      w.lstPort->setListIndex(i);
-      return;
+    const QString name = w.lstPort->List(i);
+    if (name == value) {
+      whole << i;
+    } else if (name != cutPortName(name) && cutPortName(name) == value) {
+      cut << i;
     }
   }
+  const QList<int>& matches = whole.isEmpty() ? cut : whole;
+  if (matches.isEmpty() || matches.contains(w.lstPort->ListIndex())) return;
+  if (!whole.isEmpty() || cut.size() == 1) w.lstPort->setListIndex(matches.front());
 }
 
 const LoadedKey kLoadedKeys[] = {
-    {"MID", "Dir", [](FrmPlimra& w, const QString& v) { w.Dir1->setPath(rt::pathFromWritten(v)); }},
-    {"MID", "Drive", [](FrmPlimra& w, const QString& v) { w.Drive1->setDrive(v); }},
-    {"Option", "Min", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptMin, v); }},
-    {"Option", "Change", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptChange, v); }},
-    {"Option", "Time", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptTime, v); }},
-    {"Option", "Single", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptSingle, v); }},
-    {"Option", "Continue",
-     [](FrmPlimra&, const QString& v) { applyBool(Module1::OptContinue, v); }},
-    {"Option", "Random", [](FrmPlimra&, const QString& v) { applyBool(Module1::OptRandom, v); }},
-    {"Option", "MIDIOUT", &restorePortIndex},
-    {"Option", "MIDIOUTName", &restorePortName},
-    {"Option", "Reset", [](FrmPlimra&, const QString& v) { Module1::OptReset = v; }},
-    {"Plimra", "Top", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, true); }},
-    {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
+    {"MID", "Dir",
+     [](Loading& l, const QString& v) {
+       l.folderRestored = l.window.Dir1->setPath(rt::pathFromWritten(v));
+     }},
+    // The folder wins: a file from before the drive was saved with its
+    // folder may name a drive that does not hold it, and that drive's change
+    // would replace the folder with one of its own.
+    {"MID", "Drive",
+     [](Loading& l, const QString& v) {
+       const QString holder = l.folderRestored ? rt::driveOf(l.window.Dir1->Path()) : QString();
+       l.window.Drive1->setDrive(holder.isEmpty() ? v : holder);
+     }},
+    {"Option", "Min", [](Loading&, const QString& v) { applyBool(Module1::OptMin, v); }},
+    {"Option", "Change", [](Loading&, const QString& v) { applyBool(Module1::OptChange, v); }},
+    {"Option", "Time", [](Loading&, const QString& v) { applyBool(Module1::OptTime, v); }},
+    {"Option", "Single", [](Loading&, const QString& v) { applyBool(Module1::OptSingle, v); }},
+    {"Option", "Continue", [](Loading&, const QString& v) { applyBool(Module1::OptContinue, v); }},
+    {"Option", "Random", [](Loading&, const QString& v) { applyBool(Module1::OptRandom, v); }},
+    {"Option", "MIDIOUT", [](Loading& l, const QString& v) { restorePortIndex(l.window, v); }},
+    {"Option", "MIDIOUTName", [](Loading& l, const QString& v) { restorePortName(l.window, v); }},
+    {"Option", "Reset", [](Loading&, const QString& v) { Module1::OptReset = v; }},
+    {"Plimra", "Top", [](Loading& l, const QString& v) { applyPosition(l.window, v, true); }},
+    {"Plimra", "Left", [](Loading& l, const QString& v) { applyPosition(l.window, v, false); }},
     // The first use of the CD window loads it, hidden.
-    {"CDp", "Top", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
-    {"CDp", "Left", [](FrmPlimra&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+    {"CDp", "Top", [](Loading&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
+    {"CDp", "Left", [](Loading&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
 };
 
 }  // namespace
@@ -354,8 +391,9 @@ bool FrmPlimra::LoadSettings() {
     rt::End();
     return false;
   }
+  Loading loading{*this};
   for (const LoadedKey& k : kLoadedKeys)
-    k.apply(*this,
+    k.apply(loading,
             read.profile.value(QLatin1String(k.section), QLatin1String(k.key)).value_or(QString()));
   // Ports not listed yet: the saved choice waits for the list.
   if (portListPending_) {
@@ -468,8 +506,9 @@ void FrmPlimra::File1_DblClick() {
   if (playing) silentSongs_ = MMControl1->Length() == 0 ? silentSongs_ + 1 : 0;
 
   // A window already iconized stays as it is; one showing why the song did
-  // not play stays in view.
-  if (playing && Module1::OptMin && WindowState() != 1) setWindowState(1);
+  // not play stays in view; a hidden one (the CD player is shown) stays
+  // hidden, or it would come back iconized.
+  if (playing && Module1::OptMin && isVisible() && WindowState() != 1) setWindowState(1);
   if (playing) WarnIfSilent();
 }
 
@@ -668,6 +707,12 @@ void FrmPlimra::PortsListed(const std::vector<std::string>& names) {
   savedPort_.reset();
 }
 
+std::pair<QString, QString> FrmPlimra::PortToSave() const {
+  if (portListPending_ && savedPort_) return *savedPort_;
+  const int16_t index = lstPort->ListIndex();
+  return {rt::Str(int64_t{index}), lstPort->List(index)};
+}
+
 void FrmPlimra::FillPortList(const std::vector<std::string>& names) {
   const int16_t old = lstPort->ListIndex();
   const QString chosen = lstPort->List(old);
@@ -752,8 +797,6 @@ void FrmPlimra::mnuChange_Click() {
   MirrorOptionsInCd();
 }
 
-void FrmPlimra::mnuSave_Click() {
-  Module1::AskAndSaveSettings();
-}
+void FrmPlimra::mnuSave_Click() { Module1::AskAndSaveSettings(); }
 
 }  // namespace plimra::midi

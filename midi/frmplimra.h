@@ -96,6 +96,11 @@ class FrmPlimra : public plimra::rt::Form {
   // (empty before any).
   QString PlayingSong() const { return playingSong_; }
 
+  // The port choice a save writes, as plimra.ini holds it (index, name):
+  // the list's, or while the list has not come yet, the one read at
+  // start-up, so that a save meanwhile does not lose it.
+  std::pair<QString, QString> PortToSave() const;
+
   // The caption each tick builds, and the one it last wrote.
   QString TimeCaption;
   QString ShownTimeCaption;

@@ -99,6 +99,33 @@ bool ListBox::setListIndex(int index) {
   return true;
 }
 
+void ListBox::keyPressEvent(QKeyEvent* e) {
+  // Qt moves from the first row when there is no current one, whatever the
+  // key: End would choose the first entry.
+  const bool plain = (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (plain && ListIndex() < 0 && count() > 0) {
+    int row = -1;
+    switch (e->key()) {
+      case Qt::Key_Home:
+      case Qt::Key_Down:
+        row = 0;
+        break;
+      case Qt::Key_End:
+      case Qt::Key_Up:
+        row = count() - 1;
+        break;
+      default:
+        break;
+    }
+    if (row >= 0) {
+      setListIndex(row);
+      scrollToItem(item(row));
+      return;
+    }
+  }
+  QListWidget::keyPressEvent(e);
+}
+
 TextBox::TextBox(QWidget* parent) : QLineEdit(parent) {}
 
 int TextBox::keyCodeOf(int key) {

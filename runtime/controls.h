@@ -86,6 +86,11 @@ class ListBox : public QListWidget {
 
  signals:
   void DblClick();
+
+ protected:
+  // With no entry chosen, End chooses the last entry and Home the first,
+  // Down starts from the first and Up from the last.
+  void keyPressEvent(QKeyEvent* e) override;
 };
 
 // A one-line text box. KeyDown comes before the key is handled; a handler

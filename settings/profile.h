@@ -11,8 +11,8 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <QList>
+#include <QString>
 #include <optional>
 
 namespace plimra::settings {
@@ -53,7 +53,7 @@ class Profile {
  private:
   struct Line {
     QString text;
-    QByteArray raw;  // as read, with the CR a CRLF file had
+    QByteArray raw;          // as read, with the CR a CRLF file had
     bool unchanged = false;  // as read: written back as `raw`
   };
   // A line the program writes.

@@ -15,16 +15,6 @@ std::shared_ptr<MidiOutCatalog> catalog;
 std::vector<std::string> snapshot;
 std::string mapper = "MIDI Mapper";
 
-// The capabilities record holds 31 bytes of name; cut on a UTF-8 character
-// boundary so a Japanese port name never ends in half a character.
-std::string fitName(const std::string& name) {
-  constexpr size_t kMax = 31;
-  if (name.size() <= kMax) return name;
-  size_t cut = kMax;
-  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return name.substr(0, cut);
-}
-
 }  // namespace
 
 void setMidiOutCatalog(std::shared_ptr<MidiOutCatalog> c) {
@@ -55,11 +45,11 @@ uint32_t midiOutGetNumDevs() {
 uint32_t midiOutGetDevCaps(int32_t deviceId, MidiOutCaps& caps) {
   std::lock_guard lock(catalogMutex);
   if (deviceId == -1) {
-    caps.name = fitName(mapper);
+    caps.name = mapper;
     return err::None;
   }
   if (deviceId < 0 || static_cast<size_t>(deviceId) >= snapshot.size()) return err::InvalidDeviceId;
-  caps.name = fitName(snapshot[static_cast<size_t>(deviceId)]);
+  caps.name = snapshot[static_cast<size_t>(deviceId)];
   return err::None;
 }
 
@@ -112,7 +102,9 @@ std::vector<std::string> MidiOutListing::names() const {
   return names_;
 }
 
-std::string MidiOutListing::waitingOn() const { return catalog_ ? catalog_->waitingOn() : std::string(); }
+std::string MidiOutListing::waitingOn() const {
+  return catalog_ ? catalog_->waitingOn() : std::string();
+}
 
 void MidiOutListing::whenDone(std::function<void()> task) {
   {

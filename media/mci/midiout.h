@@ -15,8 +15,9 @@
 
 namespace plimra::mci {
 
-// The name field of an output's capabilities record; at most 31 bytes, like
-// the fixed 32-byte field it stands for.
+// An output's capabilities record: its whole name. (A fixed 32-byte field
+// would cut the names of a two-port interface, "... Port 1" and "... Port 2",
+// to the same text.)
 struct MidiOutCaps {
   std::string name;
 };

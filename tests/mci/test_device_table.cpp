@@ -131,12 +131,12 @@ TEST_F(DeviceTableTest, PortCommandReachesTheOpenSequence) {
   EXPECT_EQ(log->take({"port"}), (std::vector<std::string>{"port -1", "port 3"}));
 }
 
-TEST(MidiOut, DevicesFromMinusOneToCountMinusOneWithNamesCutBetweenCharacters) {
+TEST(MidiOut, DevicesFromMinusOneToCountMinusOneWithTheirWholeNames) {
   plimra::test::FakeMidiOuts::install({"Synth", "ポート一二三四五六七八九十一二三"});
   MidiOutCaps caps;
   EXPECT_EQ(midiOutGetNumDevs(), 2u);
   EXPECT_EQ(midiOutGetDevCaps(1, caps), err::None);
-  EXPECT_EQ(caps.name, "ポート一二三四五六七");  // 30 bytes: a 31st would split a character
+  EXPECT_EQ(caps.name, "ポート一二三四五六七八九十一二三");
   EXPECT_EQ(midiOutGetDevCaps(2, caps), err::InvalidDeviceId);
   EXPECT_EQ(midiOutGetDevCaps(-2, caps), err::InvalidDeviceId);
   setMidiOutCatalog(nullptr);

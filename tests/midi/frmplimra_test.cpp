@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
+#include <QPoint>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <set>
@@ -157,6 +159,17 @@ TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEn
   EXPECT_EQ(Module1::OptReset, "XG");                       // kept as written, and no reset sent
   EXPECT_EQ(readIni(), cases[std::size(cases) - 1].first);  // read, not written
 
+  // A position beyond where a window can stand is skipped like any other
+  // bad value: the window stays where start-up centred it.
+  ASSERT_TRUE(QFile::remove(iniPath()));
+  const FrmPlimra& first = startMidiWindow();
+  const QPoint centred(first.Left(), first.Top());
+  writeIni("[Plimra]\nTop=2147483647\nLeft=-2147483648\n[CDp]\nTop=-491520\nLeft=491505\n");
+  const FrmPlimra& far = startMidiWindow();
+  EXPECT_EQ(QPoint(far.Left(), far.Top()), centred);
+  EXPECT_EQ(plimra::app::frmCDp()->Top(), -491520);
+  EXPECT_EQ(plimra::app::frmCDp()->Left(), 491505);
+
   // A file that cannot be read ends the program with its number.
   ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));
   ScriptedMsgBox boxes;
@@ -226,6 +239,34 @@ TEST_F(MidiWindow, ASavedFolderNamedInShiftJisComesBackExactly) {
   window.reset();
   removeTree(app);
   removeTree(sjisMusic);
+}
+
+// The folder list reaches folders of every drive from "/", the drive list
+// does not follow it: a save keeps the drive that holds the folder, and a
+// file whose drive does not hold its folder (as older saves wrote) still
+// brings the folder back.
+TEST_F(MidiWindow, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
+  QTemporaryDir other;
+  ASSERT_TRUE(QDir().mkpath(other.filePath("songs")));
+  ASSERT_TRUE(QFile(other.filePath("songs/x.mid")).open(QIODevice::WriteOnly));
+  const QString songs = QDir::cleanPath(other.filePath("songs"));
+  rt::setDriveProvider([&] {
+    return std::vector<rt::DriveInfo>{{root.path(), "DISK"}, {other.path(), "USB"}};
+  });
+  const QString disk = root.path() + " [DISK]", usb = other.path() + " [USB]";
+
+  ASSERT_TRUE(startMidiWindow().Dir1->setPath(songs));
+  EXPECT_EQ(window->Drive1->Drive(), disk);  // not followed
+  ASSERT_TRUE(Module1::SaveSettings());
+  EXPECT_TRUE(readIni().startsWith(("[MID]\nDir=" + songs + "\nDrive=" + usb + "\n").toUtf8()))
+      << readIni().constData();
+  for (const QString& drive : {usb, disk}) {
+    writeIni(("[MID]\nDir=" + songs + "\nDrive=" + drive + "\n").toUtf8());
+    FrmPlimra& w = startMidiWindow();
+    EXPECT_EQ(w.Dir1->Path(), songs) << drive.toStdString();
+    EXPECT_EQ(w.Drive1->Drive(), usb) << drive.toStdString();
+    EXPECT_EQ(entries(w.File1), QStringList{"x.mid"}) << drive.toStdString();
+  }
 }
 
 TEST_F(MidiWindow, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
@@ -410,6 +451,20 @@ TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpe
   Module1::OptMin = true;
   play(0);
   EXPECT_EQ(w.WindowState(), 1);
+
+  // Hidden behind the CD player with the song left playing, the window is
+  // not iconized by the next song: it would come back iconized.
+  w.setWindowState(0);
+  Module1::OptChange = false;
+  ScriptedMsgBox boxes;
+  plimra::test::FakeDevice::install("CDAudio", std::make_shared<plimra::test::DeviceLog>());
+  w.mnuCDP_Click();
+  finish();
+  EXPECT_EQ(w.windowTitle(), "b.mid");
+  EXPECT_EQ(w.WindowState(), 0);
+  plimra::app::frmCDp()->mnuMidi_click();
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.WindowState(), 0);
 
   w.setWindowState(0);
   takeCalls();

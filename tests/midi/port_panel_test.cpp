@@ -1,16 +1,11 @@
-// The MIDI window's port panel, which chooses the MIDI output of the songs,
-// and the About window of its help menu.
+// The MIDI window's port panel, which chooses the MIDI output of the songs.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QFile>
-#include <QFontMetrics>
-#include <QPointer>
 #include <QTest>
-#include <QTimer>
 #include <future>
 
-#include "about/frmabout.h"
 #include "tests/support/window_test.h"
 
 namespace {
@@ -145,8 +140,49 @@ TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNam
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
 }
 
+// The two ports of one interface differ only past their 31st byte; two
+// identical devices do not differ at all. Each is shown, saved and
+// restored as itself; a file with a name cut as older saves wrote it
+// restores the one port the name begins, else the saved index.
+TEST_F(PortPanel, PortsAlikeInTheirFirstBytesAreShownSavedAndRestoredEachAsItself) {
+  const std::string port1 = "USB MIDI Interface XMidi 2x2 Port 1:input";
+  const std::string port2 = "USB MIDI Interface XMidi 2x2 Port 2:input";
+  outputs->set({"Synth", port1, port2, "Twin", "Twin"});
+  ScriptedMsgBox boxes({rt::vbYes, rt::vbYes});
+  EXPECT_EQ(startMidiWindow().lstPort->List(3), QString::fromStdString(port2));
+  for (int chosen : {3, 5}) {
+    FrmPlimra& w = *window;
+    w.mnuPort_Click();
+    w.lstPort->setListIndex(chosen);
+    w.cmdSave_Click();
+    EXPECT_TRUE(readIni().contains("MIDIOUT= " + QByteArray::number(chosen) +
+                                   "\nMIDIOUTName=" + w.lstPort->List(chosen).toUtf8() + "\n"))
+        << readIni().constData();
+    EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), chosen);
+  }
+
+  // Another device plugged in before them moves the indexes, not the names.
+  outputs->set({"Synth", "New keyboard", port1, port2, "Twin", "Twin"});
+  const std::pair<QByteArray, int> files[] = {
+      {"MIDIOUT=3\nMIDIOUTName=" + QByteArray(port2.c_str()), 4},
+      {"MIDIOUT=6\nMIDIOUTName=Twin", 6},
+      {"MIDIOUT=1\nMIDIOUTName=Twin", 5},
+      // A cut name that both ports begin: the index stands.
+      {"MIDIOUT=1\nMIDIOUTName=USB MIDI Interface XMidi 2x2 Po", 1},
+  };
+  for (const auto& [file, entry] : files) {
+    writeIni("[Option]\n" + file + "\n");
+    EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), entry) << file.constData();
+  }
+  // One that a single port begins: that port.
+  outputs->set({"Synth", "A module whose name is long enough to be cut"});
+  writeIni("[Option]\nMIDIOUT=0\nMIDIOUTName=A module whose name is long eno\n");
+  EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), 2);
+}
+
 TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) {
-  // The saved port is chosen once the list has come.
+  // The saved port is chosen once the list has come; a save meanwhile keeps
+  // it as it was read.
   writeIni("[Option]\nMIDIOUT=1\nMIDIOUTName=Late port\n");
   auto stalled = std::make_shared<StalledOutputs>();
   mci::setMidiOutCatalog(stalled);
@@ -155,6 +191,11 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("TESTSYS"), std::string::npos) << said;
   EXPECT_EQ(w.lstPort->ListCount(), 0);
+  {
+    ScriptedMsgBox boxes({rt::vbYes});
+    w.mnuSave_Click();
+  }
+  EXPECT_TRUE(readIni().contains("MIDIOUT=1\nMIDIOUTName=Late port\n")) << readIni().constData();
   stalled->answer.set_value();
   EXPECT_TRUE(waitUntil([&] { return w.lstPort->ListCount() > 0; }));
   EXPECT_EQ(entries(w.lstPort), (QStringList{"MIDI Mapper", "Synth", "Late port"}));
@@ -183,38 +224,24 @@ TEST_F(PortPanel, TabReachesTheTransportButtonsAndThePanelControls) {
       << browser.join(',').toStdString();
   w.mnuPort_Click();
   EXPECT_EQ(walk(w.lstPort), (QStringList{"lstPort", "cmdOK", "cmdCancel", "cmdSave"}));
+  // With no entry chosen, End goes to the last entry and Home to the first;
+  // the arrow keys start from the first (Down) or the last (Up).
+  for (auto [key, entry] :
+       {std::pair{Qt::Key_End, 3}, {Qt::Key_Home, 0}, {Qt::Key_Up, 3}, {Qt::Key_Down, 0}}) {
+    w.lstPort->setListIndex(-1);
+    w.lstPort->setFocus();
+    QTest::keyClick(w.lstPort, key);
+    EXPECT_EQ(w.lstPort->ListIndex(), entry) << key;
+  }
+  w.lstPort->setListIndex(-1);
+  calls();
+  for (Qt::Key key : {Qt::Key_End, Qt::Key_Tab, Qt::Key_Space})
+    QTest::keyClick(QApplication::focusWidget(), key);
+  EXPECT_EQ(calls(), Calls{"port 2"});  // OK with the last port, "Module"
+  w.mnuPort_Click();
   // Enter on the focused button presses it.
   w.cmdOK->setFocus();
   QTest::keyClick(w.cmdOK, Qt::Key_Return);
   EXPECT_FALSE(panelShown());
   EXPECT_EQ(QApplication::focusWidget(), w.Dir1);
-}
-
-TEST_F(PortPanel, AboutShowsSixLinesBesideTheWindowAndIsBuiltAnewEachTime) {
-  FrmPlimra& w = startMidiWindow();
-  w.Move(1000, 500);
-  QPointer<plimra::about::FrmAbout> first;
-  int shown = 0;
-  for (int round = 0; round < 2; ++round) {
-    QTimer::singleShot(0, [&] {
-      auto* about = plimra::app::frmAbout();
-      // Within the rounding to whole pixels (15 twips).
-      EXPECT_NEAR(about->Left(), w.Left() + 200, 8);
-      EXPECT_NEAR(about->Top(), w.Top() + 200, 8);
-      // Escape leaves it open; Enter on its one button closes it.
-      QTest::keyClick(about, Qt::Key_Escape);
-      EXPECT_TRUE(about->isVisible());
-      EXPECT_EQ(about->lblAbout->text().split(u'\n').size(), 6);
-      // Every line shows whole, whatever the installed font's metrics.
-      const QFontMetrics m(about->lblAbout->font());
-      EXPECT_LE(m.lineSpacing() * 6, about->lblAbout->height());
-      if (round == 0) first = about;
-      ++shown;
-      QTest::keyClick(about->Command1, Qt::Key_Return);
-    });
-    w.mnuAbout_Click();
-  }
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(first.isNull()) << "a closed About window is destroyed";
-  EXPECT_EQ(shown, 2);
 }
