@@ -265,7 +265,6 @@ void FrmCDp::Text1_KeyDown(int& KeyCode, int /*Shift*/) {
 void FrmCDp::Form_Load() {
   Timer1.setEnabled(true);
   MMControl1->setNotify(true);
-  MMControl1->setWait(false);
   MMControl1->setDeviceType(QStringLiteral("CDAudio"));
   MMControl1->setVisible(true);
   MMControl1->setStepVisible(false);

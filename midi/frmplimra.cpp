@@ -4,7 +4,6 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
@@ -117,6 +116,9 @@ FrmPlimra::FrmPlimra() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
   }
   Dir1->setFocus();
 
+  resetPoll_.setInterval(50);
+  connect(&resetPoll_, &QTimer::timeout, this, &FrmPlimra::ResetSongProgress);
+
   // The timer exists from the start but ticks only once it has an interval.
   Timer1.setEnabled(true);
   Timer1.setInterval(0);
@@ -224,7 +226,6 @@ void FrmPlimra::Form_Load() {
 
   // The transport bar drives the sequencer; nothing is opened yet.
   MMControl1->setNotify(true);
-  MMControl1->setWait(false);
   MMControl1->setDeviceType(QStringLiteral("Sequencer"));
   MMControl1->setStepVisible(false);
   MMControl1->setBackVisible(false);
@@ -454,9 +455,9 @@ QByteArray FrmPlimra::SongFile() const {
 
 void FrmPlimra::File1_DblClick() {
   // A start made while an earlier one waits for its reset song takes over:
-  // the earlier one returns without opening its song.
-  const uint64_t call = ++playCall_;
+  // the earlier one's song is never opened.
   resetWaiting_ = false;
+  resetPoll_.stop();
   songPlaying_ = false;
 
   // Busy until the song starts; whatever played is closed.
@@ -473,17 +474,45 @@ void FrmPlimra::File1_DblClick() {
     resetSong = ProgramFile(QStringLiteral("GM.MID"));
   }
 
-  // The reset song, waited for. One that is missing or refused ends the
-  // wait at once and the song starts without it.
+  // The reset song, waited for: its end (or its failure to play) starts the
+  // song. One that is missing or refused ends the wait at once.
   if (!resetSong.isEmpty()) {
     MMControl1->setFileName(resetSong);
     MMControl1->setCommand(QStringLiteral("OPEN"));
     cmdOK_Click();
     MMControl1->setCommand(QStringLiteral("PLAY"));
-    if (!WaitForResetSong(call)) return;
-    MMControl1->setCommand(QStringLiteral("CLOSE"));
+    resetWaiting_ = true;
+    resetDevice_ = MMControl1->DeviceID();
+    ResetSongProgress();
+    // Between the device's reports, a look every short while: a play the
+    // user paused and resumed reports nothing.
+    if (resetWaiting_) resetPoll_.start();
+    return;
   }
+  StartSong();
+}
 
+void FrmPlimra::ResetSongProgress() {
+  if (!resetWaiting_) return;
+  // Closed by someone else meanwhile (the switch to the CD player, the end
+  // of the program): that was no end of the reset, and no song follows.
+  if (MMControl1->DeviceID() != resetDevice_) {
+    resetWaiting_ = false;
+    resetPoll_.stop();
+    setCaption(File1->FileName());
+    return;
+  }
+  // Stopped: the reset song has ended (or its play was refused). Not open
+  // or not ready: it never will play. Paused by the user: keep waiting.
+  const int32_t mode = MMControl1->Mode();
+  if (mode == kPlaying || mode == mci::ModePaused || mode == mci::ModeSeeking) return;
+  resetWaiting_ = false;
+  resetPoll_.stop();
+  MMControl1->setCommand(QStringLiteral("CLOSE"));
+  StartSong();
+}
+
+void FrmPlimra::StartSong() {
   // The song itself, on the chosen port.
   playingSong_ = rt::pathFromNative(SongFile());
   MMControl1->setFileName(SongFile());
@@ -512,39 +541,6 @@ void FrmPlimra::File1_DblClick() {
   if (playing) WarnIfSilent();
 }
 
-bool FrmPlimra::WaitForResetSong(uint64_t call) {
-  resetWaiting_ = true;
-  QPointer<FrmPlimra> self(this);
-  const uint16_t device = MMControl1->DeviceID();
-  for (;;) {
-    const int32_t mode = MMControl1->Mode();
-    // Stopped: the reset song has ended (or its play was refused). Not open
-    // or not ready: it never will play. Paused by the user: keep waiting.
-    if (mode == kStopped ||
-        (mode != kPlaying && mode != mci::ModePaused && mode != mci::ModeSeeking))
-      break;
-    // Sleeps until the device reports or a short while has passed, handling
-    // whatever arrives meanwhile, a new start included.
-    QEventLoop loop;
-    QTimer tick;
-    tick.setSingleShot(true);
-    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(MMControl1, &MMControl::Done, &loop, &QEventLoop::quit);
-    tick.start(50);
-    loop.exec();
-    if (!self || playCall_ != call) return false;
-    // Closed by someone else meanwhile (the switch to the CD player, the
-    // end of the program): that was no end of the reset, and no song follows.
-    if (MMControl1->DeviceID() != device) {
-      resetWaiting_ = false;
-      setCaption(File1->FileName());
-      return false;
-    }
-  }
-  resetWaiting_ = false;
-  return true;
-}
-
 void FrmPlimra::WarnIfSilent() {
   // Only the built-in synthesizer (the mapper, its own entry, or no choice)
   // depends on the audio device; a MIDI-OUT port sounds elsewhere.
@@ -560,11 +556,15 @@ void FrmPlimra::WarnIfSilent() {
 }
 
 void FrmPlimra::MMControl1_Done(int NotifyCode) {
+  // The reset song's end is the waiting start's business.
+  if (resetWaiting_) {
+    ResetSongProgress();
+    return;
+  }
   if (MMControl1->Mode() != kStopped || Module1::OptSingle) return;
-  // Only the end of the song this window started moves on: the reset
-  // song's end is the waiting start's business, and a stopped, refused or
-  // cut-short play is no end.
-  if (resetWaiting_ || !songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
+  // Only the end of the song this window started moves on: a stopped,
+  // refused or cut-short play is no end.
+  if (!songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
   songPlaying_ = false;
   // A whole pass of the list without a sound: going on would only open one
   // file after another for ever.

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -131,20 +132,23 @@ class FrmPlimra : public plimra::rt::Form {
   void FillPortList(const std::vector<std::string>& names);
   // Says once which port the user chose could not be opened.
   void ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
-  // Waits until the reset song has stopped, or until it cannot play. False
-  // when a later start took over or the device was closed from outside
-  // (the start ends then).
-  bool WaitForResetSong(uint64_t call);
+  // The reset song has reported, or a while has passed: once it has
+  // stopped or cannot play, the song starts; a close from outside ends the
+  // start.
+  void ResetSongProgress();
+  // Opens and plays the selected song on the chosen port.
+  void StartSong();
   void WarnIfSilent();
   void MirrorOptionsInCd();
   static QByteArray ProgramFile(const QString& name);
   QByteArray SongFile() const;
 
-  // Counts the starts of File1_DblClick, so a start that was taken over
-  // while it waited for the reset song knows it.
-  uint64_t playCall_ = 0;
-  // The reset song is playing and being waited for: its end is no song's.
+  // The reset song is playing and being waited for: its end is no song's
+  // but starts the song. The device it plays on, and the look at it while
+  // it plays.
   bool resetWaiting_ = false;
+  uint16_t resetDevice_ = 0;
+  QTimer resetPoll_;
   // The song this window started is playing and its end moves on; the
   // control's Stop and Prev clear it.
   bool songPlaying_ = false;

@@ -1,7 +1,6 @@
 #include "runtime/form.h"
 
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMenuBar>
@@ -48,12 +47,12 @@ void Form::Show(int modal) {
     active() = this;
     Form_Activate();
   }
-  if (modal) {
-    QEventLoop loop;
-    QPointer<Form> self(this);
-    while (self && self->isVisible()) loop.processEvents(QEventLoop::WaitForMoreEvents);
-    if (self) setWindowModality(Qt::NonModal);
-  }
+}
+
+void Form::hideEvent(QHideEvent* e) {
+  // Shown modally once, shown plainly the next time.
+  if (windowModality() != Qt::NonModal && !isVisible()) setWindowModality(Qt::NonModal);
+  QMainWindow::hideEvent(e);
 }
 
 void Form::Hide() {

@@ -20,8 +20,10 @@ class Form : public QMainWindow {
   // Runs Form_Load once; the program-wide accessors call it on creation.
   void Load();
 
-  // Shows the window; 1 shows it modally and returns when it is hidden.
-  // Showing a window that is not the active form runs Form_Activate.
+  // Shows the window; 1 shows it modally: the other windows take no input
+  // until it is hidden. Either way it returns at once (the caller's handler
+  // ends; nothing waits in a loop of its own). Showing a window that is not
+  // the active form runs Form_Activate.
   void Show(int modal = 0);
   void Hide();
   void Refresh();
@@ -51,6 +53,7 @@ class Form : public QMainWindow {
   virtual void Form_Unload(int16_t& /*Cancel*/) {}
 
   void closeEvent(QCloseEvent* e) override;
+  void hideEvent(QHideEvent* e) override;
 
  private:
   QSize outerSize() const;

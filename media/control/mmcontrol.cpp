@@ -1,11 +1,9 @@
 #include "media/control/mmcontrol.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
-#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -185,7 +183,6 @@ uint32_t MMControl::setCommand(const QString& command) {
 
   uint32_t e = mci::err::None;
   bool playStarted = false;  // its Done comes from the device
-  bool waitAfter = false;
   if (*verb == Verb::Open) {
     e = openDevice();
   } else if (*verb == Verb::Close) {
@@ -198,10 +195,7 @@ uint32_t MMControl::setCommand(const QString& command) {
       case Verb::Play:
         // Already playing (a PlayClick handler may just have started it):
         // restarting would only cut the sound and the pending notification.
-        if (isRunning(dev->mode())) {
-          waitAfter = true;
-          break;
-        }
+        if (isRunning(dev->mode())) break;
         e = startPlay(*dev);
         playStarted = e == mci::err::None;
         break;
@@ -230,7 +224,6 @@ uint32_t MMControl::setCommand(const QString& command) {
   }
   if (!playStarted) postDone(e == mci::err::None ? mci::NotifySuccessful : mci::NotifyFailure);
   refreshButtons();
-  if ((playStarted || waitAfter) && wait_) waitWhilePlaying();
   return e;
 }
 
@@ -312,19 +305,6 @@ uint32_t MMControl::pauseOrResume(mci::Device& dev, bool& playStarted) {
     return e;
   }
   return mci::err::NonapplicableFunction;
-}
-
-void MMControl::waitWhilePlaying() {
-  std::weak_ptr<char> alive = alive_;
-  for (;;) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    // A handler run meanwhile may have destroyed the control or closed the
-    // device; either ends the wait.
-    if (!alive.lock()) return;
-    mci::Device* dev = device();
-    if (!dev || !isRunning(dev->mode())) return;
-    QThread::msleep(10);
-  }
 }
 
 void MMControl::postDone(int code) {

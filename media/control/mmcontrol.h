@@ -19,9 +19,8 @@
 // (successful) or 8 (failure) for commands that complete at once; a play
 // raises 1 when it reaches its end and 4 (aborted) when stop, close or
 // another play cuts it short. Pause keeps the play pending. Done is raised on
-// the GUI thread, after the command that caused it has returned. With Wait
-// true every command returns only when it has completed (a play when the
-// device no longer plays), handling events meanwhile.
+// the GUI thread, after the command that caused it has returned. Every
+// command returns at once; whoever needs a play's end waits for its Done.
 //
 // A button click first raises its ...Click(Cancel) event (direct, Cancel
 // starts at 0); unless a handler sets Cancel, the control then carries out
@@ -56,7 +55,6 @@ class MMControl : public QWidget {
   ~MMControl() override;
 
   void setNotify(bool on) { notify_ = on; }
-  void setWait(bool on) { wait_ = on; }
 
   void setDeviceType(const QString& type) { deviceType_ = type; }
   // The file's path as the file system has it: bytes, which need not be
@@ -124,7 +122,6 @@ class MMControl : public QWidget {
   uint32_t closeDevice();
   uint32_t startPlay(mci::Device& dev);
   uint32_t pauseOrResume(mci::Device& dev, bool& playStarted);
-  void waitWhilePlaying();
   void postDone(int code);
   void layoutButtons();
 
@@ -134,7 +131,6 @@ class MMControl : public QWidget {
   std::array<bool, ButtonCount> visible_{};
   QTimer* poll_ = nullptr;
   bool notify_ = false;
-  bool wait_ = false;
   QString deviceType_;
   QByteArray fileName_;
   int32_t timeFormat_ = 0;

@@ -93,10 +93,13 @@ class WindowTest : public ::testing::Test {
     return *window;
   }
 
-  // A double-click on the file at `index` of the MIDI window's list.
+  // A double-click on the file at `index` of the MIDI window's list, and the
+  // events until the start is over: until the reset song has ended (or the
+  // start was taken over or closed) and the caption no longer asks to wait.
   void play(int index) {
     ASSERT_TRUE(window->File1->setListIndex(index));
     window->File1_DblClick();
+    ASSERT_TRUE(waitUntil([this] { return !window->windowTitle().endsWith(" (お待ち下さい)"); }));
   }
 
   // Handles the events pending now, then whatever comes for `ms` more.
