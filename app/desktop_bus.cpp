@@ -18,13 +18,13 @@
 #include <memory>
 #include <string>
 
-#include "app/forms.h"
-#include "cd/frmcdp.h"
+#include "ui/windows.h"
+#include "ui/cd_window.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
-#include "midi/frmplimra.h"
-#include "runtime/filenames.h"
+#include "ui/midi_window.h"
+#include "platform/filenames.h"
 
 namespace plimra::app {
 
@@ -39,7 +39,7 @@ constexpr int kCallTimeoutMs = 5000;
 
 // The window the user sees, and so the one the desktop's controls act on.
 struct Shown {
-  rt::Form* window;
+  kit::Form* window;
   MMControl* control;
   bool cd;
 };
@@ -110,8 +110,8 @@ NowPlaying nowPlaying(const Shown& s) {
     const QString song = frmPlimra()->PlayingSong();
     if (song.isEmpty()) return n;
     n.key = song;
-    n.title = rt::displayName(song.mid(song.lastIndexOf(u'/') + 1));
-    n.url = QString::fromLatin1(fileUri(rt::nativePath(song)));
+    n.title = platform::displayName(song.mid(song.lastIndexOf(u'/') + 1));
+    n.url = QString::fromLatin1(fileUri(platform::nativePath(song)));
     if (s.control->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds))
       n.lengthMicros = static_cast<qlonglong>(s.control->Length()) * 1000;
     return n;
@@ -184,7 +184,7 @@ class RootAdaptor : public QDBusAbstractAdaptor {
  public slots:
   void Raise() {
     QTimer::singleShot(0, [] {
-      rt::Form* w = shownWindow().window;
+      kit::Form* w = shownWindow().window;
       if (w->WindowState() == 1) w->setWindowState(0);
       w->raise();
       w->activateWindow();
@@ -290,7 +290,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     }
     QTimer::singleShot(0, this, [this, path] {
       if (frmCDp()->isVisible()) frmCDp()->mnuMidi_click();
-      frmPlimra()->PlayFromOutside(rt::pathFromNative(path));
+      frmPlimra()->PlayFromOutside(platform::pathFromNative(path));
       emit acted();
     });
   }

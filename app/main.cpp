@@ -9,13 +9,13 @@
 #include <cstring>
 
 #include "app/desktop_bus.h"
-#include "app/forms.h"
-#include "midi/frmplimra.h"
-#include "runtime/appearance.h"
-#include "runtime/filelists.h"
-#include "runtime/filenames.h"
-#include "runtime/msgbox.h"
-#include "runtime/program.h"
+#include "ui/windows.h"
+#include "ui/midi_window.h"
+#include "ui/kit/appearance.h"
+#include "ui/kit/filelists.h"
+#include "platform/filenames.h"
+#include "ui/kit/msgbox.h"
+#include "platform/program.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"
@@ -39,29 +39,29 @@ int main(int argc, char** argv) {
   }
   if (plimra::app::handOverToRunningPlayer(song)) return 0;
 
-  plimra::rt::setAppPath(plimra::rt::AppPath());
+  plimra::platform::setAppPath(plimra::platform::AppPath());
   // Message boxes show over the windows; the drive list names the volumes.
-  plimra::rt::setMsgBoxHandler(plimra::rt::windowMsgBox);
-  plimra::rt::setDriveProvider(plimra::rt::mountedDrives);
-  plimra::rt::installJapaneseFontSubstitutes();
+  plimra::kit::setMsgBoxHandler(plimra::kit::windowMsgBox);
+  plimra::platform::setDriveProvider(plimra::platform::mountedDrives);
+  plimra::kit::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese
   // proportional face, as the desktop this program was made for did.
-  QApplication::setFont(plimra::rt::layoutFont(plimra::rt::kPGothic, 9));
+  QApplication::setFont(plimra::kit::layoutFont(plimra::kit::kPGothic, 9));
 
   plimra::seq::registerSequencer();
   plimra::cdaudio::registerCdAudio();
   // The window closes its song before it ends the program; JACK hands that
   // silence on only at its next period.
-  plimra::rt::setEndHandler([] {
+  plimra::platform::setEndHandler([] {
     plimra::seq::drainSystemPorts(std::chrono::milliseconds(100));
-    plimra::rt::leaveProcess();
+    plimra::platform::leaveProcess();
   });
 
   // The first reference creates the window and runs its start-up.
   plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();
   window->Show();
   plimra::app::startDesktopControls();
-  if (!song.isEmpty()) window->PlayFromOutside(plimra::rt::pathFromNative(song));
+  if (!song.isEmpty()) window->PlayFromOutside(plimra::platform::pathFromNative(song));
   const int code = QApplication::exec();
   plimra::app::destroyForms();
   return code;

@@ -16,7 +16,7 @@
 #include <chrono>
 #include <climits>
 
-#include "runtime/filenames.h"
+#include "platform/filenames.h"
 
 namespace plimra::settings {
 
@@ -122,11 +122,11 @@ int errorNumberOf(int err) {
 
 // Where a symbolic link points (absolute); empty when `path` is no link.
 QString linkTarget(const QString& path) {
-  const QByteArray native = rt::nativePath(path);
+  const QByteArray native = platform::nativePath(path);
   char buf[PATH_MAX];
   const ssize_t n = ::readlink(native.constData(), buf, sizeof buf);
   if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return {};
-  const QString linked = rt::pathFromNative(QByteArrayView(buf, n));
+  const QString linked = platform::pathFromNative(QByteArrayView(buf, n));
   if (linked.startsWith(u'/')) return QDir::cleanPath(linked);
   return QDir::cleanPath(path.left(path.lastIndexOf(u'/') + 1) + linked);
 }
@@ -268,23 +268,23 @@ bool Profile::setValue(const QString& section, const QString& key, const QString
   return true;
 }
 
-// Paths are in the lossless text form of runtime/filenames.h: a program or
+// Paths are in the lossless text form of platform/filenames.h: a program or
 // settings folder whose name is not UTF-8 is reached by its exact bytes.
 QString profilePath(const QString& programDir) {
   const QString name = QStringLiteral("plimra.ini");
   const QString beside = (programDir.endsWith(u'/') ? programDir : programDir + u'/') + name;
   struct stat st {};
-  if (::stat(rt::nativePath(beside).constData(), &st) == 0 ||
-      ::access(rt::nativePath(programDir).constData(), W_OK) == 0)
+  if (::stat(platform::nativePath(beside).constData(), &st) == 0 ||
+      ::access(platform::nativePath(programDir).constData(), W_OK) == 0)
     return beside;
-  QString config = rt::pathFromNative(qgetenv("XDG_CONFIG_HOME"));
-  if (!config.startsWith(u'/')) config = rt::homeFolder() + QStringLiteral("/.config");
+  QString config = platform::pathFromNative(qgetenv("XDG_CONFIG_HOME"));
+  if (!config.startsWith(u'/')) config = platform::homeFolder() + QStringLiteral("/.config");
   return config + QStringLiteral("/plimra/") + name;
 }
 
 ReadResult readProfile(const QString& path) {
   ReadResult r;
-  const QByteArray native = rt::nativePath(path);
+  const QByteArray native = platform::nativePath(path);
   // Non-blocking, so that a FIFO under the name cannot stall start-up.
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
@@ -340,12 +340,12 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
     return false;
   };
   // A link is followed: the file it names is the one replaced.
-  QString target = rt::absoluteClean(path);
+  QString target = platform::absoluteClean(path);
   if (const QString linked = linkTarget(target); !linked.isEmpty()) target = linked;
   const QString dir = target.left(std::max<qsizetype>(target.lastIndexOf(u'/'), 1));
-  const QByteArray nativeDir = rt::nativePath(dir);
+  const QByteArray nativeDir = platform::nativePath(dir);
   if (!makeFolders(nativeDir)) return fail(dir + QStringLiteral(": ") + systemReason(errno));
-  const QByteArray nativeTarget = rt::nativePath(target);
+  const QByteArray nativeTarget = platform::nativePath(target);
 
   struct stat old {};
   const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
@@ -358,7 +358,7 @@ bool writeProfile(const Profile& profile, const QString& path, QString* reason) 
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-    tmp = rt::nativePath(dir + QStringLiteral("/.plimra.ini.%1.%2.%3")
+    tmp = platform::nativePath(dir + QStringLiteral("/.plimra.ini.%1.%2.%3")
                                    .arg(::getpid())
                                    .arg(counter++)
                                    .arg(static_cast<qulonglong>(now) & 0xFFFFFF, 0, 36));

@@ -6,16 +6,16 @@
 #include <thread>
 
 #include "media/sequencer/sequencer_device.h"
-#include "runtime/program.h"
+#include "platform/program.h"
 
 using namespace plimra;
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;
   // As the program does when it starts.
-  rt::setEndHandler([] {
+  platform::setEndHandler([] {
     seq::drainSystemPorts(std::chrono::milliseconds(100));
-    rt::leaveProcess();
+    platform::leaveProcess();
   });
 
   seq::SequencerDevice dev(seq::systemOutputs());
@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   // What the window does when it is closed.
   dev.close();
-  rt::End();
+  platform::End();
   return 4;
 }

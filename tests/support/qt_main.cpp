@@ -5,12 +5,12 @@
 
 #include <QApplication>
 
-#include "runtime/appearance.h"
+#include "ui/kit/appearance.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Plimra"));
-  plimra::rt::installJapaneseFontSubstitutes();
+  plimra::kit::installJapaneseFontSubstitutes();
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -6,31 +6,31 @@
 
 #include <vector>
 
-#include "runtime/msgbox.h"
+#include "ui/kit/msgbox.h"
 
 namespace plimra::test {
 
 class ScriptedMsgBox {
  public:
   explicit ScriptedMsgBox(std::vector<int> answers = {}) : answers_(std::move(answers)) {
-    rt::setMsgBoxHandler([this](const rt::MsgBoxRequest& r) {
+    kit::setMsgBoxHandler([this](const kit::MsgBoxRequest& r) {
       asked_.push_back(r);
-      if (answers_.empty()) return rt::escapeAnswer(r.style);
+      if (answers_.empty()) return kit::escapeAnswer(r.style);
       const int a = answers_.front();
       answers_.erase(answers_.begin());
       return a;
     });
   }
-  ~ScriptedMsgBox() { rt::setMsgBoxHandler({}); }
+  ~ScriptedMsgBox() { kit::setMsgBoxHandler({}); }
   ScriptedMsgBox(const ScriptedMsgBox&) = delete;
   ScriptedMsgBox& operator=(const ScriptedMsgBox&) = delete;
 
   void answer(int a) { answers_.push_back(a); }
-  const std::vector<rt::MsgBoxRequest>& asked() const { return asked_; }
+  const std::vector<kit::MsgBoxRequest>& asked() const { return asked_; }
 
  private:
   std::vector<int> answers_;
-  std::vector<rt::MsgBoxRequest> asked_;
+  std::vector<kit::MsgBoxRequest> asked_;
 };
 
 }  // namespace plimra::test

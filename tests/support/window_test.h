@@ -22,12 +22,12 @@
 #include <memory>
 #include <ostream>
 
-#include "app/forms.h"
-#include "app/module1.h"
-#include "cd/frmcdp.h"
+#include "ui/windows.h"
+#include "ui/options.h"
+#include "ui/cd_window.h"
 #include "media/control/mmcontrol.h"
-#include "midi/frmplimra.h"
-#include "runtime/program.h"
+#include "ui/midi_window.h"
+#include "platform/program.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
 
@@ -39,7 +39,8 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
   *os << '"' << bytes.toStdString() << '"';
 }
 
-namespace rt = plimra::rt;
+namespace kit = plimra::kit;
+namespace platform = plimra::platform;
 namespace mci = plimra::mci;
 namespace Module1 = plimra::Module1;
 using plimra::cd::FrmCDp;
@@ -57,10 +58,10 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(QDir().mkpath(music));
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
-    rt::setAppPath(root.path());
+    platform::setAppPath(root.path());
     outputs = FakeMidiOuts::install({"Built-in synthesizer", "USB MIDI 1"});
     FakeDevice::install("Sequencer", sequencer);
-    rt::setEndHandler([this] { ++ends; });
+    platform::setEndHandler([this] { ++ends; });
   }
 
   void TearDown() override {
@@ -68,8 +69,8 @@ class WindowTest : public ::testing::Test {
     app::destroyForms();
     mci::DeviceTable::instance().closeAll();
     mci::setMidiOutCatalog(nullptr);
-    rt::setEndHandler({});
-    rt::setAppPath({});
+    platform::setEndHandler({});
+    platform::setAppPath({});
     QDir::setCurrent(oldCwd);
   }
 
@@ -146,16 +147,16 @@ class WindowTest : public ::testing::Test {
 
 // A menu item as the user meets it: its entry in the window's menus, with
 // the check mark drawn and the click that chooses it.
-inline QAction* entry(const rt::MenuItem* item) {
+inline QAction* entry(const kit::MenuItem* item) {
   const QObject* window = item;
   while (window->parent()) window = window->parent();
   return window->findChild<QAction*>(item->objectName());
 }
-inline bool checked(const rt::MenuItem* item) { return entry(item)->isChecked(); }
-inline void choose(const rt::MenuItem* item) { entry(item)->trigger(); }
+inline bool checked(const kit::MenuItem* item) { return entry(item)->isChecked(); }
+inline void choose(const kit::MenuItem* item) { entry(item)->trigger(); }
 
 // How often the timer ticks, in ms; 0 when it does not.
-inline int tickEvery(const rt::Timer& timer) {
+inline int tickEvery(const kit::Timer& timer) {
   const QTimer* ticker = timer.findChild<QTimer*>();
   return ticker && ticker->isActive() ? ticker->interval() : 0;
 }
