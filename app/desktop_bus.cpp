@@ -18,19 +18,21 @@
 #include <memory>
 #include <string>
 
-#include "ui/windows.h"
-#include "ui/cd_window.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/mci.h"
-#include "ui/midi_window.h"
 #include "platform/filenames.h"
+#include "ui/cd_window.h"
+#include "ui/midi_window.h"
+#include "ui/windows.h"
 
 namespace plimra::app {
 
 namespace {
 
 using control::MMControl;
+using ui::cdWindow;
+using ui::midiWindow;
 
 constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kRootInterface[] = "org.mpris.MediaPlayer2";
@@ -45,12 +47,12 @@ struct Shown {
 };
 
 Shown shownWindow() {
-  midi::FrmPlimra* midi = frmPlimra();
+  ui::MidiWindow* midi = midiWindow();
   if (!midi->isVisible()) {
-    cd::FrmCDp* cd = frmCDp();
-    if (cd->isVisible()) return {cd, cd->MMControl1, true};
+    ui::CdWindow* cd = cdWindow();
+    if (cd->isVisible()) return {cd, cd->transport, true};
   }
-  return {midi, midi->MMControl1, false};
+  return {midi, midi->transport, false};
 }
 
 // "mm:ss:ff" (or fewer fields) as microseconds; 75 frames a second.
@@ -107,7 +109,7 @@ NowPlaying nowPlaying(const Shown& s) {
   NowPlaying n;
   if (s.control->DeviceID() == 0) return n;
   if (!s.cd) {
-    const QString song = frmPlimra()->PlayingSong();
+    const QString song = midiWindow()->playingSong();
     if (song.isEmpty()) return n;
     n.key = song;
     n.title = platform::displayName(song.mid(song.lastIndexOf(u'/') + 1));
@@ -147,10 +149,10 @@ void play(const Shown& s) {
   }
   if (s.control->Mode() == mci::ModePlaying) return;
   if (!s.cd && !s.control->buttonEnabled(MMControl::Play)) {
-    midi::FrmPlimra* w = frmPlimra();
-    if (w->File1->ListCount() == 0) return;
-    if (w->File1->ListIndex() < 0) w->File1->setListIndex(0);
-    w->File1_DblClick();
+    ui::MidiWindow* w = midiWindow();
+    if (w->fileList->ListCount() == 0) return;
+    if (w->fileList->ListIndex() < 0) w->fileList->setListIndex(0);
+    w->onFileActivated();
     return;
   }
   s.control->click(MMControl::Play);
@@ -198,9 +200,9 @@ class RootAdaptor : public QDBusAbstractAdaptor {
       QDBusConnection::sessionBus().interface()->isServiceRegistered(QString::fromLatin1(kBusName));
       const Shown s = shownWindow();
       if (s.cd)
-        frmCDp()->mnuEnd_Click();
+        cdWindow()->onExit();
       else
-        frmPlimra()->mnuExit_Click();
+        midiWindow()->onExit();
     });
   }
 };
@@ -289,8 +291,8 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
       return;
     }
     QTimer::singleShot(0, this, [this, path] {
-      if (frmCDp()->isVisible()) frmCDp()->mnuMidi_click();
-      frmPlimra()->PlayFromOutside(platform::pathFromNative(path));
+      if (cdWindow()->isVisible()) cdWindow()->onMidiPlayer();
+      midiWindow()->playFromOutside(platform::pathFromNative(path));
       emit acted();
     });
   }

@@ -9,13 +9,13 @@
 #include <cstring>
 
 #include "app/desktop_bus.h"
-#include "ui/windows.h"
-#include "ui/midi_window.h"
+#include "platform/filenames.h"
+#include "platform/program.h"
 #include "ui/kit/appearance.h"
 #include "ui/kit/filelists.h"
-#include "platform/filenames.h"
 #include "ui/kit/msgbox.h"
-#include "platform/program.h"
+#include "ui/midi_window.h"
+#include "ui/windows.h"
 
 #include "media/cdaudio/register.h"
 #include "media/sequencer/register.h"
@@ -58,11 +58,11 @@ int main(int argc, char** argv) {
   });
 
   // The first reference creates the window and runs its start-up.
-  plimra::midi::FrmPlimra* window = plimra::app::frmPlimra();
+  plimra::ui::MidiWindow* window = plimra::ui::midiWindow();
   window->Show();
   plimra::app::startDesktopControls();
-  if (!song.isEmpty()) window->PlayFromOutside(plimra::platform::pathFromNative(song));
+  if (!song.isEmpty()) window->playFromOutside(plimra::platform::pathFromNative(song));
   const int code = QApplication::exec();
-  plimra::app::destroyForms();
+  plimra::ui::destroyWindows();
   return code;
 }

@@ -12,34 +12,34 @@
 
 class QLabel;
 
-namespace plimra::about {
+namespace plimra::ui {
 
-class FrmAbout : public plimra::kit::Form {
+class AboutWindow : public plimra::kit::Form {
   Q_OBJECT
 
  public:
-  FrmAbout();
-  ~FrmAbout() override;
+  AboutWindow();
+  ~AboutWindow() override;
 
   // Closed for good: it is destroyed and the next use makes a new one.
   bool unloaded() const { return unloaded_; }
 
-  QLabel* Image1;
-  plimra::kit::Label* Label1;
-  plimra::kit::CommandButton* Command1;
-  plimra::kit::Label* lblAbout;
+  QLabel* picture;
+  plimra::kit::Label* nameLabel;
+  plimra::kit::CommandButton* okButton;
+  plimra::kit::Label* aboutText;
 
  public slots:
-  void Command1_Click();
+  void onOk();
 
  protected:
-  void Form_Load() override;
-  void Form_Unload(int16_t& Cancel) override;
+  void onLoad() override;
+  void onUnload(int16_t& Cancel) override;
 
  private:
-  void FitAboutText();
+  void fitAboutText();
 
   bool unloaded_ = false;
 };
 
-}  // namespace plimra::about
+}  // namespace plimra::ui

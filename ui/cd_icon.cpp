@@ -7,7 +7,7 @@
 
 #include "ui/cd_window.h"
 
-namespace plimra::cd {
+namespace plimra::ui {
 
 namespace {
 
@@ -82,4 +82,4 @@ QIcon cdIcon() {
   return icon;
 }
 
-}  // namespace plimra::cd
+}  // namespace plimra::ui

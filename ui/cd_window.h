@@ -1,7 +1,7 @@
 // The audio-CD player window: disc length, play state and position, twenty
 // clickable track labels, the transport bar, a small title list, and the
 // way back to the MIDI window. Everything it learns about the disc comes
-// from a twice-a-second poll (Timer1_Timer).
+// from a twice-a-second poll (onTimerTick).
 #pragma once
 
 #include <QString>
@@ -16,17 +16,17 @@ namespace plimra::control {
 class MMControl;
 }
 
-namespace plimra::cd {
+namespace plimra::ui {
 
 // Track-label colours.
 constexpr uint32_t kPlainColor = 0x80000005u;      // window background (system colour 5)
 constexpr uint32_t kHighlightColor = 0x00C0FFFFu;  // light yellow
 constexpr int kTrackLabels = 20;
 
-// PlayState values.
+// playState values.
 constexpr int16_t kDiscNotRead = 0;
-constexpr int16_t kStopped = 1;
-constexpr int16_t kPlaying = 2;
+constexpr int16_t kDiscStopped = 1;
+constexpr int16_t kDiscPlaying = 2;
 
 // The first entry of the title list; double-clicking it opens the entry box.
 inline const QString kNewCd = QStringLiteral("新しいＣＤ");
@@ -36,58 +36,58 @@ inline const QString kNewCd = QStringLiteral("新しいＣＤ");
 // without one there, `reply` keeps the value it had.
 void takeReply(const std::string& buffer, QString& reply);
 
-class FrmCDp : public plimra::kit::Form {
+class CdWindow : public plimra::kit::Form {
   Q_OBJECT
 
  public:
-  FrmCDp();
-  ~FrmCDp() override;
+  CdWindow();
+  ~CdWindow() override;
 
   // Controls, under their layout names: the time labels, the track labels,
   // the transport bar, the title entry and list, the song name.
-  plimra::kit::Label *Label1, *Info1, *Label2, *Info2;
-  plimra::kit::LabelArray TrackSet;
-  plimra::control::MMControl* MMControl1;
-  plimra::kit::Timer Timer1;
-  plimra::kit::Label* Label3;
-  plimra::kit::TextBox* Text1;
-  plimra::kit::ListBox* List1;
-  plimra::kit::Label* Label4;
-  plimra::kit::TextBox* Text2;
+  plimra::kit::Label *totalTimeCaption, *discLength, *elapsedCaption, *status;
+  plimra::kit::LabelArray trackLabels;
+  plimra::control::MMControl* transport;
+  plimra::kit::Timer pollTimer;
+  plimra::kit::Label* titleCaption;
+  plimra::kit::TextBox* titleEntry;
+  plimra::kit::ListBox* titleList;
+  plimra::kit::Label* songNameCaption;
+  plimra::kit::TextBox* songName;
 
   // The menus, a line each.
-  plimra::kit::MenuItem *mnuFile, *mnuMIDI, *mnuEnd;
-  plimra::kit::MenuItem *mnuOPT, *mnuMin, *mnuChange, *mnuSave;
+  plimra::kit::MenuItem *midiMenu, *midiPlayerItem, *exitItem;
+  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *saveItem;
 
   // 0 disc not read, 1 disc present and not playing, 2 playing.
-  int16_t PlayState = kDiscNotRead;
+  int16_t playState = kDiscNotRead;
   // The track at the current position, counting from 1 (0: unknown).
-  int16_t CurrentTrack = 0;
+  int16_t currentTrack = 0;
 
   // Sends a command string to the device table; see takeReply for how the
   // reply is read. Returns the device's error code.
-  int32_t SendMciString(const QString& command, QString& reply);
+  int32_t sendCommandString(const QString& command, QString& reply);
 
  public slots:
-  void Timer1_Timer();
-  void TrackSet_Click(int Index);
-  void MMControl1_PlayClick(int& Cancel);
-  void MMControl1_PauseClick(int& Cancel);
-  void List1_DblClick();
-  void Text1_KeyDown(int& KeyCode, int Shift);
-  void mnuMidi_click();
-  void mnuEnd_Click();
-  void mnuChange_Click();
-  void mnuMin_Click();
-  void mnuSave_Click();
+  void onTimerTick();
+  void onTrackClicked(int Index);
+  void onPlayClicked(int& Cancel);
+  void onPauseClicked(int& Cancel);
+  void onTitleActivated();
+  void onTitleKeyDown(int& KeyCode, int Shift);
+  void onMidiPlayer();
+  void onExit();
+  void onStopOnSwitchToggled();
+  void onIconizeToggled();
+  void onSave();
 
  protected:
-  void Form_Load() override;
-  void Form_Activate() override;
-  void Form_Unload(int16_t& Cancel) override;
+  void onLoad() override;
+  void onActivate() override;
+  void onUnload(int16_t& Cancel) override;
 
  private:
-  void IconizeOnPlay();
+  void iconizeOnPlay();
   void showStatus(const QString& text);
 };
 
@@ -95,4 +95,4 @@ class FrmCDp : public plimra::kit::Form {
 // the letters CD and red musical notes, 32 x 32.
 QIcon cdIcon();
 
-}  // namespace plimra::cd
+}  // namespace plimra::ui

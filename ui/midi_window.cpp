@@ -13,24 +13,24 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ui/about_window.h"
-#include "ui/windows.h"
-#include "ui/options.h"
-#include "ui/cd_window.h"
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
 #include "media/sequencer/register.h"
+#include "platform/filenames.h"
+#include "platform/program.h"
 #include "resources/icons.h"
+#include "settings/profile.h"
+#include "ui/about_window.h"
+#include "ui/cd_window.h"
 #include "ui/kit/appearance.h"
 #include "ui/kit/conversions.h"
-#include "platform/filenames.h"
 #include "ui/kit/msgbox.h"
-#include "platform/program.h"
 #include "ui/kit/twips.h"
-#include "settings/profile.h"
+#include "ui/options.h"
+#include "ui/windows.h"
 
-namespace plimra::midi {
+namespace plimra::ui {
 
 namespace kit = plimra::kit;
 using plimra::control::MMControl;
@@ -61,8 +61,8 @@ kit::CommandButton* makeButton(QWidget* parent, const QString& caption) {
 
 }  // namespace
 
-FrmPlimra::FrmPlimra() : kit::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
-  app::adopt(this);
+MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
+  ui::adopt(this);
   setCaption(QStringLiteral("Midi Player"));
   setWindowIcon(plimra::resources::notesIcon());
   setAcceptDrops(true);
@@ -74,15 +74,15 @@ FrmPlimra::FrmPlimra() : kit::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
   kit::setForeColor(c, kit::COLOR_WINDOWTEXT);
 
   // Created in the order they stack and take the focus with Tab.
-  Dir1 = new kit::DirListBox(c);
-  File1 = new kit::FileListBox(c);
-  File1->setPattern(QStringLiteral("*.MID"));
-  Drive1 = new kit::DriveListBox(c);
-  lstPort = new kit::ListBox(c);
-  cmdOK = makeButton(c, QStringLiteral("ＯＫ"));
-  cmdCancel = makeButton(c, QStringLiteral("CANCEL"));
-  cmdSave = makeButton(c, QStringLiteral("保存"));
-  MMControl1 = new MMControl(c);
+  folderList = new kit::DirListBox(c);
+  fileList = new kit::FileListBox(c);
+  fileList->setPattern(QStringLiteral("*.MID"));
+  driveList = new kit::DriveListBox(c);
+  portList = new kit::ListBox(c);
+  portOk = makeButton(c, QStringLiteral("ＯＫ"));
+  portCancel = makeButton(c, QStringLiteral("CANCEL"));
+  portSave = makeButton(c, QStringLiteral("保存"));
+  transport = new MMControl(c);
 
   // Each control's name, font, place at the design size (twips) and first
   // visibility, in tab order. Start-up then moves the port panel and the
@@ -96,14 +96,14 @@ FrmPlimra::FrmPlimra() : kit::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
     bool visible;
   };
   const Placement layout[] = {
-      {Dir1, "Dir1", &kit::kPGothic, 9, 2160, 480, 1932, 1452, true},
-      {File1, "File1", &kit::kMincho, 10.5, 120, 120, 1932, 1710, true},
-      {Drive1, "Drive1", &kit::kPGothic, 9, 2160, 120, 1935, 390, true},
-      {lstPort, "lstPort", &kit::kPGothic, 9, 4200, 120, 3972, 1824, false},
-      {cmdOK, "cmdOK", &kit::kPGothic, 9, 120, 2160, 975, 375, false},
-      {cmdCancel, "cmdCancel", &kit::kPGothic, 9, 1560, 2160, 975, 375, false},
-      {cmdSave, "cmdSave", &kit::kPGothic, 9, 3000, 2160, 975, 375, false},
-      {MMControl1, "MMControl1", nullptr, 0, 4200, 2160, 2832, 372, true},
+      {folderList, "folderList", &kit::kPGothic, 9, 2160, 480, 1932, 1452, true},
+      {fileList, "fileList", &kit::kMincho, 10.5, 120, 120, 1932, 1710, true},
+      {driveList, "driveList", &kit::kPGothic, 9, 2160, 120, 1935, 390, true},
+      {portList, "portList", &kit::kPGothic, 9, 4200, 120, 3972, 1824, false},
+      {portOk, "portOk", &kit::kPGothic, 9, 120, 2160, 975, 375, false},
+      {portCancel, "portCancel", &kit::kPGothic, 9, 1560, 2160, 975, 375, false},
+      {portSave, "portSave", &kit::kPGothic, 9, 3000, 2160, 975, 375, false},
+      {transport, "transport", nullptr, 0, 4200, 2160, 2832, 372, true},
   };
   QWidget* previous = nullptr;
   for (const Placement& p : layout) {
@@ -114,60 +114,62 @@ FrmPlimra::FrmPlimra() : kit::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
     if (previous) QWidget::setTabOrder(previous, p.control);
     previous = p.control;
   }
-  Dir1->setFocus();
+  folderList->setFocus();
 
   resetPoll_.setInterval(50);
-  connect(&resetPoll_, &QTimer::timeout, this, &FrmPlimra::ResetSongProgress);
+  connect(&resetPoll_, &QTimer::timeout, this, &MidiWindow::resetSongProgress);
 
   // The timer exists from the start but ticks only once it has an interval.
-  Timer1.setEnabled(true);
-  Timer1.setInterval(0);
+  timeTimer.setEnabled(true);
+  timeTimer.setInterval(0);
 
   // The menu bar's three menus, then the items of each in order.
-  using F = FrmPlimra;
+  using F = MidiWindow;
   static const kit::MenuEntry<F> menus[] = {
-      {&F::mnuFile, nullptr, "mnuFile", u"ＣＤ(&F)"},
-      {&F::mnuOpt, nullptr, "mnuOpt", u"動作環境(&O)"},
-      {&F::mnuHelp, nullptr, "mnuHelp", u"ヘルプ(&H)"},
-      {&F::mnuCDP, &F::mnuFile, "mnuCDP", u"CD Player(&C)", &F::mnuCDP_Click},
-      {&F::mnuExit, &F::mnuFile, "mnuExit", u"終了(&X)", &F::mnuExit_Click},
-      {&F::mnuMin, &F::mnuOpt, "mnuMin", u"再生時アイコン化(&I)", &F::mnuMin_Click},
-      {&F::mnuMode, &F::mnuOpt, "mnuMode", u"再生モード"},
-      {&F::mnuSingle, &F::mnuMode, "mnuSingle", u"１曲のみ再生", &F::mnuSingle_Click},
-      {&F::mnuContinue, &F::mnuMode, "mnuContinue", u"連続再生", &F::mnuContinue_Click},
-      {&F::mnuRandom, &F::mnuMode, "mnuRandom", u"連続再生(ランダム)", &F::mnuRandom_Click},
-      {&F::mnuInit, &F::mnuOpt, "mnuInit", u"音源初期化"},
-      {&F::mnuNon, &F::mnuInit, "mnuNon", u"なし", &F::mnuNon_Click},
-      {&F::mnuGS, &F::mnuInit, "mnuGS", u"ＧＳリセット", &F::mnuGS_Click},
-      {&F::mnuGM, &F::mnuInit, "mnuGM", u"ＧＭリセット", &F::mnuGM_Click},
-      {&F::mnuChange, &F::mnuOpt, "mnuChange", u"CDへの切替時に曲を止める", &F::mnuChange_Click},
-      {&F::mnuTime, &F::mnuOpt, "mnuTime", u"再生中、時間を表示", &F::mnuTime_Click},
-      {&F::mnuPort, &F::mnuOpt, "mnuPort", u"MIDI-OUTポートの指定(&P)", &F::mnuPort_Click},
-      {&F::mnuSave, &F::mnuOpt, "mnuSave", u"動作環境の保存(&S)", &F::mnuSave_Click},
-      {&F::mnuAbout, &F::mnuHelp, "mnuAbout", u"PLIMRAについて(&A)", &F::mnuAbout_Click},
+      {&F::cdMenu, nullptr, "cdMenu", u"ＣＤ(&F)"},
+      {&F::optionsMenu, nullptr, "optionsMenu", u"動作環境(&O)"},
+      {&F::helpMenu, nullptr, "helpMenu", u"ヘルプ(&H)"},
+      {&F::cdPlayerItem, &F::cdMenu, "cdPlayerItem", u"CD Player(&C)", &F::onCdPlayer},
+      {&F::exitItem, &F::cdMenu, "exitItem", u"終了(&X)", &F::onExit},
+      {&F::iconizeItem, &F::optionsMenu, "iconizeItem", u"再生時アイコン化(&I)",
+       &F::onIconizeToggled},
+      {&F::playModeMenu, &F::optionsMenu, "playModeMenu", u"再生モード"},
+      {&F::singleItem, &F::playModeMenu, "singleItem", u"１曲のみ再生", &F::onSingleChosen},
+      {&F::inOrderItem, &F::playModeMenu, "inOrderItem", u"連続再生", &F::onInOrderChosen},
+      {&F::randomItem, &F::playModeMenu, "randomItem", u"連続再生(ランダム)", &F::onRandomChosen},
+      {&F::resetMenu, &F::optionsMenu, "resetMenu", u"音源初期化"},
+      {&F::noResetItem, &F::resetMenu, "noResetItem", u"なし", &F::onNoResetChosen},
+      {&F::gsResetItem, &F::resetMenu, "gsResetItem", u"ＧＳリセット", &F::onGsResetChosen},
+      {&F::gmResetItem, &F::resetMenu, "gmResetItem", u"ＧＭリセット", &F::onGmResetChosen},
+      {&F::stopOnSwitchItem, &F::optionsMenu, "stopOnSwitchItem", u"CDへの切替時に曲を止める",
+       &F::onStopOnSwitchToggled},
+      {&F::timeItem, &F::optionsMenu, "timeItem", u"再生中、時間を表示", &F::onTimeToggled},
+      {&F::portItem, &F::optionsMenu, "portItem", u"MIDI-OUTポートの指定(&P)", &F::onPortPanel},
+      {&F::saveItem, &F::optionsMenu, "saveItem", u"動作環境の保存(&S)", &F::onSave},
+      {&F::aboutItem, &F::helpMenu, "aboutItem", u"PLIMRAについて(&A)", &F::onAbout},
   };
   kit::buildMenus(this, menuBar(), menus);
 
-  connect(Drive1, &kit::DriveListBox::Change, this, &FrmPlimra::Drive1_Change);
-  connect(Dir1, &kit::DirListBox::Change, this, &FrmPlimra::Dir1_Change);
-  connect(cmdOK, &kit::CommandButton::Click, this, &FrmPlimra::cmdOK_Click);
-  connect(cmdCancel, &kit::CommandButton::Click, this, &FrmPlimra::cmdCancel_Click);
-  connect(cmdSave, &kit::CommandButton::Click, this, &FrmPlimra::cmdSave_Click);
-  connect(lstPort, &kit::ListBox::DblClick, this, &FrmPlimra::lstPort_DblClick);
-  connect(File1, &kit::FileListBox::DblClick, this, &FrmPlimra::File1_DblClick);
-  connect(&Timer1, &kit::Timer::Tick, this, &FrmPlimra::Timer1_Timer);
-  connect(MMControl1, &MMControl::Done, this, &FrmPlimra::MMControl1_Done);
-  connect(MMControl1, &MMControl::NextClick, this, &FrmPlimra::MMControl1_NextClick);
-  connect(MMControl1, &MMControl::PlayClick, this, &FrmPlimra::MMControl1_PlayClick);
+  connect(driveList, &kit::DriveListBox::Change, this, &MidiWindow::onDriveChanged);
+  connect(folderList, &kit::DirListBox::Change, this, &MidiWindow::onFolderChanged);
+  connect(portOk, &kit::CommandButton::Click, this, &MidiWindow::onPortOk);
+  connect(portCancel, &kit::CommandButton::Click, this, &MidiWindow::onPortCancel);
+  connect(portSave, &kit::CommandButton::Click, this, &MidiWindow::onPortSave);
+  connect(portList, &kit::ListBox::DblClick, this, &MidiWindow::onPortActivated);
+  connect(fileList, &kit::FileListBox::DblClick, this, &MidiWindow::onFileActivated);
+  connect(&timeTimer, &kit::Timer::Tick, this, &MidiWindow::onTimerTick);
+  connect(transport, &MMControl::Done, this, &MidiWindow::onTransportDone);
+  connect(transport, &MMControl::NextClick, this, &MidiWindow::onNextClicked);
+  connect(transport, &MMControl::PlayClick, this, &MidiWindow::onPlayClicked);
   // Stop and Prev leave the song stopped on purpose: its end must not start
   // the next one.
-  connect(MMControl1, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
-  connect(MMControl1, &MMControl::PrevClick, this, [this](int&) { songPlaying_ = false; });
+  connect(transport, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
+  connect(transport, &MMControl::PrevClick, this, [this](int&) { songPlaying_ = false; });
 }
 
-FrmPlimra::~FrmPlimra() { app::release(this); }
+MidiWindow::~MidiWindow() { ui::release(this); }
 
-void FrmPlimra::PlayFromOutside(const QString& path) {
+void MidiWindow::playFromOutside(const QString& path) {
   // The path in the lossless text form: it may hold Shift-JIS bytes.
   const QString song = platform::absoluteClean(path);
   const bool isFolder = platform::isReadableFolder(song);
@@ -179,58 +181,58 @@ void FrmPlimra::PlayFromOutside(const QString& path) {
   raise();
   activateWindow();
   // A folder that cannot be shown leaves the lists where they were.
-  if (folder != Dir1->Path() && !Dir1->setPath(folder)) {
+  if (folder != folderList->Path() && !folderList->setPath(folder)) {
     setCaption(cannotPlay);
     return;
   }
   if (isFolder) return;
-  for (int i = 0; i < File1->ListCount(); ++i) {
-    File1->setListIndex(i);
-    if (File1->ExactFileName() == name) {
-      File1_DblClick();
+  for (int i = 0; i < fileList->ListCount(); ++i) {
+    fileList->setListIndex(i);
+    if (fileList->ExactFileName() == name) {
+      onFileActivated();
       return;
     }
   }
-  File1->setListIndex(-1);
+  fileList->setListIndex(-1);
   setCaption(cannotPlay);
 }
 
-void FrmPlimra::dragEnterEvent(QDragEnterEvent* event) {
+void MidiWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();
 }
 
-void FrmPlimra::dropEvent(QDropEvent* event) {
+void MidiWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   event->acceptProposedAction();
   // After the drop has finished: the start may wait for its reset song.
   const QString path = platform::pathFromNative(
       QByteArray::fromPercentEncoding(urls.first().path(QUrl::FullyEncoded).toLatin1()));
-  QTimer::singleShot(0, this, [this, path] { PlayFromOutside(path); });
+  QTimer::singleShot(0, this, [this, path] { playFromOutside(path); });
 }
 
-void FrmPlimra::Form_Load() {
+void MidiWindow::onLoad() {
   // Centred on the screen.
   const float left = (static_cast<float>(kit::ScreenWidth()) - static_cast<float>(Width())) / 2;
   const float top = (static_cast<float>(kit::ScreenHeight()) - static_cast<float>(Height())) / 2;
   Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
 
   // The port panel and the file panel share the same area.
-  kit::move(lstPort, 120, 120);
-  kit::move(cmdSave, 3000, 2160);
-  kit::move(cmdOK, 120, 2160);
-  kit::move(cmdCancel, 1560, 2160);
-  kit::move(MMControl1, 120, 2160);
-  kit::move(File1, 120, 120);
+  kit::move(portList, 120, 120);
+  kit::move(portSave, 3000, 2160);
+  kit::move(portOk, 120, 2160);
+  kit::move(portCancel, 1560, 2160);
+  kit::move(transport, 120, 2160);
+  kit::move(fileList, 120, 120);
 
   // The transport bar drives the sequencer; nothing is opened yet.
-  MMControl1->setNotify(true);
-  MMControl1->setDeviceType(QStringLiteral("Sequencer"));
-  MMControl1->setStepVisible(false);
-  MMControl1->setBackVisible(false);
-  MMControl1->setRecordVisible(false);
-  MMControl1->setEjectVisible(false);
+  transport->setNotify(true);
+  transport->setDeviceType(QStringLiteral("Sequencer"));
+  transport->setStepVisible(false);
+  transport->setBackVisible(false);
+  transport->setRecordVisible(false);
+  transport->setEjectVisible(false);
 
   // Option defaults; the saved settings below override them.
   Module1::OptChange = true;
@@ -244,30 +246,30 @@ void FrmPlimra::Form_Load() {
   // One entry per MIDI output, the mapper (-1) first, asked off this
   // thread: a port system that does not answer leaves the list empty until
   // it does, and the window comes up meanwhile.
-  portListPending_ = !ListPorts(kPortListLimitMs);
+  portListPending_ = !listPorts(kPortListLimitMs);
 
   // Saved settings. A file that cannot be read has ended the program.
-  if (!LoadSettings()) return;
+  if (!loadSettings()) return;
 
   // Check marks from the options, in both windows.
-  mnuMin->setChecked(Module1::OptMin);
-  mnuChange->setChecked(Module1::OptChange);
-  mnuTime->setChecked(Module1::OptTime);
-  mnuSingle->setChecked(Module1::OptSingle);
-  mnuContinue->setChecked(Module1::OptContinue);
-  mnuRandom->setChecked(Module1::OptRandom);
-  MirrorOptionsInCd();
+  iconizeItem->setChecked(Module1::OptMin);
+  stopOnSwitchItem->setChecked(Module1::OptChange);
+  timeItem->setChecked(Module1::OptTime);
+  singleItem->setChecked(Module1::OptSingle);
+  inOrderItem->setChecked(Module1::OptContinue);
+  randomItem->setChecked(Module1::OptRandom);
+  mirrorOptionsInCd();
 
   // The elapsed-time display runs only with its option on.
-  Timer1.setInterval(Module1::OptTime ? 100 : 0);
+  timeTimer.setInterval(Module1::OptTime ? 100 : 0);
 
   // The reset item, by prefix.
   if (Module1::OptReset.left(3) == QLatin1String("NON")) {
-    mnuNon->setChecked(true);
+    noResetItem->setChecked(true);
   } else if (Module1::OptReset.left(2) == QLatin1String("GS")) {
-    mnuGS->setChecked(true);
+    gsResetItem->setChecked(true);
   } else if (Module1::OptReset.left(2) == QLatin1String("GM")) {
-    mnuGM->setChecked(true);
+    gmResetItem->setChecked(true);
   }
 
   // Drawn before the first event is handled.
@@ -281,7 +283,7 @@ namespace {
 // drive is refused by the list, a Boolean that does not convert keeps the
 // default, a number without digits is 0.
 struct Loading {
-  FrmPlimra& window;
+  MidiWindow& window;
   bool folderRestored = false;
 };
 struct LoadedKey {
@@ -307,8 +309,8 @@ void applyPosition(kit::Form& f, const QString& value, bool top) {
 }
 
 // An index the list does not have leaves the selection as it is.
-void restorePortIndex(FrmPlimra& w, const QString& value) {
-  if (const auto i = kit::CInt(kit::Val(value))) w.lstPort->setListIndex(*i);
+void restorePortIndex(MidiWindow& w, const QString& value) {
+  if (const auto i = kit::CInt(kit::Val(value))) w.portList->setListIndex(*i);
 }
 
 // The name of a port as files from before whole names were kept hold it:
@@ -330,11 +332,11 @@ QString cutPortName(const QString& name) {
 // stands for the one port whose name it begins. Files written before the
 // name was kept have none, and the index stands; so it does for a name no
 // entry has (a device unplugged).
-void restorePortName(FrmPlimra& w, const QString& value) {
+void restorePortName(MidiWindow& w, const QString& value) {
   if (value.isEmpty()) return;
   QList<int> whole, cut;
-  for (int i = 0; i < w.lstPort->ListCount(); ++i) {
-    const QString name = w.lstPort->List(i);
+  for (int i = 0; i < w.portList->ListCount(); ++i) {
+    const QString name = w.portList->List(i);
     if (name == value) {
       whole << i;
     } else if (name != cutPortName(name) && cutPortName(name) == value) {
@@ -342,22 +344,23 @@ void restorePortName(FrmPlimra& w, const QString& value) {
     }
   }
   const QList<int>& matches = whole.isEmpty() ? cut : whole;
-  if (matches.isEmpty() || matches.contains(w.lstPort->ListIndex())) return;
-  if (!whole.isEmpty() || cut.size() == 1) w.lstPort->setListIndex(matches.front());
+  if (matches.isEmpty() || matches.contains(w.portList->ListIndex())) return;
+  if (!whole.isEmpty() || cut.size() == 1) w.portList->setListIndex(matches.front());
 }
 
 const LoadedKey kLoadedKeys[] = {
     {"MID", "Dir",
      [](Loading& l, const QString& v) {
-       l.folderRestored = l.window.Dir1->setPath(platform::pathFromWritten(v));
+       l.folderRestored = l.window.folderList->setPath(platform::pathFromWritten(v));
      }},
     // The folder wins: a file from before the drive was saved with its
     // folder may name a drive that does not hold it, and that drive's change
     // would replace the folder with one of its own.
     {"MID", "Drive",
      [](Loading& l, const QString& v) {
-       const QString holder = l.folderRestored ? platform::driveOf(l.window.Dir1->Path()) : QString();
-       l.window.Drive1->setDrive(holder.isEmpty() ? v : holder);
+       const QString holder =
+           l.folderRestored ? platform::driveOf(l.window.folderList->Path()) : QString();
+       l.window.driveList->setDrive(holder.isEmpty() ? v : holder);
      }},
     {"Option", "Min", [](Loading&, const QString& v) { applyBool(Module1::OptMin, v); }},
     {"Option", "Change", [](Loading&, const QString& v) { applyBool(Module1::OptChange, v); }},
@@ -371,13 +374,13 @@ const LoadedKey kLoadedKeys[] = {
     {"Plimra", "Top", [](Loading& l, const QString& v) { applyPosition(l.window, v, true); }},
     {"Plimra", "Left", [](Loading& l, const QString& v) { applyPosition(l.window, v, false); }},
     // The first use of the CD window loads it, hidden.
-    {"CDp", "Top", [](Loading&, const QString& v) { applyPosition(*app::frmCDp(), v, true); }},
-    {"CDp", "Left", [](Loading&, const QString& v) { applyPosition(*app::frmCDp(), v, false); }},
+    {"CDp", "Top", [](Loading&, const QString& v) { applyPosition(*ui::cdWindow(), v, true); }},
+    {"CDp", "Left", [](Loading&, const QString& v) { applyPosition(*ui::cdWindow(), v, false); }},
 };
 
 }  // namespace
 
-bool FrmPlimra::LoadSettings() {
+bool MidiWindow::loadSettings() {
   const QString file = Module1::SettingsFile();
   const settings::ReadResult read = settings::readProfile(file);
   if (read.status == settings::ReadResult::Missing) {
@@ -388,7 +391,7 @@ bool FrmPlimra::LoadSettings() {
   }
   if (read.status == settings::ReadResult::Failed) {
     kit::MsgBox(QStringLiteral("予期せぬエラー:") + kit::Str(int64_t{read.errorNumber}) +
-               QStringLiteral("\n\n") + file + QStringLiteral("\n") + read.reason);
+                QStringLiteral("\n\n") + file + QStringLiteral("\n") + read.reason);
     platform::End();
     return false;
   }
@@ -406,39 +409,40 @@ bool FrmPlimra::LoadSettings() {
   return true;
 }
 
-void FrmPlimra::Form_Unload(int16_t& /*Cancel*/) {
-  MMControl1->setCommand(QStringLiteral("Close"));
+void MidiWindow::onUnload(int16_t& /*Cancel*/) {
+  transport->setCommand(QStringLiteral("Close"));
   platform::End();
 }
 
-void FrmPlimra::mnuExit_Click() {
-  MMControl1->setCommand(QStringLiteral("CLOSE"));
+void MidiWindow::onExit() {
+  transport->setCommand(QStringLiteral("CLOSE"));
   platform::End();
 }
 
-void FrmPlimra::mnuCDP_Click() {
-  if (Module1::OptChange) MMControl1->setCommand(QStringLiteral("CLOSE"));
+void MidiWindow::onCdPlayer() {
+  if (Module1::OptChange) transport->setCommand(QStringLiteral("CLOSE"));
   Hide();
   Refresh();
-  cd::FrmCDp* cd = app::frmCDp();  // loaded on first use
+  ui::CdWindow* cd = ui::cdWindow();  // loaded on first use
   cd->Move(Left(), Top());
   cd->Show();
 }
 
-void FrmPlimra::Drive1_Change() {
+void MidiWindow::onDriveChanged() {
   // A drive that cannot be read (no medium, no access) leaves the lists
   // where they were.
-  if (!Dir1->setPath(Drive1->Drive())) Drive1->revert();
+  if (!folderList->setPath(driveList->Drive())) driveList->revert();
 }
 
-void FrmPlimra::Dir1_Change() { File1->setPath(Dir1->Path()); }
+void MidiWindow::onFolderChanged() { fileList->setPath(folderList->Path()); }
 
 // Paths go to the device as the file system's bytes, which need not be
 // UTF-8 (names made on Japanese Windows are Shift-JIS).
-QByteArray FrmPlimra::ProgramFile(const QString& name) {
+QByteArray MidiWindow::programFile(const QString& name) {
   // The program in a root folder gives "/GS.MID", not "//GS.MID".
   const QString dir = platform::AppPath();
-  const QByteArray beside = platform::nativePath((dir.endsWith(u'/') ? QString() : dir) + u'/' + name);
+  const QByteArray beside =
+      platform::nativePath((dir.endsWith(u'/') ? QString() : dir) + u'/' + name);
   // An installed program keeps its files in the data folder beside bin/.
   const QByteArray installed =
       platform::nativePath(dir + QStringLiteral("/" PLIMRA_DATA_FROM_BIN "/") + name);
@@ -447,13 +451,13 @@ QByteArray FrmPlimra::ProgramFile(const QString& name) {
              : installed;
 }
 
-QByteArray FrmPlimra::SongFile() const {
-  const QString dir = File1->Path();
-  const QString name = File1->ExactFileName();
+QByteArray MidiWindow::songFile() const {
+  const QString dir = fileList->Path();
+  const QString name = fileList->ExactFileName();
   return platform::nativePath(dir.endsWith(u'/') ? dir + name : dir + u'/' + name);
 }
 
-void FrmPlimra::File1_DblClick() {
+void MidiWindow::onFileActivated() {
   // A start made while an earlier one waits for its reset song takes over:
   // the earlier one's song is never opened.
   resetWaiting_ = false;
@@ -461,123 +465,123 @@ void FrmPlimra::File1_DblClick() {
   songPlaying_ = false;
 
   // Busy until the song starts; whatever played is closed.
-  setCaption(File1->FileName() + QStringLiteral(" (お待ち下さい)"));
-  MMControl1->setVisible(false);
-  MMControl1->setCommand(QStringLiteral("CLOSE"));
+  setCaption(fileList->FileName() + QStringLiteral(" (お待ち下さい)"));
+  transport->setVisible(false);
+  transport->setCommand(QStringLiteral("CLOSE"));
 
   // Only the exact texts ask for a reset.
   const QString reset = Module1::OptReset;
   QByteArray resetSong;
   if (reset == QLatin1String("GS")) {
-    resetSong = ProgramFile(QStringLiteral("GS.MID"));
+    resetSong = programFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {
-    resetSong = ProgramFile(QStringLiteral("GM.MID"));
+    resetSong = programFile(QStringLiteral("GM.MID"));
   }
 
   // The reset song, waited for: its end (or its failure to play) starts the
   // song. One that is missing or refused ends the wait at once.
   if (!resetSong.isEmpty()) {
-    MMControl1->setFileName(resetSong);
-    MMControl1->setCommand(QStringLiteral("OPEN"));
-    cmdOK_Click();
-    MMControl1->setCommand(QStringLiteral("PLAY"));
+    transport->setFileName(resetSong);
+    transport->setCommand(QStringLiteral("OPEN"));
+    onPortOk();
+    transport->setCommand(QStringLiteral("PLAY"));
     resetWaiting_ = true;
-    resetDevice_ = MMControl1->DeviceID();
-    ResetSongProgress();
+    resetDevice_ = transport->DeviceID();
+    resetSongProgress();
     // Between the device's reports, a look every short while: a play the
     // user paused and resumed reports nothing.
     if (resetWaiting_) resetPoll_.start();
     return;
   }
-  StartSong();
+  startSong();
 }
 
-void FrmPlimra::ResetSongProgress() {
+void MidiWindow::resetSongProgress() {
   if (!resetWaiting_) return;
   // Closed by someone else meanwhile (the switch to the CD player, the end
   // of the program): that was no end of the reset, and no song follows.
-  if (MMControl1->DeviceID() != resetDevice_) {
+  if (transport->DeviceID() != resetDevice_) {
     resetWaiting_ = false;
     resetPoll_.stop();
-    setCaption(File1->FileName());
+    setCaption(fileList->FileName());
     return;
   }
   // Stopped: the reset song has ended (or its play was refused). Not open
   // or not ready: it never will play. Paused by the user: keep waiting.
-  const int32_t mode = MMControl1->Mode();
+  const int32_t mode = transport->Mode();
   if (mode == kPlaying || mode == mci::ModePaused || mode == mci::ModeSeeking) return;
   resetWaiting_ = false;
   resetPoll_.stop();
-  MMControl1->setCommand(QStringLiteral("CLOSE"));
-  StartSong();
+  transport->setCommand(QStringLiteral("CLOSE"));
+  startSong();
 }
 
-void FrmPlimra::StartSong() {
+void MidiWindow::startSong() {
   // The song itself, on the chosen port.
-  playingSong_ = platform::pathFromNative(SongFile());
-  MMControl1->setFileName(SongFile());
-  const bool opened = MMControl1->setCommand(QStringLiteral("OPEN")) == mci::err::None;
-  cmdOK_Click();
-  const bool playing = opened && MMControl1->setCommand(QStringLiteral("PLAY")) == mci::err::None;
+  playingSong_ = platform::pathFromNative(songFile());
+  transport->setFileName(songFile());
+  const bool opened = transport->setCommand(QStringLiteral("OPEN")) == mci::err::None;
+  onPortOk();
+  const bool playing = opened && transport->setCommand(QStringLiteral("PLAY")) == mci::err::None;
 
   // A song that cannot be played says so and ends the sequence here:
   // nothing of it will report an end.
   if (playing) {
     songPlaying_ = true;
-    setCaption(File1->FileName());
+    setCaption(fileList->FileName());
   } else {
     silentSongs_ = 0;
-    MMControl1->setCommand(QStringLiteral("CLOSE"));
-    setCaption(File1->FileName() + QString::fromUtf16(kCannotPlay));
+    transport->setCommand(QStringLiteral("CLOSE"));
+    setCaption(fileList->FileName() + QString::fromUtf16(kCannotPlay));
   }
-  MMControl1->setVisible(true);
-  MMControl1->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
-  if (playing) silentSongs_ = MMControl1->Length() == 0 ? silentSongs_ + 1 : 0;
+  transport->setVisible(true);
+  transport->setTimeFormat(static_cast<int32_t>(mci::TimeFormat::Milliseconds));
+  if (playing) silentSongs_ = transport->Length() == 0 ? silentSongs_ + 1 : 0;
 
   // A window already iconized stays as it is; one showing why the song did
   // not play stays in view; a hidden one (the CD player is shown) stays
   // hidden, or it would come back iconized.
   if (playing && Module1::OptMin && isVisible() && WindowState() != 1) setWindowState(1);
-  if (playing) WarnIfSilent();
+  if (playing) warnIfSilent();
 }
 
-void FrmPlimra::WarnIfSilent() {
+void MidiWindow::warnIfSilent() {
   // Only the built-in synthesizer (the mapper, its own entry, or no choice)
   // depends on the audio device; a MIDI-OUT port sounds elsewhere.
-  if (silenceExplained_ || lstPort->ListIndex() > 1) return;
+  if (silenceExplained_ || portList->ListIndex() > 1) return;
   silenceExplained_ = true;
   const QString reason = QString::fromStdString(seq::noSoundReason());
   if (reason.isEmpty()) return;
   // After the start has returned, so the song is already under way.
   QTimer::singleShot(0, this, [reason] {
     kit::MsgBox(QStringLiteral("音が出ません。曲は無音のまま進みます。\n\n") + reason,
-               kit::vbExclamation);
+                kit::vbExclamation);
   });
 }
 
-void FrmPlimra::MMControl1_Done(int NotifyCode) {
+void MidiWindow::onTransportDone(int NotifyCode) {
   // The reset song's end is the waiting start's business.
   if (resetWaiting_) {
-    ResetSongProgress();
+    resetSongProgress();
     return;
   }
-  if (MMControl1->Mode() != kStopped || Module1::OptSingle) return;
+  if (transport->Mode() != kStopped || Module1::OptSingle) return;
   // Only the end of the song this window started moves on: a stopped,
   // refused or cut-short play is no end.
   if (!songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
   songPlaying_ = false;
   // A whole pass of the list without a sound: going on would only open one
   // file after another for ever.
-  if (silentSongs_ > 0 && silentSongs_ >= File1->ListCount()) {
+  if (silentSongs_ > 0 && silentSongs_ >= fileList->ListCount()) {
     silentSongs_ = 0;
-    setCaption(File1->FileName() + QString::fromUtf16(kNothingSounds));
+    setCaption(fileList->FileName() + QString::fromUtf16(kNothingSounds));
     return;
   }
-  PlayNextFile();
+  playNextFile();
 }
 
-void FrmPlimra::PlayNextFile() {
-  const int n = File1->ListCount();
+void MidiWindow::playNextFile() {
+  const int n = fileList->ListCount();
   // A folder without MIDI files: nothing to play.
   if (n == 0) return;
   int index;
@@ -586,99 +590,99 @@ void FrmPlimra::PlayNextFile() {
     const float r = kit::Rnd();
     index = static_cast<int>(std::floor(static_cast<double>(n) * static_cast<double>(r)));
   } else {
-    const int i = File1->ListIndex();
+    const int i = fileList->ListIndex();
     index = i + 1 >= n ? 0 : i + 1;
   }
-  File1->setListIndex(index);
-  File1_DblClick();
+  fileList->setListIndex(index);
+  onFileActivated();
 }
 
-void FrmPlimra::MMControl1_NextClick(int& Cancel) {
-  PlayNextFile();
+void MidiWindow::onNextClicked(int& Cancel) {
+  playNextFile();
   // The control's own Next would seek the new song to its end.
   Cancel = 1;
 }
 
-void FrmPlimra::MMControl1_PlayClick(int& /*Cancel*/) { File1_DblClick(); }
+void MidiWindow::onPlayClicked(int& /*Cancel*/) { onFileActivated(); }
 
-void FrmPlimra::Timer1_Timer() {
-  if (MMControl1->Mode() != kPlaying) return;
-  TimeCaption = File1->FileName() + QStringLiteral(" (") + minutesSeconds(MMControl1->Position()) +
-                QStringLiteral(" / ");
-  TimeCaption += minutesSeconds(MMControl1->Length()) + u')';
-  if (TimeCaption != ShownTimeCaption) {
-    setCaption(TimeCaption);
-    ShownTimeCaption = TimeCaption;
+void MidiWindow::onTimerTick() {
+  if (transport->Mode() != kPlaying) return;
+  timeCaption = fileList->FileName() + QStringLiteral(" (") +
+                minutesSeconds(transport->Position()) + QStringLiteral(" / ");
+  timeCaption += minutesSeconds(transport->Length()) + u')';
+  if (timeCaption != shownTimeCaption) {
+    setCaption(timeCaption);
+    shownTimeCaption = timeCaption;
   }
 }
 
-void FrmPlimra::mnuTime_Click() {
+void MidiWindow::onTimeToggled() {
   Module1::OptTime = !Module1::OptTime;
   if (Module1::OptTime) {
-    mnuTime->setChecked(true);
-    Timer1.setInterval(100);
+    timeItem->setChecked(true);
+    timeTimer.setInterval(100);
   } else {
-    mnuTime->setChecked(false);
-    Timer1.setInterval(0);
-    if (MMControl1->Mode() == kPlaying) setCaption(File1->FileName());
+    timeItem->setChecked(false);
+    timeTimer.setInterval(0);
+    if (transport->Mode() == kPlaying) setCaption(fileList->FileName());
   }
 }
 
-void FrmPlimra::mnuPort_Click() {
-  ShowPortPanel(true);
+void MidiWindow::onPortPanel() {
+  showPortPanel(true);
   // Ports come and go (a device plugged in or removed): list them afresh.
-  ListPorts(kPortRefreshLimitMs);
+  listPorts(kPortRefreshLimitMs);
 }
 
-void FrmPlimra::cmdOK_Click() {
+void MidiWindow::onPortOk() {
   // The entry's position minus one, in 16 bits, widened with its sign: the
   // mapper gives -1, no selection -2.
-  const int16_t index = lstPort->ListIndex();
+  const int16_t index = portList->ListIndex();
   Module1::SeqParms.dwPort =
       static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(index - 1)));
-  const uint16_t device = MMControl1->DeviceID();
+  const uint16_t device = transport->DeviceID();
   const uint32_t result = mci::DeviceTable::instance().sendCommand(
       device, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &Module1::SeqParms);
-  ReportUnopenedPort(device, index, result);
-  ShowPortPanel(false);
+  reportUnopenedPort(device, index, result);
+  showPortPanel(false);
 }
 
-void FrmPlimra::cmdCancel_Click() { ShowPortPanel(false); }
+void MidiWindow::onPortCancel() { showPortPanel(false); }
 
-void FrmPlimra::cmdSave_Click() {
+void MidiWindow::onPortSave() {
   // The panel is closed before the question is asked.
-  cmdOK_Click();
-  mnuSave_Click();
+  onPortOk();
+  onSave();
 }
 
-void FrmPlimra::lstPort_DblClick() { cmdSave_Click(); }
+void MidiWindow::onPortActivated() { onPortSave(); }
 
-void FrmPlimra::ShowPortPanel(bool open) {
+void MidiWindow::showPortPanel(bool open) {
   QWidget* focus = focusWidget();
   const bool focusInPanel =
-      focus == lstPort || focus == cmdOK || focus == cmdCancel || focus == cmdSave;
-  lstPort->setVisible(open);
-  MMControl1->setVisible(!open);
-  cmdSave->setVisible(open);
-  cmdOK->setVisible(open);
-  cmdCancel->setVisible(open);
-  Drive1->setVisible(!open);
-  Dir1->setVisible(!open);
-  File1->setVisible(!open);
+      focus == portList || focus == portOk || focus == portCancel || focus == portSave;
+  portList->setVisible(open);
+  transport->setVisible(!open);
+  portSave->setVisible(open);
+  portOk->setVisible(open);
+  portCancel->setVisible(open);
+  driveList->setVisible(!open);
+  folderList->setVisible(!open);
+  fileList->setVisible(!open);
   // The keyboard follows: into the list on opening, and back to the first
   // control of the browser when the panel that had it goes.
   if (open) {
-    lstPort->setFocus();
+    portList->setFocus();
   } else if (focusInPanel) {
-    Dir1->setFocus();
+    folderList->setFocus();
   }
 }
 
-bool FrmPlimra::ListPorts(int limitMs) {
+bool MidiWindow::listPorts(int limitMs) {
   auto listing = mci::MidiOutListing::start();
   portListing_ = listing;
   if (listing->waitFor(std::chrono::milliseconds(limitMs))) {
-    PortsListed(listing->names());
+    portsListed(listing->names());
     return true;
   }
   static bool told = false;
@@ -690,16 +694,16 @@ bool FrmPlimra::ListPorts(int limitMs) {
                  "filled when it does.\n",
                  system.empty() ? "port" : system.c_str());
   }
-  QPointer<FrmPlimra> self(this);
+  QPointer<MidiWindow> self(this);
   listing->whenDone([self, listing] {
     // Only the latest look counts, and only while the window lives.
-    if (self && self->portListing_ == listing) self->PortsListed(listing->names());
+    if (self && self->portListing_ == listing) self->portsListed(listing->names());
   });
   return false;
 }
 
-void FrmPlimra::PortsListed(const std::vector<std::string>& names) {
-  FillPortList(names);
+void MidiWindow::portsListed(const std::vector<std::string>& names) {
+  fillPortList(names);
   if (std::exchange(portListPending_, false) && savedPort_) {
     restorePortIndex(*this, savedPort_->first);
     restorePortName(*this, savedPort_->second);
@@ -707,34 +711,34 @@ void FrmPlimra::PortsListed(const std::vector<std::string>& names) {
   savedPort_.reset();
 }
 
-std::pair<QString, QString> FrmPlimra::PortToSave() const {
+std::pair<QString, QString> MidiWindow::portToSave() const {
   if (portListPending_ && savedPort_) return *savedPort_;
-  const int16_t index = lstPort->ListIndex();
-  return {kit::Str(int64_t{index}), lstPort->List(index)};
+  const int16_t index = portList->ListIndex();
+  return {kit::Str(int64_t{index}), portList->List(index)};
 }
 
-void FrmPlimra::FillPortList(const std::vector<std::string>& names) {
-  const int16_t old = lstPort->ListIndex();
-  const QString chosen = lstPort->List(old);
-  lstPort->Clear();
-  for (const std::string& name : names) lstPort->AddItem(QString::fromStdString(name));
+void MidiWindow::fillPortList(const std::vector<std::string>& names) {
+  const int16_t old = portList->ListIndex();
+  const QString chosen = portList->List(old);
+  portList->Clear();
+  for (const std::string& name : names) portList->AddItem(QString::fromStdString(name));
   if (old < 0) return;
   // The same place when it still holds that port, else the first entry of
   // that name; a port that has gone leaves nothing selected.
-  int keep = old < lstPort->ListCount() && lstPort->List(old) == chosen ? old : -1;
-  for (int i = 0; keep < 0 && i < lstPort->ListCount(); ++i)
-    if (lstPort->List(i) == chosen) keep = i;
-  lstPort->setListIndex(keep);
+  int keep = old < portList->ListCount() && portList->List(old) == chosen ? old : -1;
+  for (int i = 0; keep < 0 && i < portList->ListCount(); ++i)
+    if (portList->List(i) == chosen) keep = i;
+  portList->setListIndex(keep);
 }
 
-void FrmPlimra::ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result) {
+void MidiWindow::reportUnopenedPort(uint16_t device, int16_t index, uint32_t result) {
   // No song open, or no port chosen: refused on purpose, nothing to say.
   if (device == 0 || index < 0) return;
   if (result == mci::err::None) {
     unopenedPort_.clear();
     return;
   }
-  const QString name = lstPort->List(index);
+  const QString name = portList->List(index);
   if (name == unopenedPort_) return;
   unopenedPort_ = name;
   // After the handler has returned, so the song goes on meanwhile.
@@ -746,57 +750,57 @@ void FrmPlimra::ReportUnopenedPort(uint16_t device, int16_t index, uint32_t resu
   });
 }
 
-void FrmPlimra::mnuAbout_Click() {
+void MidiWindow::onAbout() {
   const float left = static_cast<float>(Left()) + 200.0F;
   const float top = static_cast<float>(Top()) + 200.0F;
   // Loads the window (a new one after every close), then shows it modally.
-  about::FrmAbout* about = app::frmAbout();
+  ui::AboutWindow* about = ui::aboutWindow();
   about->Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
   about->Show(1);
 }
 
-void FrmPlimra::SetPlayMode(bool single, bool inOrder, bool random) {
+void MidiWindow::setPlayMode(bool single, bool inOrder, bool random) {
   Module1::OptSingle = single;
-  mnuSingle->setChecked(single);
+  singleItem->setChecked(single);
   Module1::OptContinue = inOrder;
-  mnuContinue->setChecked(inOrder);
+  inOrderItem->setChecked(inOrder);
   Module1::OptRandom = random;
-  mnuRandom->setChecked(random);
+  randomItem->setChecked(random);
 }
 
-void FrmPlimra::mnuSingle_Click() { SetPlayMode(true, false, false); }
-void FrmPlimra::mnuContinue_Click() { SetPlayMode(false, true, false); }
-void FrmPlimra::mnuRandom_Click() { SetPlayMode(false, false, true); }
+void MidiWindow::onSingleChosen() { setPlayMode(true, false, false); }
+void MidiWindow::onInOrderChosen() { setPlayMode(false, true, false); }
+void MidiWindow::onRandomChosen() { setPlayMode(false, false, true); }
 
-void FrmPlimra::SetReset(const QString& kind) {
+void MidiWindow::setReset(const QString& kind) {
   Module1::OptReset = kind;
-  mnuNon->setChecked(kind == QLatin1String("NON"));
-  mnuGS->setChecked(kind == QLatin1String("GS"));
-  mnuGM->setChecked(kind == QLatin1String("GM"));
+  noResetItem->setChecked(kind == QLatin1String("NON"));
+  gsResetItem->setChecked(kind == QLatin1String("GS"));
+  gmResetItem->setChecked(kind == QLatin1String("GM"));
 }
 
-void FrmPlimra::mnuNon_Click() { SetReset(QStringLiteral("NON")); }
-void FrmPlimra::mnuGS_Click() { SetReset(QStringLiteral("GS")); }
-void FrmPlimra::mnuGM_Click() { SetReset(QStringLiteral("GM")); }
+void MidiWindow::onNoResetChosen() { setReset(QStringLiteral("NON")); }
+void MidiWindow::onGsResetChosen() { setReset(QStringLiteral("GS")); }
+void MidiWindow::onGmResetChosen() { setReset(QStringLiteral("GM")); }
 
 // The CD window shows the two shared options with check marks of its own.
-void FrmPlimra::MirrorOptionsInCd() {
-  app::frmCDp()->mnuMin->setChecked(Module1::OptMin);
-  app::frmCDp()->mnuChange->setChecked(Module1::OptChange);
+void MidiWindow::mirrorOptionsInCd() {
+  ui::cdWindow()->iconizeItem->setChecked(Module1::OptMin);
+  ui::cdWindow()->stopOnSwitchItem->setChecked(Module1::OptChange);
 }
 
-void FrmPlimra::mnuMin_Click() {
+void MidiWindow::onIconizeToggled() {
   Module1::OptMin = !Module1::OptMin;
-  mnuMin->setChecked(Module1::OptMin);
-  MirrorOptionsInCd();
+  iconizeItem->setChecked(Module1::OptMin);
+  mirrorOptionsInCd();
 }
 
-void FrmPlimra::mnuChange_Click() {
+void MidiWindow::onStopOnSwitchToggled() {
   Module1::OptChange = !Module1::OptChange;
-  mnuChange->setChecked(Module1::OptChange);
-  MirrorOptionsInCd();
+  stopOnSwitchItem->setChecked(Module1::OptChange);
+  mirrorOptionsInCd();
 }
 
-void FrmPlimra::mnuSave_Click() { Module1::AskAndSaveSettings(); }
+void MidiWindow::onSave() { Module1::AskAndSaveSettings(); }
 
-}  // namespace plimra::midi
+}  // namespace plimra::ui

@@ -25,7 +25,7 @@ namespace plimra::mci {
 class MidiOutListing;
 }
 
-namespace plimra::midi {
+namespace plimra::ui {
 
 // What the caption says after the name of a song that could not be opened
 // or played.
@@ -34,57 +34,58 @@ inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
 // random play stopped because a whole pass of the list played no sound.
 inline constexpr char16_t kNothingSounds[] = u" (音の出る曲がありません)";
 
-class FrmPlimra : public plimra::kit::Form {
+class MidiWindow : public plimra::kit::Form {
   Q_OBJECT
 
  public:
-  FrmPlimra();
-  ~FrmPlimra() override;
+  MidiWindow();
+  ~MidiWindow() override;
 
   // Controls, under their layout names: the file panel, the port panel
   // (hidden until its menu item shows it), the transport bar.
-  plimra::kit::DirListBox* Dir1;
-  plimra::kit::FileListBox* File1;
-  plimra::kit::DriveListBox* Drive1;
-  plimra::kit::ListBox* lstPort;
-  plimra::kit::CommandButton *cmdOK, *cmdCancel, *cmdSave;
-  plimra::control::MMControl* MMControl1;
-  plimra::kit::Timer Timer1;
+  plimra::kit::DirListBox* folderList;
+  plimra::kit::FileListBox* fileList;
+  plimra::kit::DriveListBox* driveList;
+  plimra::kit::ListBox* portList;
+  plimra::kit::CommandButton *portOk, *portCancel, *portSave;
+  plimra::control::MMControl* transport;
+  plimra::kit::Timer timeTimer;
 
   // The menus, a line each: the file menu, the options with their two
   // submenus, help.
-  plimra::kit::MenuItem *mnuFile, *mnuCDP, *mnuExit;
-  plimra::kit::MenuItem *mnuOpt, *mnuMin, *mnuChange, *mnuTime, *mnuPort, *mnuSave;
-  plimra::kit::MenuItem *mnuMode, *mnuSingle, *mnuContinue, *mnuRandom;
-  plimra::kit::MenuItem *mnuInit, *mnuNon, *mnuGS, *mnuGM;
-  plimra::kit::MenuItem *mnuHelp, *mnuAbout;
+  plimra::kit::MenuItem *cdMenu, *cdPlayerItem, *exitItem;
+  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *timeItem, *portItem,
+      *saveItem;
+  plimra::kit::MenuItem *playModeMenu, *singleItem, *inOrderItem, *randomItem;
+  plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem;
+  plimra::kit::MenuItem *helpMenu, *aboutItem;
 
  public slots:
-  void Drive1_Change();
-  void Dir1_Change();
-  void mnuExit_Click();
-  void File1_DblClick();
-  void MMControl1_Done(int NotifyCode);
-  void MMControl1_NextClick(int& Cancel);
-  void MMControl1_PlayClick(int& Cancel);
-  void Timer1_Timer();
-  void mnuTime_Click();
-  void mnuCDP_Click();
-  void mnuSingle_Click();
-  void mnuContinue_Click();
-  void mnuRandom_Click();
-  void mnuNon_Click();
-  void mnuGS_Click();
-  void mnuGM_Click();
-  void mnuMin_Click();
-  void mnuChange_Click();
-  void mnuSave_Click();
-  void mnuPort_Click();
-  void cmdOK_Click();
-  void cmdCancel_Click();
-  void cmdSave_Click();
-  void lstPort_DblClick();
-  void mnuAbout_Click();
+  void onDriveChanged();
+  void onFolderChanged();
+  void onExit();
+  void onFileActivated();
+  void onTransportDone(int NotifyCode);
+  void onNextClicked(int& Cancel);
+  void onPlayClicked(int& Cancel);
+  void onTimerTick();
+  void onTimeToggled();
+  void onCdPlayer();
+  void onSingleChosen();
+  void onInOrderChosen();
+  void onRandomChosen();
+  void onNoResetChosen();
+  void onGsResetChosen();
+  void onGmResetChosen();
+  void onIconizeToggled();
+  void onStopOnSwitchToggled();
+  void onSave();
+  void onPortPanel();
+  void onPortOk();
+  void onPortCancel();
+  void onPortSave();
+  void onPortActivated();
+  void onAbout();
 
  public:
   // A song or a folder given from outside (the command line, another start,
@@ -92,56 +93,56 @@ class FrmPlimra : public plimra::kit::Form {
   // selected and played as a double-click would play it. A song that is
   // not in the list (missing, or not a *.MID file) gets the can't-play
   // caption.
-  void PlayFromOutside(const QString& path);
+  void playFromOutside(const QString& path);
   // The song the last start opened, in the lossless text form of file names
   // (empty before any).
-  QString PlayingSong() const { return playingSong_; }
+  QString playingSong() const { return playingSong_; }
 
   // The port choice a save writes, as plimra.ini holds it (index, name):
   // the list's, or while the list has not come yet, the one read at
   // start-up, so that a save meanwhile does not lose it.
-  std::pair<QString, QString> PortToSave() const;
+  std::pair<QString, QString> portToSave() const;
 
   // The caption each tick builds, and the one it last wrote.
-  QString TimeCaption;
-  QString ShownTimeCaption;
+  QString timeCaption;
+  QString shownTimeCaption;
 
  protected:
-  void Form_Load() override;
-  void Form_Unload(int16_t& Cancel) override;
+  void onLoad() override;
+  void onUnload(int16_t& Cancel) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
  private:
   // Applies plimra.ini to both windows, or writes it when missing. False
   // when the file could not be read: the program has been ended.
-  bool LoadSettings();
-  void SetPlayMode(bool single, bool inOrder, bool random);
-  void SetReset(const QString& kind);
-  void PlayNextFile();
+  bool loadSettings();
+  void setPlayMode(bool single, bool inOrder, bool random);
+  void setReset(const QString& kind);
+  void playNextFile();
   // Shows the port panel (true) or the file browser with the transport bar.
-  void ShowPortPanel(bool open);
-  // Asks the system for its MIDI outputs off this thread and fills lstPort
+  void showPortPanel(bool open);
+  // Asks the system for its MIDI outputs off this thread and fills portList
   // with the answer if it comes within `limit`, else when it comes. True
-  // when lstPort was filled before returning.
-  bool ListPorts(int limitMs);
-  // The answer has come: fills lstPort, then chooses the saved port if
+  // when portList was filled before returning.
+  bool listPorts(int limitMs);
+  // The answer has come: fills portList, then chooses the saved port if
   // start-up went on without the list.
-  void PortsListed(const std::vector<std::string>& names);
-  // Fills lstPort, keeping the selection on the port of the same name.
-  void FillPortList(const std::vector<std::string>& names);
+  void portsListed(const std::vector<std::string>& names);
+  // Fills portList, keeping the selection on the port of the same name.
+  void fillPortList(const std::vector<std::string>& names);
   // Says once which port the user chose could not be opened.
-  void ReportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
+  void reportUnopenedPort(uint16_t device, int16_t index, uint32_t result);
   // The reset song has reported, or a while has passed: once it has
   // stopped or cannot play, the song starts; a close from outside ends the
   // start.
-  void ResetSongProgress();
+  void resetSongProgress();
   // Opens and plays the selected song on the chosen port.
-  void StartSong();
-  void WarnIfSilent();
-  void MirrorOptionsInCd();
-  static QByteArray ProgramFile(const QString& name);
-  QByteArray SongFile() const;
+  void startSong();
+  void warnIfSilent();
+  void mirrorOptionsInCd();
+  static QByteArray programFile(const QString& name);
+  QByteArray songFile() const;
 
   // The reset song is playing and being waited for: its end is no song's
   // but starts the song. The device it plays on, and the look at it while
@@ -167,4 +168,4 @@ class FrmPlimra : public plimra::kit::Form {
   QString unopenedPort_;
 };
 
-}  // namespace plimra::midi
+}  // namespace plimra::ui

@@ -2,15 +2,15 @@
 
 #include <cstdint>
 
-#include "ui/windows.h"
-#include "ui/cd_window.h"
-#include "ui/midi_window.h"
-#include "ui/kit/conversions.h"
-#include "ui/kit/filelists.h"
 #include "platform/filenames.h"
-#include "ui/kit/msgbox.h"
 #include "platform/program.h"
 #include "settings/profile.h"
+#include "ui/cd_window.h"
+#include "ui/kit/conversions.h"
+#include "ui/kit/filelists.h"
+#include "ui/kit/msgbox.h"
+#include "ui/midi_window.h"
+#include "ui/windows.h"
 
 namespace plimra::Module1 {
 
@@ -26,8 +26,8 @@ plimra::mci::SeqSetParms SeqParms;
 
 namespace {
 
-midi::FrmPlimra& midiWindow() { return *app::frmPlimra(); }
-cd::FrmCDp& cdWindow() { return *app::frmCDp(); }
+ui::MidiWindow& midiWindow() { return *ui::midiWindow(); }
+ui::CdWindow& cdWindow() { return *ui::cdWindow(); }
 
 QString number(int64_t n) { return kit::Str(n); }
 
@@ -41,13 +41,13 @@ struct SavedKey {
 
 const SavedKey kSavedKeys[] = {
     // A folder whose name is not plain UTF-8 text is written as a file URL.
-    {"MID", "Dir", [] { return platform::writtenPath(midiWindow().Dir1->Path()); }},
+    {"MID", "Dir", [] { return platform::writtenPath(midiWindow().folderList->Path()); }},
     // The drive that holds the folder: the folder list reaches any folder,
     // and the drive list does not follow it.
     {"MID", "Drive",
      [] {
-       const QString holder = platform::driveOf(midiWindow().Dir1->Path());
-       return holder.isEmpty() ? midiWindow().Drive1->Drive() : holder;
+       const QString holder = platform::driveOf(midiWindow().folderList->Path());
+       return holder.isEmpty() ? midiWindow().driveList->Drive() : holder;
      }},
     {"Option", "Min", [] { return kit::BoolText(OptMin); }},
     {"Option", "Change", [] { return kit::BoolText(OptChange); }},
@@ -55,10 +55,10 @@ const SavedKey kSavedKeys[] = {
     {"Option", "Single", [] { return kit::BoolText(OptSingle); }},
     {"Option", "Continue", [] { return kit::BoolText(OptContinue); }},
     {"Option", "Random", [] { return kit::BoolText(OptRandom); }},
-    {"Option", "MIDIOUT", [] { return midiWindow().PortToSave().first; }},
+    {"Option", "MIDIOUT", [] { return midiWindow().portToSave().first; }},
     // The whole name too: after a device is plugged in or removed, the index
     // alone would point at another port.
-    {"Option", "MIDIOUTName", [] { return midiWindow().PortToSave().second; }},
+    {"Option", "MIDIOUTName", [] { return midiWindow().portToSave().second; }},
     {"Option", "Reset", [] { return OptReset; }},
     {"Plimra", "Top", [] { return number(midiWindow().Top()); }},
     {"Plimra", "Left", [] { return number(midiWindow().Left()); }},
@@ -96,12 +96,12 @@ bool SaveSettings(QString* why) {
 void AskAndSaveSettings() {
   const QString title = QStringLiteral("PLIMRAの動作環境の保存");
   if (kit::MsgBox(QStringLiteral("保存してよろしいですか？"), kit::vbYesNo + kit::vbExclamation,
-                 title) != kit::vbYes)
+                  title) != kit::vbYes)
     return;
   QString why;
   if (!SaveSettings(&why))
     kit::MsgBox(QStringLiteral("動作環境を保存できませんでした。\n\n") + why, kit::vbExclamation,
-               title);
+                title);
 }
 
 }  // namespace plimra::Module1

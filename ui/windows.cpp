@@ -7,77 +7,77 @@
 #include "ui/cd_window.h"
 #include "ui/midi_window.h"
 
-namespace plimra::app {
+namespace plimra::ui {
 
 namespace {
 
 // The windows the accessors made (and own).
-std::unique_ptr<midi::FrmPlimra>& ownedMidi() {
-  static std::unique_ptr<midi::FrmPlimra> w;
+std::unique_ptr<ui::MidiWindow>& ownedMidi() {
+  static std::unique_ptr<ui::MidiWindow> w;
   return w;
 }
 
-std::unique_ptr<cd::FrmCDp>& ownedCd() {
-  static std::unique_ptr<cd::FrmCDp> w;
+std::unique_ptr<ui::CdWindow>& ownedCd() {
+  static std::unique_ptr<ui::CdWindow> w;
   return w;
 }
 
 // The program's instance of each window, however it was made.
-midi::FrmPlimra*& currentMidi() {
-  static midi::FrmPlimra* w = nullptr;
+ui::MidiWindow*& currentMidi() {
+  static ui::MidiWindow* w = nullptr;
   return w;
 }
 
-cd::FrmCDp*& currentCd() {
-  static cd::FrmCDp* w = nullptr;
+ui::CdWindow*& currentCd() {
+  static ui::CdWindow* w = nullptr;
   return w;
 }
 
 }  // namespace
 
-midi::FrmPlimra* frmPlimra() {
+ui::MidiWindow* midiWindow() {
   if (!currentMidi()) {
     // The constructor adopts the window; Load runs with it in place, so
     // that what start-up reaches through this accessor is this window.
-    ownedMidi() = std::make_unique<midi::FrmPlimra>();
+    ownedMidi() = std::make_unique<ui::MidiWindow>();
     ownedMidi()->Load();
   }
   return currentMidi();
 }
 
-cd::FrmCDp* frmCDp() {
+ui::CdWindow* cdWindow() {
   if (!currentCd()) {
-    ownedCd() = std::make_unique<cd::FrmCDp>();
+    ownedCd() = std::make_unique<ui::CdWindow>();
     ownedCd()->Load();
   }
   return currentCd();
 }
 
-about::FrmAbout* frmAbout() {
-  static QPointer<about::FrmAbout> w;
+ui::AboutWindow* aboutWindow() {
+  static QPointer<ui::AboutWindow> w;
   // A window that has closed may still wait for its deferred deletion.
   if (w && w->unloaded()) delete w.data();
   if (!w) {
-    w = new about::FrmAbout();
+    w = new ui::AboutWindow();
     w->Load();
   }
   return w.data();
 }
 
-void adopt(midi::FrmPlimra* window) { currentMidi() = window; }
-void adopt(cd::FrmCDp* window) { currentCd() = window; }
+void adopt(ui::MidiWindow* window) { currentMidi() = window; }
+void adopt(ui::CdWindow* window) { currentCd() = window; }
 
-void release(midi::FrmPlimra* window) {
+void release(ui::MidiWindow* window) {
   if (currentMidi() == window) currentMidi() = nullptr;
 }
 
-void release(cd::FrmCDp* window) {
+void release(ui::CdWindow* window) {
   if (currentCd() == window) currentCd() = nullptr;
 }
 
-void destroyForms() {
+void destroyWindows() {
   ownedCd().reset();
   ownedMidi().reset();
 }
 
-}  // namespace plimra::app
+}  // namespace plimra::ui

@@ -22,17 +22,17 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/filenames.h"
+#include "platform/program.h"
+#include "tests/support/raw_names.h"
+#include "tests/support/scripted_msgbox.h"
 #include "ui/kit/appearance.h"
 #include "ui/kit/controls.h"
 #include "ui/kit/conversions.h"
 #include "ui/kit/filelists.h"
-#include "platform/filenames.h"
 #include "ui/kit/form.h"
 #include "ui/kit/menu.h"
 #include "ui/kit/msgbox.h"
-#include "platform/program.h"
-#include "tests/support/raw_names.h"
-#include "tests/support/scripted_msgbox.h"
 
 // Readable texts in failure messages.
 void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -50,8 +50,8 @@ class TestForm : public Form {
   int loads = 0, activates = 0;
 
  protected:
-  void Form_Load() override { ++loads; }
-  void Form_Activate() override { ++activates; }
+  void onLoad() override { ++loads; }
+  void onActivate() override { ++activates; }
 };
 
 const QByteArray kSjisSub("\x83\x54\x83\x75");  // "サブ"
@@ -172,7 +172,7 @@ TEST(Appearance, JapaneseFaceNamesResolveToInstalledJapaneseFonts) {
 
 TEST(Form, FixedBelowItsMenuLoadedOnceAndActivatedOnlyWhenShownAnew) {
   TestForm f;
-  MenuItem menu(f.menuBar(), "mnuFile", "ＣＤ(&F)");
+  MenuItem menu(f.menuBar(), "cdMenu", "ＣＤ(&F)");
   EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
   f.Load();
   f.Show();

@@ -22,14 +22,14 @@
 #include <memory>
 #include <ostream>
 
-#include "ui/windows.h"
-#include "ui/options.h"
-#include "ui/cd_window.h"
 #include "media/control/mmcontrol.h"
-#include "ui/midi_window.h"
 #include "platform/program.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
+#include "ui/cd_window.h"
+#include "ui/midi_window.h"
+#include "ui/options.h"
+#include "ui/windows.h"
 
 // Texts and file contents in failure messages as text, not as arrays.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -43,10 +43,10 @@ namespace kit = plimra::kit;
 namespace platform = plimra::platform;
 namespace mci = plimra::mci;
 namespace Module1 = plimra::Module1;
-using plimra::cd::FrmCDp;
 using plimra::control::MMControl;
-using plimra::midi::FrmPlimra;
 using plimra::test::ScriptedMsgBox;
+using plimra::ui::CdWindow;
+using plimra::ui::MidiWindow;
 
 namespace plimra::test {
 
@@ -66,7 +66,7 @@ class WindowTest : public ::testing::Test {
 
   void TearDown() override {
     window.reset();
-    app::destroyForms();
+    ui::destroyWindows();
     mci::DeviceTable::instance().closeAll();
     mci::setMidiOutCatalog(nullptr);
     platform::setEndHandler({});
@@ -75,8 +75,8 @@ class WindowTest : public ::testing::Test {
   }
 
   // A MIDI window of the test's own, loaded and shown.
-  midi::FrmPlimra& startMidiWindow() {
-    window = std::make_unique<midi::FrmPlimra>();
+  ui::MidiWindow& startMidiWindow() {
+    window = std::make_unique<ui::MidiWindow>();
     window->Load();
     window->Show();
     return *window;
@@ -84,13 +84,13 @@ class WindowTest : public ::testing::Test {
 
   // The same, ready to play one song after another in list order on port 1
   // ("USB MIDI 1" of the default outputs), with no reset song first.
-  midi::FrmPlimra& startPlayer() {
+  ui::MidiWindow& startPlayer() {
     startMidiWindow();
     Module1::OptReset = "NON";
     Module1::OptSingle = false;
     Module1::OptRandom = false;
     Module1::OptContinue = true;
-    window->lstPort->setListIndex(2);
+    window->portList->setListIndex(2);
     return *window;
   }
 
@@ -98,8 +98,8 @@ class WindowTest : public ::testing::Test {
   // events until the start is over: until the reset song has ended (or the
   // start was taken over or closed) and the caption no longer asks to wait.
   void play(int index) {
-    ASSERT_TRUE(window->File1->setListIndex(index));
-    window->File1_DblClick();
+    ASSERT_TRUE(window->fileList->setListIndex(index));
+    window->onFileActivated();
     ASSERT_TRUE(waitUntil([this] { return !window->windowTitle().endsWith(" (お待ち下さい)"); }));
   }
 
@@ -141,7 +141,7 @@ class WindowTest : public ::testing::Test {
   QString music, oldCwd;
   std::shared_ptr<DeviceLog> sequencer = std::make_shared<DeviceLog>();
   std::shared_ptr<FakeMidiOuts> outputs;
-  std::unique_ptr<midi::FrmPlimra> window;
+  std::unique_ptr<ui::MidiWindow> window;
   int ends = 0;
 };
 

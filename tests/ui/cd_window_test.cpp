@@ -11,20 +11,20 @@
 
 namespace {
 
-using plimra::cd::kHighlightColor;
+using plimra::ui::kHighlightColor;
 using Log = std::vector<std::string>;
 using Item = mci::StatusItem;
 using Kind = mci::StatusValue::Kind;
 
-class CdWindow : public plimra::test::WindowTest {
+class CdWindowTest : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
     plimra::test::FakeDevice::install("CDAudio", disc);
     insert(12, mci::makeMsf(52, 34, 12));
     // The MIDI window's start-up loads the CD window and sets the options.
-    midi = plimra::app::frmPlimra();
-    cd = plimra::app::frmCDp();
+    midi = plimra::ui::midiWindow();
+    cd = plimra::ui::cdWindow();
   }
 
   // A disc of `tracks` tracks lasting `length` (msf), the head on track 1.
@@ -47,74 +47,74 @@ class CdWindow : public plimra::test::WindowTest {
   // The window's poll with the head at that place.
   void tickAt(uint32_t track, uint32_t minute = 0, uint32_t second = 0) {
     at(track, minute, second);
-    cd->Timer1_Timer();
+    cd->onTimerTick();
   }
   // The MIDI window hands over to the CD window, which reads the disc.
   void switchToCd() {
-    midi->mnuCDP_Click();
-    cd->Timer1_Timer();
+    midi->onCdPlayer();
+    cd->onTimerTick();
   }
   Log commands() { return disc->take({"play", "stop", "seek", "close", "pause", "resume"}); }
   std::vector<int> highlighted() const {
     std::vector<int> tracks;
     for (int i = 0; i < 20; ++i)
-      if (cd->TrackSet[i]->BackColor() == kHighlightColor) tracks.push_back(i + 1);
+      if (cd->trackLabels[i]->BackColor() == kHighlightColor) tracks.push_back(i + 1);
     return tracks;
   }
   int shownLabels() const {
     int n = 0;
-    for (int i = 0; i < 20; ++i) n += !cd->TrackSet[i]->isHidden();
+    for (int i = 0; i < 20; ++i) n += !cd->trackLabels[i]->isHidden();
     return n;
   }
   void playSong() {
-    midi->MMControl1->setFileName(music + "/song.mid");
-    midi->MMControl1->setCommand("OPEN");
-    midi->MMControl1->setCommand("PLAY");
+    midi->transport->setFileName(music + "/song.mid");
+    midi->transport->setCommand("OPEN");
+    midi->transport->setCommand("PLAY");
     ASSERT_EQ(sequencer->mode.load(), mci::ModePlaying);
   }
 
   std::shared_ptr<plimra::test::DeviceLog> disc = std::make_shared<plimra::test::DeviceLog>();
-  FrmPlimra* midi = nullptr;
-  FrmCDp* cd = nullptr;
+  MidiWindow* midi = nullptr;
+  CdWindow* cd = nullptr;
 };
 
-TEST_F(CdWindow, ReadsTheDiscOnceThenPollsThePositionTwiceASecond) {
+TEST_F(CdWindowTest, ReadsTheDiscOnceThenPollsThePositionTwiceASecond) {
   ScriptedMsgBox boxes;
   EXPECT_TRUE(disc->calls.empty());  // loading opens nothing
-  EXPECT_EQ(tickEvery(cd->Timer1), 0);
+  EXPECT_EQ(tickEvery(cd->pollTimer), 0);
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
   EXPECT_EQ(disc->format, mci::TimeFormat::Tmsf);
-  EXPECT_EQ(tickEvery(cd->Timer1), 500);
+  EXPECT_EQ(tickEvery(cd->pollTimer), 500);
   EXPECT_EQ(shownLabels(), 12);
-  EXPECT_EQ(cd->Info1->text(), "52:34");
-  EXPECT_EQ(cd->Info2->text(), "Stop 01-00:00");
+  EXPECT_EQ(cd->discLength->text(), "52:34");
+  EXPECT_EQ(cd->status->text(), "Stop 01-00:00");
   // The status text is shown whole, not clipped to the layout's width.
-  EXPECT_GE(cd->Info2->width(), cd->Info2->sizeHint().width());
+  EXPECT_GE(cd->status->width(), cd->status->sizeHint().width());
 
   // Later ticks read neither the tracks nor the length again.
   disc->answer(Item::NumberOfTracks, 5);
   tickAt(1, 0, 7);
   EXPECT_EQ(shownLabels(), 12);
-  EXPECT_EQ(cd->Info2->text(), "Stop 01-00:07");
+  EXPECT_EQ(cd->status->text(), "Stop 01-00:07");
   EXPECT_TRUE(commands().empty());
 
   // A failing command leaves an empty reply, not the last one.
   QString reply = QStringLiteral("52:34:12");
-  EXPECT_NE(cd->SendMciString(QStringLiteral("status cdaudio nonsense"), reply), 0);
+  EXPECT_NE(cd->sendCommandString(QStringLiteral("status cdaudio nonsense"), reply), 0);
   EXPECT_EQ(reply, "");
 }
 
-TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
+TEST_F(CdWindowTest, PlayingOnAcrossTracksThenToTheEnd) {
   switchToCd();
-  cd->TrackSet[2]->setBackColor(kHighlightColor);  // left over from before
-  QTest::mouseClick(cd->TrackSet[1], Qt::LeftButton);
+  cd->trackLabels[2]->setBackColor(kHighlightColor);  // left over from before
+  QTest::mouseClick(cd->trackLabels[1], Qt::LeftButton);
   EXPECT_TRUE(highlighted().empty());
   EXPECT_EQ(commands(), Log({"play from 2"}));
   tickAt(2);
   tickAt(3, 0, 1);
   EXPECT_EQ(highlighted(), std::vector<int>({2, 3}));
-  EXPECT_EQ(cd->Info2->text(), "Play 03-00:01");
+  EXPECT_EQ(cd->status->text(), "Play 03-00:01");
 
   // Back on track 1, then off the end of the disc: rewound, and every label
   // plain again, the first track's too.
@@ -124,18 +124,18 @@ TEST_F(CdWindow, PlayingOnAcrossTracksThenToTheEnd) {
   tickAt(12, 4, 0);
   EXPECT_EQ(commands(), Log({"seek start"}));
   EXPECT_TRUE(highlighted().empty());
-  EXPECT_EQ(cd->PlayState, 1);
+  EXPECT_EQ(cd->playState, 1);
 }
 
-TEST_F(CdWindow, DiscsComeAndGoWithAnyNumberOfTracks) {
+TEST_F(CdWindowTest, DiscsComeAndGoWithAnyNumberOfTracks) {
   switchToCd();
-  cd->TrackSet_Click(1);
+  cd->onTrackClicked(1);
   tickAt(2);
   commands();
   takeOut();  // while playing
-  cd->Timer1_Timer();
-  EXPECT_EQ(cd->Info2->text(), "No Disc !");
-  EXPECT_EQ(cd->Info1->text(), "");
+  cd->onTimerTick();
+  EXPECT_EQ(cd->status->text(), "No Disc !");
+  EXPECT_EQ(cd->discLength->text(), "");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));  // kept until the next disc
   EXPECT_EQ(shownLabels(), 12);
 
@@ -143,21 +143,21 @@ TEST_F(CdWindow, DiscsComeAndGoWithAnyNumberOfTracks) {
   // them again.
   for (uint32_t tracks : {5u, 15u}) {
     insert(tracks, mci::makeMsf(40, 0, 0));
-    cd->Timer1_Timer();
+    cd->onTimerTick();
     EXPECT_EQ(shownLabels(), static_cast<int>(tracks));
     EXPECT_TRUE(highlighted().empty());
     takeOut();
-    cd->Timer1_Timer();
+    cd->onTimerTick();
   }
 
   // Tracks beyond the labels, and track zero.
   insert(25, mci::makeMsf(70, 0, 0));
-  cd->Timer1_Timer();
+  cd->onTimerTick();
   EXPECT_EQ(shownLabels(), 20);
-  cd->TrackSet_Click(19);
+  cd->onTrackClicked(19);
   EXPECT_EQ(commands(), Log({"play from 20"}));  // two digits go out whole
   tickAt(23, 0, 5);                              // no label to light
-  EXPECT_EQ(cd->Info2->text(), "Play 23-00:05");
+  EXPECT_EQ(cd->status->text(), "Play 23-00:05");
   EXPECT_TRUE(highlighted().empty());
   tickAt(0);  // no track at all
   EXPECT_TRUE(highlighted().empty());
@@ -165,59 +165,59 @@ TEST_F(CdWindow, DiscsComeAndGoWithAnyNumberOfTracks) {
 
 // Pause twice stops and resumes without rewinding; a play iconizes the
 // window when the option says so.
-TEST_F(CdWindow, PauseAndPlay) {
+TEST_F(CdWindowTest, PauseAndPlay) {
   int cancel = 0;
-  cd->MMControl1_PauseClick(cancel);  // before the disc is read: nothing of its own
+  cd->onPauseClicked(cancel);  // before the disc is read: nothing of its own
   EXPECT_TRUE(disc->calls.empty());
   switchToCd();
-  cd->TrackSet_Click(1);
+  cd->onTrackClicked(1);
   tickAt(2, 1, 23);
   commands();
 
-  cd->MMControl1->click(MMControl::Pause);
+  cd->transport->click(MMControl::Pause);
   EXPECT_EQ(commands(), Log({"stop"}));  // the control adds no pause of its own
-  cd->Timer1_Timer();
+  cd->onTimerTick();
   EXPECT_EQ(commands(), Log());  // no rewind
-  EXPECT_EQ(cd->Info2->text(), "Stop 02-01:23");
+  EXPECT_EQ(cd->status->text(), "Stop 02-01:23");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));
-  cd->MMControl1->click(MMControl::Pause);
+  cd->transport->click(MMControl::Pause);
   EXPECT_EQ(commands(), Log({"play"}));
-  cd->Timer1_Timer();
-  EXPECT_EQ(cd->Info2->text(), "Play 02-01:23");
+  cd->onTimerTick();
+  EXPECT_EQ(cd->status->text(), "Play 02-01:23");
 
   EXPECT_EQ(cd->WindowState(), 0);
-  cd->mnuMin_Click();
-  cd->TrackSet_Click(0);
+  cd->onIconizeToggled();
+  cd->onTrackClicked(0);
   EXPECT_EQ(cd->WindowState(), 1);
   cd->setWindowState(0);
-  cd->MMControl1_PlayClick(cancel);
+  cd->onPlayClicked(cancel);
   EXPECT_EQ(cd->WindowState(), 1);
 }
 
-TEST_F(CdWindow, TitleList) {
+TEST_F(CdWindowTest, TitleList) {
   cd->Show();
   QApplication::processEvents();
   // Every control before the box in tab order is a label: it has the focus.
-  EXPECT_EQ(QApplication::focusWidget(), cd->Text1);
-  EXPECT_EQ(cd->List1->List(0), "新しいＣＤ");
-  QTest::keyClick(cd->Text1, Qt::Key_Return);  // in the empty box: nothing
-  EXPECT_EQ(cd->List1->ListCount(), 1);
+  EXPECT_EQ(QApplication::focusWidget(), cd->titleEntry);
+  EXPECT_EQ(cd->titleList->List(0), "新しいＣＤ");
+  QTest::keyClick(cd->titleEntry, Qt::Key_Return);  // in the empty box: nothing
+  EXPECT_EQ(cd->titleList->ListCount(), 1);
 
-  cd->List1->setListIndex(0);
-  cd->List1_DblClick();
-  EXPECT_TRUE(cd->List1->isHidden() && cd->Text1->isVisible());
-  QTest::keyClicks(cd->Text1, QStringLiteral("Abbey"));
-  QTest::keyClick(cd->Text1, Qt::Key_Return);
-  EXPECT_EQ(cd->List1->ListCount(), 2);
-  EXPECT_EQ(cd->List1->List(1), "Abbey");
-  EXPECT_TRUE(cd->List1->isVisible() && cd->Text1->isHidden());
+  cd->titleList->setListIndex(0);
+  cd->onTitleActivated();
+  EXPECT_TRUE(cd->titleList->isHidden() && cd->titleEntry->isVisible());
+  QTest::keyClicks(cd->titleEntry, QStringLiteral("Abbey"));
+  QTest::keyClick(cd->titleEntry, Qt::Key_Return);
+  EXPECT_EQ(cd->titleList->ListCount(), 2);
+  EXPECT_EQ(cd->titleList->List(1), "Abbey");
+  EXPECT_TRUE(cd->titleList->isVisible() && cd->titleEntry->isHidden());
 
-  cd->List1->setListIndex(1);
-  cd->List1_DblClick();  // a typed title opens nothing
-  EXPECT_TRUE(cd->Text1->isHidden());
+  cd->titleList->setListIndex(1);
+  cd->onTitleActivated();  // a typed title opens nothing
+  EXPECT_TRUE(cd->titleEntry->isHidden());
 }
 
-TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
+TEST_F(CdWindowTest, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
   midi->Show();
   midi->Move(1200, 900);
   playSong();
@@ -226,49 +226,49 @@ TEST_F(CdWindow, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
   EXPECT_TRUE(midi->isHidden());
   EXPECT_EQ(cd->Left(), midi->Left());
   EXPECT_EQ(cd->Top(), midi->Top());
-  cd->TrackSet_Click(3);
+  cd->onTrackClicked(3);
   tickAt(4);
   cd->Move(2400, 1800);
   commands();
 
-  choose(cd->mnuMIDI);
+  choose(cd->midiPlayerItem);
   EXPECT_EQ(commands(), Log({"stop", "close"}));
-  EXPECT_EQ(tickEvery(cd->Timer1), 0);
+  EXPECT_EQ(tickEvery(cd->pollTimer), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
   EXPECT_EQ(midi->Left(), cd->Left());
   EXPECT_EQ(midi->Top(), cd->Top());
 }
 
-TEST_F(CdWindow, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
+TEST_F(CdWindowTest, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
   Module1::OptChange = false;
   playSong();
   switchToCd();
   EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);
-  cd->TrackSet_Click(6);
+  cd->onTrackClicked(6);
   tickAt(7);
   commands();
-  cd->mnuMidi_click();
+  cd->onMidiPlayer();
   EXPECT_EQ(commands(), Log());
 
   // Coming back finds it still playing and shows it so, without a question.
   ScriptedMsgBox boxes;
   switchToCd();
   EXPECT_TRUE(boxes.asked().empty());
-  EXPECT_EQ(cd->Info2->text(), "Play 07-00:00");
+  EXPECT_EQ(cd->status->text(), "Play 07-00:00");
   EXPECT_EQ(highlighted(), std::vector<int>({7}));
 }
 
-TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
+TEST_F(CdWindowTest, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   takeOut();
   ScriptedMsgBox boxes({kit::vbCancel});
-  midi->mnuCDP_Click();
+  midi->onCdPlayer();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "ＣＤが入っていません");
   EXPECT_EQ(boxes.asked()[0].title, "ERROR");
   EXPECT_EQ(boxes.asked()[0].style, kit::vbRetryCancel);
   EXPECT_EQ(disc->take({"open"}), Log({"open "}));  // and nothing more after the answer
-  EXPECT_EQ(tickEvery(cd->Timer1), 0);
+  EXPECT_EQ(tickEvery(cd->pollTimer), 0);
   EXPECT_TRUE(cd->isHidden());
   EXPECT_TRUE(midi->isVisible());
 
@@ -282,17 +282,17 @@ TEST_F(CdWindow, NoDiscAsksUntilOneIsInsertedOrTheUserGoesBack) {
   boxes.answer(kit::vbRetry);
   switchToCd();
   EXPECT_EQ(boxes.asked().size(), 3u);
-  EXPECT_EQ(tickEvery(cd->Timer1), 500);
+  EXPECT_EQ(tickEvery(cd->pollTimer), 500);
   EXPECT_TRUE(cd->isVisible());
   EXPECT_EQ(shownLabels(), 9);
 }
 
-TEST_F(CdWindow, ExitAndCloseStopAndCloseTheDiscThenEnd) {
-  const std::function<void()> enders[] = {[&] { choose(cd->mnuEnd); }, [&] { cd->close(); }};
+TEST_F(CdWindowTest, ExitAndCloseStopAndCloseTheDiscThenEnd) {
+  const std::function<void()> enders[] = {[&] { choose(cd->exitItem); }, [&] { cd->close(); }};
   for (int i = 0; i < 2; ++i) {
     cd->Hide();
     switchToCd();
-    cd->TrackSet_Click(0);
+    cd->onTrackClicked(0);
     commands();
     enders[i]();
     EXPECT_EQ(commands(), Log({"stop", "close"}));

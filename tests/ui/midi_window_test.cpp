@@ -23,27 +23,27 @@ namespace {
 
 using Calls = std::vector<std::string>;
 
-QStringList checkedIn(const FrmPlimra& w) {
+QStringList checkedIn(const MidiWindow& w) {
   QStringList out;
-  for (auto* m : {w.mnuSingle, w.mnuContinue, w.mnuRandom, w.mnuNon, w.mnuGS, w.mnuGM, w.mnuMin,
-                  w.mnuChange, w.mnuTime})
+  for (auto* m : {w.singleItem, w.inOrderItem, w.randomItem, w.noResetItem, w.gsResetItem,
+                  w.gmResetItem, w.iconizeItem, w.stopOnSwitchItem, w.timeItem})
     if (checked(m)) out << m->objectName();
   return out;
 }
 
 // What start-up made of plimra.ini: the marked options, the chosen port
 // entry, the time display's timer, and where the two windows stand.
-std::string shown(const FrmPlimra& w) {
-  const FrmCDp* cd = plimra::app::frmCDp();
+std::string shown(const MidiWindow& w) {
+  const CdWindow* cd = plimra::ui::cdWindow();
   const QString rest =
-      QString::asprintf("; port %d; timer %d; at %d,%d; CD at %d,%d", w.lstPort->ListIndex(),
-                        tickEvery(w.Timer1), w.Left(), w.Top(), cd->Left(), cd->Top());
+      QString::asprintf("; port %d; timer %d; at %d,%d; CD at %d,%d", w.portList->ListIndex(),
+                        tickEvery(w.timeTimer), w.Left(), w.Top(), cd->Left(), cd->Top());
   return (checkedIn(w).join(' ') + rest).toStdString();
 }
 
 // A folder of songs, another of one song, one of songs named like the reset
 // songs, an empty one; and two drives, one without its medium.
-class MidiWindow : public plimra::test::WindowTest {
+class MidiWindowTest : public plimra::test::WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
@@ -52,7 +52,8 @@ class MidiWindow : public plimra::test::WindowTest {
                           "named/SONGS.MID", "named/MYGM.MID"})
       ASSERT_TRUE(QFile(music + "/" + n).open(QIODevice::WriteOnly));
     platform::setDriveProvider([this] {
-      return std::vector<platform::DriveInfo>{{root.path(), "DISK"}, {root.path() + "-cd", "AUDIO_CD"}};
+      return std::vector<platform::DriveInfo>{{root.path(), "DISK"},
+                                              {root.path() + "-cd", "AUDIO_CD"}};
     });
     setLength(1000);
   }
@@ -75,39 +76,39 @@ class MidiWindow : public plimra::test::WindowTest {
 }  // namespace
 
 // Where it starts on the screen, the end-to-end window test checks.
-TEST_F(MidiWindow, StartsInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
-  FrmPlimra& w = startMidiWindow();
+TEST_F(MidiWindowTest, StartsInJapaneseFontsShowingTheMidiFilesOfAnyCase) {
+  MidiWindow& w = startMidiWindow();
   // The layout's face names resolve to an installed Japanese font.
-  EXPECT_TRUE(QFontInfo(w.File1->font()).family().startsWith("IPA"));
-  EXPECT_EQ(w.focusWidget(), w.Dir1);
+  EXPECT_TRUE(QFontInfo(w.fileList->font()).family().startsWith("IPA"));
+  EXPECT_EQ(w.focusWidget(), w.folderList);
   EXPECT_TRUE(sequencer->calls.empty());
-  EXPECT_EQ(w.Dir1->Path(), music);
-  EXPECT_EQ(w.Drive1->Drive(), root.path() + " [DISK]");
-  EXPECT_EQ(entries(w.File1), (QStringList{"a.mid", "b.mid", "c.mid"}));
-  ASSERT_TRUE(w.Dir1->setPath(music + "/classics"));
+  EXPECT_EQ(w.folderList->Path(), music);
+  EXPECT_EQ(w.driveList->Drive(), root.path() + " [DISK]");
+  EXPECT_EQ(entries(w.fileList), (QStringList{"a.mid", "b.mid", "c.mid"}));
+  ASSERT_TRUE(w.folderList->setPath(music + "/classics"));
 
   ScriptedMsgBox boxes;
-  emit w.Drive1->activated(1);  // the user picks the CD drive, which has no medium
+  emit w.driveList->activated(1);  // the user picks the CD drive, which has no medium
   EXPECT_EQ(boxes.asked().size(), 1u);
-  EXPECT_EQ(w.Drive1->Drive(), root.path() + " [DISK]");
-  EXPECT_EQ(w.Dir1->Path(), music + "/classics");
-  EXPECT_EQ(entries(w.File1), QStringList{"bach.Mid"});
+  EXPECT_EQ(w.driveList->Drive(), root.path() + " [DISK]");
+  EXPECT_EQ(w.folderList->Path(), music + "/classics");
+  EXPECT_EQ(entries(w.fileList), QStringList{"bach.Mid"});
   // Set by code, as a saved drive at start-up would be: refused quietly.
-  EXPECT_FALSE(w.Drive1->setDrive(root.path() + "-cd"));
+  EXPECT_FALSE(w.driveList->setDrive(root.path() + "-cd"));
   EXPECT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(ends, 0);
 }
 
 // The option menus then set their options and marks, the shared two in both
 // windows.
-TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem) {
-  FrmPlimra& w = startMidiWindow();
-  FrmCDp* cd = plimra::app::frmCDp();
+TEST_F(MidiWindowTest, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem) {
+  MidiWindow& w = startMidiWindow();
+  CdWindow* cd = plimra::ui::cdWindow();
   EXPECT_FALSE(cd->isVisible());
-  EXPECT_EQ(checkedIn(w), (QStringList{"mnuRandom", "mnuGM", "mnuChange"}));
+  EXPECT_EQ(checkedIn(w), (QStringList{"randomItem", "gmResetItem", "stopOnSwitchItem"}));
   // The CD window shows the two shared options too.
-  EXPECT_FALSE(checked(cd->mnuMin));
-  EXPECT_TRUE(checked(cd->mnuChange));
+  EXPECT_FALSE(checked(cd->iconizeItem));
+  EXPECT_TRUE(checked(cd->stopOnSwitchItem));
   const QString expected =
       QString(
           "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
@@ -118,39 +119,40 @@ TEST_F(MidiWindow, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChangeThem
                QString::number(cd->Top()), QString::number(cd->Left()));
   EXPECT_EQ(QString::fromUtf8(readIni()), expected);
 
-  choose(w.mnuSingle);
-  choose(w.mnuNon);
-  EXPECT_EQ(checkedIn(w), (QStringList{"mnuSingle", "mnuNon", "mnuChange"}));
+  choose(w.singleItem);
+  choose(w.noResetItem);
+  EXPECT_EQ(checkedIn(w), (QStringList{"singleItem", "noResetItem", "stopOnSwitchItem"}));
   EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
   EXPECT_EQ(Module1::OptReset, "NON");
 
   // The two shared options show in both windows, whichever is clicked.
-  choose(w.mnuMin);
-  choose(cd->mnuChange);
-  EXPECT_TRUE(Module1::OptMin && checked(w.mnuMin) && checked(cd->mnuMin));
-  EXPECT_FALSE(Module1::OptChange || checked(w.mnuChange) || checked(cd->mnuChange));
-  choose(cd->mnuMin);
-  choose(w.mnuChange);
-  EXPECT_FALSE(Module1::OptMin || checked(w.mnuMin) || checked(cd->mnuMin));
-  EXPECT_TRUE(Module1::OptChange && checked(w.mnuChange) && checked(cd->mnuChange));
+  choose(w.iconizeItem);
+  choose(cd->stopOnSwitchItem);
+  EXPECT_TRUE(Module1::OptMin && checked(w.iconizeItem) && checked(cd->iconizeItem));
+  EXPECT_FALSE(Module1::OptChange || checked(w.stopOnSwitchItem) || checked(cd->stopOnSwitchItem));
+  choose(cd->iconizeItem);
+  choose(w.stopOnSwitchItem);
+  EXPECT_FALSE(Module1::OptMin || checked(w.iconizeItem) || checked(cd->iconizeItem));
+  EXPECT_TRUE(Module1::OptChange && checked(w.stopOnSwitchItem) && checked(cd->stopOnSwitchItem));
 }
 
-TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
+TEST_F(MidiWindowTest, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
   // Ports: 0 "MIDI Mapper", 1 "Built-in synthesizer", 2 "USB MIDI 1". A
   // missing key leaves the default, but gives an empty reset and a window at
   // 0, 0. Halves round to even; the reset item goes by prefix; a listed port
   // name wins over the index.
   const std::pair<QByteArray, const char*> cases[] = {
-      {"", "mnuRandom mnuChange; port 0; timer 0; at 0,0; CD at 0,0"},
+      {"", "randomItem stopOnSwitchItem; port 0; timer 0; at 0,0; CD at 0,0"},
       {"[option]\nMIN=true\nTime=True\nMIDIOUT=2.5\nreset=GSX\n[Plimra]\nTop=1500\nLeft=300\n"
        "[cdp]\nTop=1200\nLeft=1800\n",
-       "mnuRandom mnuGS mnuMin mnuChange mnuTime; port 2; timer 100; at 300,1500; CD at 1800,1200"},
+       "randomItem gsResetItem iconizeItem stopOnSwitchItem timeItem; port 2; timer 100; at "
+       "300,1500; CD at 1800,1200"},
       {"[Option]\nMin=1\nRandom=0\nSingle=True\nMIDIOUT=99\nReset=NONE",
-       "mnuSingle mnuNon mnuMin mnuChange; port -1; timer 0; at 0,0; CD at 0,0"},
+       "singleItem noResetItem iconizeItem stopOnSwitchItem; port -1; timer 0; at 0,0; CD at 0,0"},
       {"[Option]\nMIDIOUT=2\nMIDIOUTName=Built-in synthesizer\nReset=NO",
-       "mnuRandom mnuChange; port 1; timer 0; at 0,0; CD at 0,0"},
+       "randomItem stopOnSwitchItem; port 1; timer 0; at 0,0; CD at 0,0"},
       {"[Option]\nMin=yes\nMIDIOUT=1.5\nMIDIOUTName=Unplugged\nReset=XG",
-       "mnuRandom mnuChange; port 2; timer 0; at 0,0; CD at 0,0"},
+       "randomItem stopOnSwitchItem; port 2; timer 0; at 0,0; CD at 0,0"},
   };
   for (const auto& [file, expected] : cases) {
     writeIni(file);
@@ -162,18 +164,18 @@ TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEn
   // A position beyond where a window can stand is skipped like any other
   // bad value: the window stays where start-up centred it.
   ASSERT_TRUE(QFile::remove(iniPath()));
-  const FrmPlimra& first = startMidiWindow();
+  const MidiWindow& first = startMidiWindow();
   const QPoint centred(first.Left(), first.Top());
   writeIni("[Plimra]\nTop=2147483647\nLeft=-2147483648\n[CDp]\nTop=-491520\nLeft=491505\n");
-  const FrmPlimra& far = startMidiWindow();
+  const MidiWindow& far = startMidiWindow();
   EXPECT_EQ(QPoint(far.Left(), far.Top()), centred);
-  EXPECT_EQ(plimra::app::frmCDp()->Top(), -491520);
-  EXPECT_EQ(plimra::app::frmCDp()->Left(), 491505);
+  EXPECT_EQ(plimra::ui::cdWindow()->Top(), -491520);
+  EXPECT_EQ(plimra::ui::cdWindow()->Left(), 491505);
 
   // A file that cannot be read ends the program with its number.
   ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));
   ScriptedMsgBox boxes;
-  FrmPlimra& w = startMidiWindow();
+  MidiWindow& w = startMidiWindow();
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_TRUE(boxes.asked()[0].prompt.startsWith("予期せぬエラー: 75\n"));
   EXPECT_EQ(boxes.asked()[0].style, kit::vbOKOnly);
@@ -181,35 +183,35 @@ TEST_F(MidiWindow, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEn
   EXPECT_TRUE(checkedIn(w).isEmpty());  // start-up went no further
 }
 
-TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
+TEST_F(MidiWindowTest, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
   const QByteArray mine = "; kept by hand\n[Option]\nReset=GM\nColor=blue\n";
   writeIni(mine);
-  FrmPlimra& w = startMidiWindow();
-  choose(w.mnuContinue);
-  choose(w.mnuGS);
+  MidiWindow& w = startMidiWindow();
+  choose(w.inOrderItem);
+  choose(w.gsResetItem);
 
   ScriptedMsgBox boxes({kit::vbNo, kit::vbYes});
-  choose(w.mnuSave);
+  choose(w.saveItem);
   EXPECT_EQ(readIni(), mine);
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
   EXPECT_EQ(boxes.asked()[0].title, "PLIMRAの動作環境の保存");
   EXPECT_EQ(boxes.asked()[0].style, kit::vbYesNo + kit::vbExclamation);  // Yes is the default
 
-  choose(w.mnuSave);
+  choose(w.saveItem);
   EXPECT_TRUE(readIni().startsWith("; kept by hand\n[Option]\nReset=GS\nColor=blue\nMin=False"));
   EXPECT_TRUE(readIni().contains("Continue=True\nRandom=False\nMIDIOUT= 0\n"));
   EXPECT_EQ(boxes.asked().size(), 2u);  // nothing more after a save that worked
 
   // The CD window's save writes the same file, with its own place.
-  plimra::app::frmCDp()->Move(3000, 1500);
+  plimra::ui::cdWindow()->Move(3000, 1500);
   boxes.answer(kit::vbYes);
-  choose(plimra::app::frmCDp()->mnuSave);
+  choose(plimra::ui::cdWindow()->saveItem);
   EXPECT_TRUE(readIni().endsWith("[CDp]\nTop= 1500\nLeft= 3000\n"));
 
   ASSERT_TRUE(QFile::remove(iniPath()) && QDir().mkdir(iniPath()));  // no file can go there now
   boxes.answer(kit::vbYes);
-  choose(w.mnuSave);
+  choose(w.saveItem);
   ASSERT_EQ(boxes.asked().size(), 5u);
   EXPECT_TRUE(boxes.asked()[4].prompt.startsWith("動作環境を保存できませんでした。"));
   EXPECT_TRUE(boxes.asked()[4].prompt.contains(iniPath()));
@@ -217,7 +219,7 @@ TEST_F(MidiWindow, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
 
 // plimra.ini, beside a program whose folder is named in Shift-JIS bytes,
 // keeps a music folder named so too, and the next start shows it again.
-TEST_F(MidiWindow, ASavedFolderNamedInShiftJisComesBackExactly) {
+TEST_F(MidiWindowTest, ASavedFolderNamedInShiftJisComesBackExactly) {
   using namespace plimra::testnames;
   const QByteArray base = platform::nativePath(root.path());
   const QByteArray app = base + "/\x83\x76\x83\x8d";  // "プロ"
@@ -225,7 +227,7 @@ TEST_F(MidiWindow, ASavedFolderNamedInShiftJisComesBackExactly) {
   ASSERT_TRUE(makeFolder(app) && makeFolder(sjisMusic));
   ASSERT_TRUE(writeRaw(sjisMusic + "/" + kSjisSong, "MThd"));
   platform::setAppPath(platform::pathFromNative(app));
-  ASSERT_TRUE(startMidiWindow().Dir1->setPath(platform::pathFromNative(sjisMusic)));
+  ASSERT_TRUE(startMidiWindow().folderList->setPath(platform::pathFromNative(sjisMusic)));
   QString why;
   ASSERT_TRUE(Module1::SaveSettings(&why)) << why.toStdString();
   const QByteArray ini = readRaw(app + "/plimra.ini");
@@ -233,9 +235,9 @@ TEST_F(MidiWindow, ASavedFolderNamedInShiftJisComesBackExactly) {
   EXPECT_TRUE(ini.contains("Dir=file://")) << ini.constData();
   EXPECT_TRUE(ini.contains("/%89%B9%8Ay\n")) << ini.constData();
 
-  FrmPlimra& w = startMidiWindow();
-  EXPECT_EQ(platform::nativePath(w.Dir1->Path()), sjisMusic);
-  EXPECT_EQ(entries(w.File1), QStringList{"ドラクエ序曲.MID"});
+  MidiWindow& w = startMidiWindow();
+  EXPECT_EQ(platform::nativePath(w.folderList->Path()), sjisMusic);
+  EXPECT_EQ(entries(w.fileList), QStringList{"ドラクエ序曲.MID"});
   window.reset();
   removeTree(app);
   removeTree(sjisMusic);
@@ -245,7 +247,7 @@ TEST_F(MidiWindow, ASavedFolderNamedInShiftJisComesBackExactly) {
 // does not follow it: a save keeps the drive that holds the folder, and a
 // file whose drive does not hold its folder (as older saves wrote) still
 // brings the folder back.
-TEST_F(MidiWindow, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
+TEST_F(MidiWindowTest, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
   QTemporaryDir other;
   ASSERT_TRUE(QDir().mkpath(other.filePath("songs")));
   ASSERT_TRUE(QFile(other.filePath("songs/x.mid")).open(QIODevice::WriteOnly));
@@ -255,21 +257,21 @@ TEST_F(MidiWindow, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
   });
   const QString disk = root.path() + " [DISK]", usb = other.path() + " [USB]";
 
-  ASSERT_TRUE(startMidiWindow().Dir1->setPath(songs));
-  EXPECT_EQ(window->Drive1->Drive(), disk);  // not followed
+  ASSERT_TRUE(startMidiWindow().folderList->setPath(songs));
+  EXPECT_EQ(window->driveList->Drive(), disk);  // not followed
   ASSERT_TRUE(Module1::SaveSettings());
   EXPECT_TRUE(readIni().startsWith(("[MID]\nDir=" + songs + "\nDrive=" + usb + "\n").toUtf8()))
       << readIni().constData();
   for (const QString& drive : {usb, disk}) {
     writeIni(("[MID]\nDir=" + songs + "\nDrive=" + drive + "\n").toUtf8());
-    FrmPlimra& w = startMidiWindow();
-    EXPECT_EQ(w.Dir1->Path(), songs) << drive.toStdString();
-    EXPECT_EQ(w.Drive1->Drive(), usb) << drive.toStdString();
-    EXPECT_EQ(entries(w.File1), QStringList{"x.mid"}) << drive.toStdString();
+    MidiWindow& w = startMidiWindow();
+    EXPECT_EQ(w.folderList->Path(), songs) << drive.toStdString();
+    EXPECT_EQ(w.driveList->Drive(), usb) << drive.toStdString();
+    EXPECT_EQ(entries(w.fileList), QStringList{"x.mid"}) << drive.toStdString();
   }
 }
 
-TEST_F(MidiWindow, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
+TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
   struct Case {
     const char* reset;
     QString program;        // the program's folder
@@ -287,9 +289,9 @@ TEST_F(MidiWindow, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
       {"", root.path(), nullptr, false},
       {" GM", root.path(), nullptr, false},
   };
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   for (const Case& c : cases) {
-    w.MMControl1->setCommand("CLOSE");
+    w.transport->setCommand("CLOSE");
     takeCalls();
     platform::setAppPath(c.program);
     Module1::OptReset = c.reset;
@@ -313,8 +315,8 @@ TEST_F(MidiWindow, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
   }
 }
 
-TEST_F(MidiWindow, ASecondStartDuringTheResetTakesOver) {
-  FrmPlimra& w = startPlayer();
+TEST_F(MidiWindowTest, ASecondStartDuringTheResetTakesOver) {
+  MidiWindow& w = startPlayer();
   Module1::OptReset = "GM";
   int outerReturned = 0;
   QTimer::singleShot(20, window.get(), [&] {
@@ -346,14 +348,14 @@ TEST_F(MidiWindow, ASecondStartDuringTheResetTakesOver) {
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
 }
 
-TEST_F(MidiWindow, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDuringTheReset) {
-  FrmPlimra& w = startPlayer();
+TEST_F(MidiWindowTest, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDuringTheReset) {
+  MidiWindow& w = startPlayer();
   Module1::OptReset = "GM";
   // What the switch to the CD player does with its option on; the two ends
   // of the program.
   const std::pair<std::function<void()>, int> closers[] = {
-      {[&] { w.MMControl1->setCommand("CLOSE"); }, 0},
-      {[&] { choose(w.mnuExit); }, 1},
+      {[&] { w.transport->setCommand("CLOSE"); }, 0},
+      {[&] { choose(w.exitItem); }, 1},
       {[&] { w.close(); }, 2}};
   for (const auto& [close, endsAfter] : closers) {
     QObject thisCase;
@@ -370,7 +372,7 @@ TEST_F(MidiWindow, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDurin
   }
 }
 
-TEST_F(MidiWindow, WhatFollowsASong) {
+TEST_F(MidiWindowTest, WhatFollowsASong) {
   enum Mode { InOrder, Single, Random };
   enum Step { End, Next };
   struct Case {
@@ -391,29 +393,30 @@ TEST_F(MidiWindow, WhatFollowsASong) {
       {"a folder without songs", Random, 0, "/empty", {Next, End}, {}},
   };
   for (const Case& c : cases) {
-    FrmPlimra& w = startPlayer();
+    MidiWindow& w = startPlayer();
     Module1::OptSingle = c.mode == Single;
     Module1::OptRandom = c.mode == Random;
     play(c.first);
-    const QString first = w.File1->FileName();
+    const QString first = w.fileList->FileName();
     if (*c.folder) {
-      ASSERT_TRUE(w.Dir1->setPath(music + c.folder));
+      ASSERT_TRUE(w.folderList->setPath(music + c.folder));
     }
     takeCalls();
     for (Step s : c.steps) {
       if (s == End) finish();
-      if (s == Next) w.MMControl1->click(MMControl::Next);
+      if (s == Next) w.transport->click(MMControl::Next);
     }
     pump(20);
     Calls expected;
     for (const QString& n : c.next)
-      expected.insert(expected.end(), {"close", "open " + (w.File1->Path() + "/" + n).toStdString(),
-                                       "port 1", "play"});
+      expected.insert(
+          expected.end(),
+          {"close", "open " + (w.fileList->Path() + "/" + n).toStdString(), "port 1", "play"});
     EXPECT_EQ(takeCalls(), expected) << c.what;
     EXPECT_EQ(w.windowTitle(), c.next.isEmpty() ? first : c.next.last()) << c.what;
   }
   // Random play draws from the whole list.
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   Module1::OptRandom = true;
   std::set<QString> drawn;
   play(0);
@@ -426,24 +429,24 @@ TEST_F(MidiWindow, WhatFollowsASong) {
 
 // Stop and Prev do not move on, but the end does. A song iconizes the window
 // when the option says so, but one that cannot be opened says so in view.
-TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpen) {
-  FrmPlimra& w = startPlayer();
+TEST_F(MidiWindowTest, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpen) {
+  MidiWindow& w = startPlayer();
   sequencer->errors[song("c.mid")] = mci::err::InvalidFile;
   play(0);
   EXPECT_EQ(w.WindowState(), 0);  // the option is off
   takeCalls();
-  w.MMControl1->click(MMControl::Stop);
+  w.transport->click(MMControl::Stop);
   pump(50);
   EXPECT_EQ(takeCalls(), Calls{"stop"});
 
   // Play starts the selected file again from the beginning.
-  w.MMControl1->click(MMControl::Play);
+  w.transport->click(MMControl::Play);
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("b.mid"), "port 1", "play"}));
 
   // Prev leaves the song at its start, stopped.
-  w.MMControl1->click(MMControl::Prev);
+  w.transport->click(MMControl::Prev);
   pump(50);
   EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.windowTitle(), "b.mid");
@@ -458,11 +461,11 @@ TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpe
   Module1::OptChange = false;
   ScriptedMsgBox boxes;
   plimra::test::FakeDevice::install("CDAudio", std::make_shared<plimra::test::DeviceLog>());
-  w.mnuCDP_Click();
+  w.onCdPlayer();
   finish();
   EXPECT_EQ(w.windowTitle(), "b.mid");
   EXPECT_EQ(w.WindowState(), 0);
-  plimra::app::frmCDp()->mnuMidi_click();
+  plimra::ui::cdWindow()->onMidiPlayer();
   EXPECT_TRUE(w.isVisible());
   EXPECT_EQ(w.WindowState(), 0);
 
@@ -470,18 +473,18 @@ TEST_F(MidiWindow, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCannotOpe
   takeCalls();
   play(2);
   EXPECT_EQ(w.windowTitle(), "c.mid (再生できません)");
-  EXPECT_EQ(w.MMControl1->DeviceID(), 0);
-  EXPECT_TRUE(w.MMControl1->isVisibleTo(&w));
+  EXPECT_EQ(w.transport->DeviceID(), 0);
+  EXPECT_TRUE(w.transport->isVisibleTo(&w));
   EXPECT_EQ(w.WindowState(), 0);  // left in view, so the message can be read
   pump(100);
   EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid")}));
-  w.Timer1_Timer();
+  w.onTimerTick();
   EXPECT_EQ(w.windowTitle(), "c.mid (再生できません)");
 }
 
-TEST_F(MidiWindow, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
-  FrmPlimra& w = startPlayer();
-  const QString stopped = QString::fromUtf16(plimra::midi::kNothingSounds);
+TEST_F(MidiWindowTest, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
+  MidiWindow& w = startPlayer();
+  const QString stopped = QString::fromUtf16(plimra::ui::kNothingSounds);
   setLength(0);  // songs that last no time
   play(0);
   for (int ends = 0; ends < 20 && sequencer->mode.load() == mci::ModePlaying; ++ends) {
@@ -501,16 +504,16 @@ TEST_F(MidiWindow, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
   for (const char* n : {"a.mid", "b.mid", "c.mid"})
     ASSERT_TRUE(
         plimra::test::writeFile((music + "/" + n).toStdString(), plimra::test::noteSong(60, 0)));
-  w.lstPort->setListIndex(0);
+  w.portList->setListIndex(0);
   play(0);
   EXPECT_TRUE(waitUntil([&] { return w.windowTitle().endsWith(stopped); }))
       << w.windowTitle().toStdString();
 }
 
-TEST_F(MidiWindow, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) {
-  FrmPlimra& w = startPlayer();
+TEST_F(MidiWindowTest, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhenItChanges) {
+  MidiWindow& w = startPlayer();
   play(0);
-  choose(w.mnuTime);
+  choose(w.timeItem);
   // The timer writes it on its own while the song plays.
   setPosition(2500);
   setLength(61000);
@@ -519,40 +522,40 @@ TEST_F(MidiWindow, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnlyWhen
   int writes = 0;
   QObject::connect(&w, &QWidget::windowTitleChanged, [&] { ++writes; });
   setPosition(2999);  // the same second: the same text, not written again
-  w.Timer1_Timer();
+  w.onTimerTick();
   EXPECT_EQ(writes, 0);
   setPosition(65 * 60000 + 3000);  // hours are not shown
   setLength(3727000);
-  w.Timer1_Timer();
+  w.onTimerTick();
   EXPECT_EQ(w.windowTitle(), "a.mid (05:03 / 02:07)");
 
   // Off while playing: the name alone.
-  choose(w.mnuTime);
-  EXPECT_FALSE(Module1::OptTime || checked(w.mnuTime));
-  EXPECT_EQ(tickEvery(w.Timer1), 0);
+  choose(w.timeItem);
+  EXPECT_FALSE(Module1::OptTime || checked(w.timeItem));
+  EXPECT_EQ(tickEvery(w.timeTimer), 0);
   EXPECT_EQ(w.windowTitle(), "a.mid");
 
   // Off while paused: the time stays.
-  choose(w.mnuTime);
+  choose(w.timeItem);
   setPosition(1000);
-  w.Timer1_Timer();
-  w.MMControl1->click(MMControl::Pause);
+  w.onTimerTick();
+  w.transport->click(MMControl::Pause);
   setPosition(0);
-  w.Timer1_Timer();
-  choose(w.mnuTime);
+  w.onTimerTick();
+  choose(w.timeItem);
   EXPECT_EQ(w.windowTitle(), "a.mid (00:01 / 02:07)");
 }
 
 // Meaningful where no audio device opens: ctest runs it once more so.
-TEST_F(MidiWindow, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
+TEST_F(MidiWindowTest, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
   const QString reason = QString::fromStdString(plimra::seq::noSoundReason());
   if (reason.isEmpty()) GTEST_SKIP() << "the built-in synthesizer can be heard here";
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   ScriptedMsgBox boxes;
   play(0);  // on a MIDI-OUT port: no question
   pump(20);
   EXPECT_TRUE(boxes.asked().empty());
-  w.lstPort->setListIndex(0);  // the mapper, which is the synthesizer
+  w.portList->setListIndex(0);  // the mapper, which is the synthesizer
   play(1);
   EXPECT_TRUE(boxes.asked().empty());  // not inside the start
   pump(20);

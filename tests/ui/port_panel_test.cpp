@@ -39,12 +39,12 @@ class PortPanel : public plimra::test::WindowTest {
   Calls calls() { return sequencer->take({"open", "close", "play", "port"}); }
 
   bool panelShown() const {
-    const bool panel = window->lstPort->isVisibleTo(window.get());
+    const bool panel = window->portList->isVisibleTo(window.get());
     // The panel and the browser with its transport bar are never shown together.
-    for (QWidget* w : {window->cmdOK, window->cmdCancel, window->cmdSave})
+    for (QWidget* w : {window->portOk, window->portCancel, window->portSave})
       EXPECT_EQ(panel, w->isVisibleTo(window.get())) << w->objectName().toStdString();
-    for (QWidget* w : std::initializer_list<QWidget*>{window->File1, window->Dir1, window->Drive1,
-                                                      window->MMControl1})
+    for (QWidget* w : std::initializer_list<QWidget*>{window->fileList, window->folderList,
+                                                      window->driveList, window->transport})
       EXPECT_NE(panel, w->isVisibleTo(window.get())) << w->objectName().toStdString();
     return panel;
   }
@@ -55,21 +55,21 @@ class PortPanel : public plimra::test::WindowTest {
 // A choice without a song, or cancelled, holds for the next song; OK sends
 // the entry minus one to the open song; the choice outlives a new listing.
 TEST_F(PortPanel, AChoiceGoesToTheOpenSongOrHoldsForTheNextOne) {
-  FrmPlimra& w = startPlayer();
-  w.mnuPort_Click();
-  w.lstPort->setListIndex(1);
-  w.cmdOK_Click();  // no device open: nowhere to send it
+  MidiWindow& w = startPlayer();
+  w.onPortPanel();
+  w.portList->setListIndex(1);
+  w.onPortOk();  // no device open: nowhere to send it
   EXPECT_TRUE(calls().empty());
   play(0);
   EXPECT_EQ(calls(), (Calls{"open " + (music + "/a.mid").toStdString(), "port 0", "play"}));
 
-  w.mnuPort_Click();
-  w.lstPort->setListIndex(3);
-  w.cmdCancel_Click();
+  w.onPortPanel();
+  w.portList->setListIndex(3);
+  w.onPortCancel();
   EXPECT_FALSE(panelShown());
   EXPECT_TRUE(calls().empty());
   // The next song gets the port, and closes the panel were it open.
-  w.mnuPort_Click();
+  w.onPortPanel();
   sequencer->finish();
   pump();
   EXPECT_EQ(calls(),
@@ -78,32 +78,32 @@ TEST_F(PortPanel, AChoiceGoesToTheOpenSongOrHoldsForTheNextOne) {
 
   // Entry 0 is the mapper (-1); no selection gives -2, which is refused.
   for (auto [entry, sent] : {std::pair{0, "port -1"}, {3, "port 2"}, {-1, "port -2"}}) {
-    w.mnuPort_Click();
+    w.onPortPanel();
     ASSERT_TRUE(panelShown());
-    w.lstPort->setListIndex(entry);
-    w.cmdOK_Click();
+    w.portList->setListIndex(entry);
+    w.onPortOk();
     EXPECT_FALSE(panelShown());
     EXPECT_EQ(calls(), Calls{sent});
   }
 
   // Opening the panel lists the ports anew, keeping the choice by name.
-  w.lstPort->setListIndex(3);  // "Module"
+  w.portList->setListIndex(3);  // "Module"
   outputs->set({"Synth", "New keyboard", "USB MIDI", "Module"});
-  w.mnuPort_Click();
-  EXPECT_EQ(entries(w.lstPort),
+  w.onPortPanel();
+  EXPECT_EQ(entries(w.portList),
             (QStringList{"MIDI Mapper", "Synth", "New keyboard", "USB MIDI", "Module"}));
-  EXPECT_EQ(w.lstPort->ListIndex(), 4);
+  EXPECT_EQ(w.portList->ListIndex(), 4);
   // A port that went away leaves nothing chosen, not what took its place.
   outputs->set({"Synth", "New keyboard", "USB MIDI", "Other"});
-  w.mnuPort_Click();
-  EXPECT_EQ(w.lstPort->ListIndex(), -1);
+  w.onPortPanel();
+  EXPECT_EQ(w.portList->ListIndex(), -1);
 }
 
 TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
   ScriptedMsgBox boxes;
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   sequencer->errors["port 2"] = mci::err::SeqPortMiscError;
-  w.lstPort->setListIndex(3);  // "Module", port 2
+  w.portList->setListIndex(3);  // "Module", port 2
   play(0);
   sequencer->finish();  // the next song fails on the same port again
   pump();
@@ -111,31 +111,31 @@ TEST_F(PortPanel, APortThatCannotBeOpenedIsReportedOnceAndTheSongGoesOn) {
   EXPECT_NE(boxes.asked()[0].prompt.indexOf("Module"), -1);
   EXPECT_EQ(w.windowTitle(), "b.mid");
   // Refusals on purpose say nothing: no selection, no song open.
-  w.lstPort->setListIndex(-1);
+  w.portList->setListIndex(-1);
   play(1);
-  w.MMControl1->setCommand("CLOSE");
-  w.lstPort->setListIndex(3);
-  w.cmdOK_Click();
+  w.transport->setCommand("CLOSE");
+  w.portList->setListIndex(3);
+  w.onPortOk();
   pump();
   EXPECT_EQ(boxes.asked().size(), 1u);
 }
 
 TEST_F(PortPanel, SaveAppliesThePortAndClosesThePanelBeforeAskingAndWritesItsNameOnYes) {
   ScriptedMsgBox boxes({kit::vbNo, kit::vbYes});
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   play(0);
   calls();
-  w.mnuPort_Click();
-  w.lstPort->setListIndex(3);
-  w.cmdSave_Click();
+  w.onPortPanel();
+  w.portList->setListIndex(3);
+  w.onPortSave();
   EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_FALSE(panelShown());
   ASSERT_EQ(boxes.asked().size(), 1u);
   EXPECT_EQ(boxes.asked()[0].prompt, "保存してよろしいですか？");
 
   // A double-click on a port saves too, its name right after its index.
-  w.mnuPort_Click();
-  w.lstPort_DblClick();
+  w.onPortPanel();
+  w.onPortActivated();
   EXPECT_EQ(calls(), Calls{"port 2"});
   EXPECT_TRUE(readIni().contains("MIDIOUT= 3\nMIDIOUTName=Module\n")) << readIni().toStdString();
 }
@@ -149,16 +149,16 @@ TEST_F(PortPanel, PortsAlikeInTheirFirstBytesAreShownSavedAndRestoredEachAsItsel
   const std::string port2 = "USB MIDI Interface XMidi 2x2 Port 2:input";
   outputs->set({"Synth", port1, port2, "Twin", "Twin"});
   ScriptedMsgBox boxes({kit::vbYes, kit::vbYes});
-  EXPECT_EQ(startMidiWindow().lstPort->List(3), QString::fromStdString(port2));
+  EXPECT_EQ(startMidiWindow().portList->List(3), QString::fromStdString(port2));
   for (int chosen : {3, 5}) {
-    FrmPlimra& w = *window;
-    w.mnuPort_Click();
-    w.lstPort->setListIndex(chosen);
-    w.cmdSave_Click();
+    MidiWindow& w = *window;
+    w.onPortPanel();
+    w.portList->setListIndex(chosen);
+    w.onPortSave();
     EXPECT_TRUE(readIni().contains("MIDIOUT= " + QByteArray::number(chosen) +
-                                   "\nMIDIOUTName=" + w.lstPort->List(chosen).toUtf8() + "\n"))
+                                   "\nMIDIOUTName=" + w.portList->List(chosen).toUtf8() + "\n"))
         << readIni().constData();
-    EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), chosen);
+    EXPECT_EQ(startMidiWindow().portList->ListIndex(), chosen);
   }
 
   // Another device plugged in before them moves the indexes, not the names.
@@ -172,12 +172,12 @@ TEST_F(PortPanel, PortsAlikeInTheirFirstBytesAreShownSavedAndRestoredEachAsItsel
   };
   for (const auto& [file, entry] : files) {
     writeIni("[Option]\n" + file + "\n");
-    EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), entry) << file.constData();
+    EXPECT_EQ(startMidiWindow().portList->ListIndex(), entry) << file.constData();
   }
   // One that a single port begins: that port.
   outputs->set({"Synth", "A module whose name is long enough to be cut"});
   writeIni("[Option]\nMIDIOUT=0\nMIDIOUTName=A module whose name is long eno\n");
-  EXPECT_EQ(startMidiWindow().lstPort->ListIndex(), 2);
+  EXPECT_EQ(startMidiWindow().portList->ListIndex(), 2);
 }
 
 TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) {
@@ -187,23 +187,23 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
   auto stalled = std::make_shared<StalledOutputs>();
   mci::setMidiOutCatalog(stalled);
   testing::internal::CaptureStderr();
-  FrmPlimra& w = startMidiWindow();
+  MidiWindow& w = startMidiWindow();
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("TESTSYS"), std::string::npos) << said;
-  EXPECT_EQ(w.lstPort->ListCount(), 0);
+  EXPECT_EQ(w.portList->ListCount(), 0);
   {
     ScriptedMsgBox boxes({kit::vbYes});
-    w.mnuSave_Click();
+    w.onSave();
   }
   EXPECT_TRUE(readIni().contains("MIDIOUT=1\nMIDIOUTName=Late port\n")) << readIni().constData();
   stalled->answer.set_value();
-  EXPECT_TRUE(waitUntil([&] { return w.lstPort->ListCount() > 0; }));
-  EXPECT_EQ(entries(w.lstPort), (QStringList{"MIDI Mapper", "Synth", "Late port"}));
-  EXPECT_EQ(w.lstPort->ListIndex(), 2);
+  EXPECT_TRUE(waitUntil([&] { return w.portList->ListCount() > 0; }));
+  EXPECT_EQ(entries(w.portList), (QStringList{"MIDI Mapper", "Synth", "Late port"}));
+  EXPECT_EQ(w.portList->ListIndex(), 2);
 }
 
 TEST_F(PortPanel, TabReachesTheTransportButtonsAndThePanelControls) {
-  FrmPlimra& w = startPlayer();
+  MidiWindow& w = startPlayer();
   play(0);
   QApplication::setActiveWindow(&w);
   auto walk = [&](QWidget* from) {
@@ -218,30 +218,30 @@ TEST_F(PortPanel, TabReachesTheTransportButtonsAndThePanelControls) {
     return seen;
   };
   // The enabled buttons of the bar follow the three lists.
-  const QStringList browser = walk(w.Dir1);
-  EXPECT_TRUE(browser.mid(0, 3) == QStringList({"Dir1", "File1", "Drive1"}) &&
+  const QStringList browser = walk(w.folderList);
+  EXPECT_TRUE(browser.mid(0, 3) == QStringList({"folderList", "fileList", "driveList"}) &&
               browser.contains("Stop"))
       << browser.join(',').toStdString();
-  w.mnuPort_Click();
-  EXPECT_EQ(walk(w.lstPort), (QStringList{"lstPort", "cmdOK", "cmdCancel", "cmdSave"}));
+  w.onPortPanel();
+  EXPECT_EQ(walk(w.portList), (QStringList{"portList", "portOk", "portCancel", "portSave"}));
   // With no entry chosen, End goes to the last entry and Home to the first;
   // the arrow keys start from the first (Down) or the last (Up).
   for (auto [key, entry] :
        {std::pair{Qt::Key_End, 3}, {Qt::Key_Home, 0}, {Qt::Key_Up, 3}, {Qt::Key_Down, 0}}) {
-    w.lstPort->setListIndex(-1);
-    w.lstPort->setFocus();
-    QTest::keyClick(w.lstPort, key);
-    EXPECT_EQ(w.lstPort->ListIndex(), entry) << key;
+    w.portList->setListIndex(-1);
+    w.portList->setFocus();
+    QTest::keyClick(w.portList, key);
+    EXPECT_EQ(w.portList->ListIndex(), entry) << key;
   }
-  w.lstPort->setListIndex(-1);
+  w.portList->setListIndex(-1);
   calls();
   for (Qt::Key key : {Qt::Key_End, Qt::Key_Tab, Qt::Key_Space})
     QTest::keyClick(QApplication::focusWidget(), key);
   EXPECT_EQ(calls(), Calls{"port 2"});  // OK with the last port, "Module"
-  w.mnuPort_Click();
+  w.onPortPanel();
   // Enter on the focused button presses it.
-  w.cmdOK->setFocus();
-  QTest::keyClick(w.cmdOK, Qt::Key_Return);
+  w.portOk->setFocus();
+  QTest::keyClick(w.portOk, Qt::Key_Return);
   EXPECT_FALSE(panelShown());
-  EXPECT_EQ(QApplication::focusWidget(), w.Dir1);
+  EXPECT_EQ(QApplication::focusWidget(), w.folderList);
 }

@@ -4,8 +4,8 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QMenuBar>
-#include <QScreen>
 #include <QPointer>
+#include <QScreen>
 
 #include "ui/kit/twips.h"
 
@@ -34,7 +34,7 @@ Form::Form(const QString& name, int clientWidth, int clientHeight)
 void Form::Load() {
   if (loaded_) return;
   loaded_ = true;
-  Form_Load();
+  onLoad();
 }
 
 void Form::Show(int modal) {
@@ -46,7 +46,7 @@ void Form::Show(int modal) {
   activateWindow();
   if (!wasActive) {
     active() = this;
-    Form_Activate();
+    onActivate();
   }
 }
 
@@ -72,7 +72,7 @@ void Form::closeEvent(QCloseEvent* e) {
   }
   int16_t cancel = 0;
   unloading_ = true;
-  Form_Unload(cancel);
+  onUnload(cancel);
   unloading_ = false;
   if (cancel) {
     e->ignore();

@@ -1,5 +1,5 @@
 // A top-level window as the handlers see it: created on first reference
-// (which runs Form_Load), shown and hidden, moved in twips, with a caption,
+// (which runs onLoad), shown and hidden, moved in twips, with a caption,
 // a window state, a menu bar and a client area that holds the controls.
 #pragma once
 
@@ -17,17 +17,17 @@ class Form : public QMainWindow {
   // the window is fixed at that size: it has no maximise button.
   Form(const QString& name, int clientWidth, int clientHeight);
 
-  // Runs Form_Load once; the program-wide accessors call it on creation.
+  // Runs onLoad once; the program-wide accessors call it on creation.
   void Load();
 
   // Shows the window; 1 shows it modally: the other windows take no input
   // until it is hidden. Either way it returns at once (the caller's handler
   // ends; nothing waits in a loop of its own). Showing a window that is not
-  // the active form runs Form_Activate.
+  // the active form runs onActivate.
   void Show(int modal = 0);
   void Hide();
   void Refresh();
-  // Runs Form_Unload; unless it cancels, the window is hidden.
+  // Runs onUnload; unless it cancels, the window is hidden.
   void Unload();
 
   void setCaption(const QString& caption) { setWindowTitle(caption); }
@@ -48,9 +48,9 @@ class Form : public QMainWindow {
   QWidget* client() const { return client_; }
 
  protected:
-  virtual void Form_Load() {}
-  virtual void Form_Activate() {}
-  virtual void Form_Unload(int16_t& /*Cancel*/) {}
+  virtual void onLoad() {}
+  virtual void onActivate() {}
+  virtual void onUnload(int16_t& /*Cancel*/) {}
 
   void closeEvent(QCloseEvent* e) override;
   void hideEvent(QHideEvent* e) override;
@@ -65,6 +65,5 @@ class Form : public QMainWindow {
 // Screen size in twips (the primary screen).
 int ScreenWidth();
 int ScreenHeight();
-
 
 }  // namespace plimra::kit
