@@ -13,8 +13,8 @@
 #include "ui/kit/conversions.h"
 #include "ui/kit/msgbox.h"
 #include "ui/kit/twips.h"
-#include "ui/midi_window.h"
 #include "ui/options.h"
+#include "ui/saved_settings.h"
 #include "ui/windows.h"
 
 namespace plimra::ui {
@@ -128,6 +128,8 @@ CdWindow::CdWindow() : kit::Form(QStringLiteral("cdWindow"), 3885, 1815) {
       {&F::saveItem, &F::optionsMenu, "saveItem", u"動作環境の保存(&S)", &F::onSave},
   };
   kit::buildMenus(this, menuBar(), menus);
+  options().bind(iconizeItem, Options::Flag::Iconize);
+  options().bind(stopOnSwitchItem, Options::Flag::StopOnSwitch);
 
   pollTimer.setEnabled(false);
   pollTimer.setInterval(0);
@@ -222,7 +224,7 @@ void CdWindow::onTimerTick() {
 // --- Track selection and transport -----------------------------------------
 
 void CdWindow::iconizeOnPlay() {
-  if (WindowState() != 1 && Module1::OptMin) setWindowState(1);
+  if (WindowState() != 1 && options().flag(Options::Flag::Iconize)) setWindowState(1);
 }
 
 void CdWindow::onTrackClicked(int Index) {
@@ -296,14 +298,13 @@ void CdWindow::onActivate() {
 }
 
 void CdWindow::onMidiPlayer() {
-  if (Module1::OptChange && playState == kDiscPlaying)
-    transport->setCommand(QStringLiteral("STOP"));
-  if (Module1::OptChange) transport->setCommand(QStringLiteral("CLOSE"));
+  const bool stop = options().flag(Options::Flag::StopOnSwitch);
+  if (stop && playState == kDiscPlaying) transport->setCommand(QStringLiteral("STOP"));
+  if (stop) transport->setCommand(QStringLiteral("CLOSE"));
   pollTimer.setInterval(0);
   Hide();
   Refresh();
-  ui::midiWindow()->Move(Left(), Top());
-  ui::midiWindow()->Show();
+  emit midiPlayerRequested(Left(), Top());
 }
 
 void CdWindow::onUnload(int16_t& /*Cancel*/) {
@@ -319,18 +320,10 @@ void CdWindow::onExit() {
   platform::End();
 }
 
-void CdWindow::onStopOnSwitchToggled() {
-  Module1::OptChange = !Module1::OptChange;
-  ui::midiWindow()->stopOnSwitchItem->setChecked(Module1::OptChange);
-  stopOnSwitchItem->setChecked(Module1::OptChange);
-}
+void CdWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }
 
-void CdWindow::onIconizeToggled() {
-  Module1::OptMin = !Module1::OptMin;
-  ui::midiWindow()->iconizeItem->setChecked(Module1::OptMin);
-  iconizeItem->setChecked(Module1::OptMin);
-}
+void CdWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
 
-void CdWindow::onSave() { Module1::AskAndSaveSettings(); }
+void CdWindow::onSave() { askAndSaveSettings(); }
 
 }  // namespace plimra::ui

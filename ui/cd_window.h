@@ -81,6 +81,10 @@ class CdWindow : public plimra::kit::Form {
   void onIconizeToggled();
   void onSave();
 
+ signals:
+  // The user switches to the MIDI player, which takes the window's place.
+  void midiPlayerRequested(int left, int top);
+
  protected:
   void onLoad() override;
   void onActivate() override;

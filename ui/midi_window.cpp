@@ -20,14 +20,12 @@
 #include "platform/filenames.h"
 #include "platform/program.h"
 #include "resources/icons.h"
-#include "settings/profile.h"
-#include "ui/about_window.h"
-#include "ui/cd_window.h"
 #include "ui/kit/appearance.h"
 #include "ui/kit/conversions.h"
 #include "ui/kit/msgbox.h"
 #include "ui/kit/twips.h"
 #include "ui/options.h"
+#include "ui/saved_settings.h"
 #include "ui/windows.h"
 
 namespace plimra::ui {
@@ -150,6 +148,11 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
   };
   kit::buildMenus(this, menuBar(), menus);
 
+  // So does the port choice, once the list has come.
+  connect(portList, &QListWidget::itemSelectionChanged, this, [this] {
+    if (!portListPending_) options().setPort(listedPort());
+  });
+
   connect(driveList, &kit::DriveListBox::Change, this, &MidiWindow::onDriveChanged);
   connect(folderList, &kit::DirListBox::Change, this, &MidiWindow::onFolderChanged);
   connect(portOk, &kit::CommandButton::Click, this, &MidiWindow::onPortOk);
@@ -235,13 +238,7 @@ void MidiWindow::onLoad() {
   transport->setEjectVisible(false);
 
   // Option defaults; the saved settings below override them.
-  Module1::OptChange = true;
-  Module1::OptRandom = true;
-  Module1::OptMin = false;
-  Module1::OptTime = false;
-  Module1::OptSingle = false;
-  Module1::OptContinue = false;
-  Module1::OptReset = QStringLiteral("GM");
+  options().setDefaults();
 
   // One entry per MIDI output, the mapper (-1) first, asked off this
   // thread: a port system that does not answer leaves the list empty until
@@ -249,69 +246,29 @@ void MidiWindow::onLoad() {
   portListPending_ = !listPorts(kPortListLimitMs);
 
   // Saved settings. A file that cannot be read has ended the program.
-  if (!loadSettings()) return;
+  if (!loadSettings(*this)) return;
 
-  // Check marks from the options, in both windows.
-  iconizeItem->setChecked(Module1::OptMin);
-  stopOnSwitchItem->setChecked(Module1::OptChange);
-  timeItem->setChecked(Module1::OptTime);
-  singleItem->setChecked(Module1::OptSingle);
-  inOrderItem->setChecked(Module1::OptContinue);
-  randomItem->setChecked(Module1::OptRandom);
-  mirrorOptionsInCd();
+  // The check marks show the options from now on, whichever window
+  // changes them.
+  Options& o = options();
+  o.bind(iconizeItem, Options::Flag::Iconize);
+  o.bind(stopOnSwitchItem, Options::Flag::StopOnSwitch);
+  o.bind(timeItem, Options::Flag::ShowTime);
+  o.bind(singleItem, Options::Flag::Single);
+  o.bind(inOrderItem, Options::Flag::InOrder);
+  o.bind(randomItem, Options::Flag::Random);
+  o.bindReset(noResetItem, QStringLiteral("NON"));
+  o.bindReset(gsResetItem, QStringLiteral("GS"));
+  o.bindReset(gmResetItem, QStringLiteral("GM"));
 
   // The elapsed-time display runs only with its option on.
-  timeTimer.setInterval(Module1::OptTime ? 100 : 0);
-
-  // The reset item, by prefix.
-  if (Module1::OptReset.left(3) == QLatin1String("NON")) {
-    noResetItem->setChecked(true);
-  } else if (Module1::OptReset.left(2) == QLatin1String("GS")) {
-    gsResetItem->setChecked(true);
-  } else if (Module1::OptReset.left(2) == QLatin1String("GM")) {
-    gmResetItem->setChecked(true);
-  }
+  timeTimer.setInterval(options().flag(Options::Flag::ShowTime) ? 100 : 0);
 
   // Drawn before the first event is handled.
   Refresh();
 }
 
 namespace {
-
-// One row of plimra.ini as start-up applies it. A missing key reads as the
-// empty text, which each row treats as its table says: an empty folder or
-// drive is refused by the list, a Boolean that does not convert keeps the
-// default, a number without digits is 0.
-struct Loading {
-  MidiWindow& window;
-  bool folderRestored = false;
-};
-struct LoadedKey {
-  const char* section;
-  const char* key;
-  void (*apply)(Loading& loading, const QString& value);
-};
-
-void applyBool(bool& option, const QString& value) {
-  if (const auto b = kit::CBool(value)) option = *b;
-}
-
-// A window position in twips; one outside the coordinate range, or beyond
-// where a window can stand on the desktop, is skipped.
-void applyPosition(kit::Form& f, const QString& value, bool top) {
-  const auto n = kit::CLng(kit::Val(value));
-  if (!n || !kit::isWindowPosition(*n)) return;
-  if (top) {
-    f.setTop(*n);
-  } else {
-    f.setLeft(*n);
-  }
-}
-
-// An index the list does not have leaves the selection as it is.
-void restorePortIndex(MidiWindow& w, const QString& value) {
-  if (const auto i = kit::CInt(kit::Val(value))) w.portList->setListIndex(*i);
-}
 
 // The name of a port as files from before whole names were kept hold it:
 // cut to 31 bytes, between two UTF-8 characters.
@@ -328,15 +285,15 @@ QString cutPortName(const QString& name) {
 // The port's name wins over its index when the list has it: a device plugged
 // in or removed since the save moves the index, not the name. Where several
 // entries bear the name (two identical devices), the one at the saved index
-// (applied just before) stays chosen. A name cut as older files hold it
+// (chosen just before) stays chosen. A name cut as older files hold it
 // stands for the one port whose name it begins. Files written before the
 // name was kept have none, and the index stands; so it does for a name no
 // entry has (a device unplugged).
-void restorePortName(MidiWindow& w, const QString& value) {
+void choosePortByName(kit::ListBox& list, const QString& value) {
   if (value.isEmpty()) return;
   QList<int> whole, cut;
-  for (int i = 0; i < w.portList->ListCount(); ++i) {
-    const QString name = w.portList->List(i);
+  for (int i = 0; i < list.ListCount(); ++i) {
+    const QString name = list.List(i);
     if (name == value) {
       whole << i;
     } else if (name != cutPortName(name) && cutPortName(name) == value) {
@@ -344,70 +301,11 @@ void restorePortName(MidiWindow& w, const QString& value) {
     }
   }
   const QList<int>& matches = whole.isEmpty() ? cut : whole;
-  if (matches.isEmpty() || matches.contains(w.portList->ListIndex())) return;
-  if (!whole.isEmpty() || cut.size() == 1) w.portList->setListIndex(matches.front());
+  if (matches.isEmpty() || matches.contains(list.ListIndex())) return;
+  if (!whole.isEmpty() || cut.size() == 1) list.setListIndex(matches.front());
 }
-
-const LoadedKey kLoadedKeys[] = {
-    {"MID", "Dir",
-     [](Loading& l, const QString& v) {
-       l.folderRestored = l.window.folderList->setPath(platform::pathFromWritten(v));
-     }},
-    // The folder wins: a file from before the drive was saved with its
-    // folder may name a drive that does not hold it, and that drive's change
-    // would replace the folder with one of its own.
-    {"MID", "Drive",
-     [](Loading& l, const QString& v) {
-       const QString holder =
-           l.folderRestored ? platform::driveOf(l.window.folderList->Path()) : QString();
-       l.window.driveList->setDrive(holder.isEmpty() ? v : holder);
-     }},
-    {"Option", "Min", [](Loading&, const QString& v) { applyBool(Module1::OptMin, v); }},
-    {"Option", "Change", [](Loading&, const QString& v) { applyBool(Module1::OptChange, v); }},
-    {"Option", "Time", [](Loading&, const QString& v) { applyBool(Module1::OptTime, v); }},
-    {"Option", "Single", [](Loading&, const QString& v) { applyBool(Module1::OptSingle, v); }},
-    {"Option", "Continue", [](Loading&, const QString& v) { applyBool(Module1::OptContinue, v); }},
-    {"Option", "Random", [](Loading&, const QString& v) { applyBool(Module1::OptRandom, v); }},
-    {"Option", "MIDIOUT", [](Loading& l, const QString& v) { restorePortIndex(l.window, v); }},
-    {"Option", "MIDIOUTName", [](Loading& l, const QString& v) { restorePortName(l.window, v); }},
-    {"Option", "Reset", [](Loading&, const QString& v) { Module1::OptReset = v; }},
-    {"Plimra", "Top", [](Loading& l, const QString& v) { applyPosition(l.window, v, true); }},
-    {"Plimra", "Left", [](Loading& l, const QString& v) { applyPosition(l.window, v, false); }},
-    // The first use of the CD window loads it, hidden.
-    {"CDp", "Top", [](Loading&, const QString& v) { applyPosition(*ui::cdWindow(), v, true); }},
-    {"CDp", "Left", [](Loading&, const QString& v) { applyPosition(*ui::cdWindow(), v, false); }},
-};
 
 }  // namespace
-
-bool MidiWindow::loadSettings() {
-  const QString file = Module1::SettingsFile();
-  const settings::ReadResult read = settings::readProfile(file);
-  if (read.status == settings::ReadResult::Missing) {
-    // First run: the file starts from what start-up has set; nothing is
-    // read this time, and a file that cannot be written stays unsaid.
-    Module1::SaveSettings();
-    return true;
-  }
-  if (read.status == settings::ReadResult::Failed) {
-    kit::MsgBox(QStringLiteral("予期せぬエラー:") + kit::Str(int64_t{read.errorNumber}) +
-                QStringLiteral("\n\n") + file + QStringLiteral("\n") + read.reason);
-    platform::End();
-    return false;
-  }
-  Loading loading{*this};
-  for (const LoadedKey& k : kLoadedKeys)
-    k.apply(loading,
-            read.profile.value(QLatin1String(k.section), QLatin1String(k.key)).value_or(QString()));
-  // Ports not listed yet: the saved choice waits for the list.
-  if (portListPending_) {
-    const auto saved = [&read](const char* key) {
-      return read.profile.value(QStringLiteral("Option"), QLatin1String(key)).value_or(QString());
-    };
-    savedPort_ = {saved("MIDIOUT"), saved("MIDIOUTName")};
-  }
-  return true;
-}
 
 void MidiWindow::onUnload(int16_t& /*Cancel*/) {
   transport->setCommand(QStringLiteral("Close"));
@@ -420,12 +318,10 @@ void MidiWindow::onExit() {
 }
 
 void MidiWindow::onCdPlayer() {
-  if (Module1::OptChange) transport->setCommand(QStringLiteral("CLOSE"));
+  if (options().flag(Options::Flag::StopOnSwitch)) transport->setCommand(QStringLiteral("CLOSE"));
   Hide();
   Refresh();
-  ui::CdWindow* cd = ui::cdWindow();  // loaded on first use
-  cd->Move(Left(), Top());
-  cd->Show();
+  emit cdPlayerRequested(Left(), Top());
 }
 
 void MidiWindow::onDriveChanged() {
@@ -470,7 +366,7 @@ void MidiWindow::onFileActivated() {
   transport->setCommand(QStringLiteral("CLOSE"));
 
   // Only the exact texts ask for a reset.
-  const QString reset = Module1::OptReset;
+  const QString reset = options().reset();
   QByteArray resetSong;
   if (reset == QLatin1String("GS")) {
     resetSong = programFile(QStringLiteral("GS.MID"));
@@ -541,7 +437,8 @@ void MidiWindow::startSong() {
   // A window already iconized stays as it is; one showing why the song did
   // not play stays in view; a hidden one (the CD player is shown) stays
   // hidden, or it would come back iconized.
-  if (playing && Module1::OptMin && isVisible() && WindowState() != 1) setWindowState(1);
+  if (playing && options().flag(Options::Flag::Iconize) && isVisible() && WindowState() != 1)
+    setWindowState(1);
   if (playing) warnIfSilent();
 }
 
@@ -565,7 +462,7 @@ void MidiWindow::onTransportDone(int NotifyCode) {
     resetSongProgress();
     return;
   }
-  if (transport->Mode() != kStopped || Module1::OptSingle) return;
+  if (transport->Mode() != kStopped || options().flag(Options::Flag::Single)) return;
   // Only the end of the song this window started moves on: a stopped,
   // refused or cut-short play is no end.
   if (!songPlaying_ || NotifyCode != mci::NotifySuccessful) return;
@@ -585,7 +482,7 @@ void MidiWindow::playNextFile() {
   // A folder without MIDI files: nothing to play.
   if (n == 0) return;
   int index;
-  if (Module1::OptRandom) {
+  if (options().flag(Options::Flag::Random)) {
     kit::Randomize();
     const float r = kit::Rnd();
     index = static_cast<int>(std::floor(static_cast<double>(n) * static_cast<double>(r)));
@@ -617,12 +514,10 @@ void MidiWindow::onTimerTick() {
 }
 
 void MidiWindow::onTimeToggled() {
-  Module1::OptTime = !Module1::OptTime;
-  if (Module1::OptTime) {
-    timeItem->setChecked(true);
+  options().toggle(Options::Flag::ShowTime);
+  if (options().flag(Options::Flag::ShowTime)) {
     timeTimer.setInterval(100);
   } else {
-    timeItem->setChecked(false);
     timeTimer.setInterval(0);
     if (transport->Mode() == kPlaying) setCaption(fileList->FileName());
   }
@@ -638,11 +533,9 @@ void MidiWindow::onPortOk() {
   // The entry's position minus one, in 16 bits, widened with its sign: the
   // mapper gives -1, no selection -2.
   const int16_t index = portList->ListIndex();
-  Module1::SeqParms.dwPort =
-      static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(index - 1)));
   const uint16_t device = transport->DeviceID();
-  const uint32_t result = mci::DeviceTable::instance().sendCommand(
-      device, mci::MCI_SET, mci::MCI_SEQ_SET_PORT, &Module1::SeqParms);
+  const uint32_t result =
+      mci::DeviceTable::instance().setPort(device, static_cast<int16_t>(index - 1));
   reportUnopenedPort(device, index, result);
   showPortPanel(false);
 }
@@ -703,21 +596,30 @@ bool MidiWindow::listPorts(int limitMs) {
 }
 
 void MidiWindow::portsListed(const std::vector<std::string>& names) {
+  // The choice the options hold while the list was still to come.
+  const Options::Port saved = options().port();
   fillPortList(names);
-  if (std::exchange(portListPending_, false) && savedPort_) {
-    restorePortIndex(*this, savedPort_->first);
-    restorePortName(*this, savedPort_->second);
-  }
-  savedPort_.reset();
+  if (std::exchange(portListPending_, false)) choosePort(saved);
+  options().setPort(listedPort());
 }
 
-std::pair<QString, QString> MidiWindow::portToSave() const {
-  if (portListPending_ && savedPort_) return *savedPort_;
+void MidiWindow::choosePort(const Options::Port& saved) {
+  if (portListPending_) {
+    options().setPort(saved);
+    return;
+  }
+  portList->setListIndex(saved.index);
+  choosePortByName(*portList, saved.name);
+}
+
+Options::Port MidiWindow::listedPort() const {
   const int16_t index = portList->ListIndex();
-  return {kit::Str(int64_t{index}), portList->List(index)};
+  return {index, portList->List(index)};
 }
 
 void MidiWindow::fillPortList(const std::vector<std::string>& names) {
+  // The options learn the outcome, not the steps on the way.
+  const QSignalBlocker quiet(portList);
   const int16_t old = portList->ListIndex();
   const QString chosen = portList->List(old);
   portList->Clear();
@@ -753,54 +655,20 @@ void MidiWindow::reportUnopenedPort(uint16_t device, int16_t index, uint32_t res
 void MidiWindow::onAbout() {
   const float left = static_cast<float>(Left()) + 200.0F;
   const float top = static_cast<float>(Top()) + 200.0F;
-  // Loads the window (a new one after every close), then shows it modally.
-  ui::AboutWindow* about = ui::aboutWindow();
-  about->Move(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
-  about->Show(1);
+  emit aboutRequested(static_cast<int>(std::lround(left)), static_cast<int>(std::lround(top)));
 }
 
-void MidiWindow::setPlayMode(bool single, bool inOrder, bool random) {
-  Module1::OptSingle = single;
-  singleItem->setChecked(single);
-  Module1::OptContinue = inOrder;
-  inOrderItem->setChecked(inOrder);
-  Module1::OptRandom = random;
-  randomItem->setChecked(random);
-}
+void MidiWindow::onSingleChosen() { options().setPlayMode(true, false, false); }
+void MidiWindow::onInOrderChosen() { options().setPlayMode(false, true, false); }
+void MidiWindow::onRandomChosen() { options().setPlayMode(false, false, true); }
 
-void MidiWindow::onSingleChosen() { setPlayMode(true, false, false); }
-void MidiWindow::onInOrderChosen() { setPlayMode(false, true, false); }
-void MidiWindow::onRandomChosen() { setPlayMode(false, false, true); }
+void MidiWindow::onNoResetChosen() { options().setReset(QStringLiteral("NON")); }
+void MidiWindow::onGsResetChosen() { options().setReset(QStringLiteral("GS")); }
+void MidiWindow::onGmResetChosen() { options().setReset(QStringLiteral("GM")); }
 
-void MidiWindow::setReset(const QString& kind) {
-  Module1::OptReset = kind;
-  noResetItem->setChecked(kind == QLatin1String("NON"));
-  gsResetItem->setChecked(kind == QLatin1String("GS"));
-  gmResetItem->setChecked(kind == QLatin1String("GM"));
-}
+void MidiWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
+void MidiWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }
 
-void MidiWindow::onNoResetChosen() { setReset(QStringLiteral("NON")); }
-void MidiWindow::onGsResetChosen() { setReset(QStringLiteral("GS")); }
-void MidiWindow::onGmResetChosen() { setReset(QStringLiteral("GM")); }
-
-// The CD window shows the two shared options with check marks of its own.
-void MidiWindow::mirrorOptionsInCd() {
-  ui::cdWindow()->iconizeItem->setChecked(Module1::OptMin);
-  ui::cdWindow()->stopOnSwitchItem->setChecked(Module1::OptChange);
-}
-
-void MidiWindow::onIconizeToggled() {
-  Module1::OptMin = !Module1::OptMin;
-  iconizeItem->setChecked(Module1::OptMin);
-  mirrorOptionsInCd();
-}
-
-void MidiWindow::onStopOnSwitchToggled() {
-  Module1::OptChange = !Module1::OptChange;
-  stopOnSwitchItem->setChecked(Module1::OptChange);
-  mirrorOptionsInCd();
-}
-
-void MidiWindow::onSave() { Module1::AskAndSaveSettings(); }
+void MidiWindow::onSave() { askAndSaveSettings(); }
 
 }  // namespace plimra::ui

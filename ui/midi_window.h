@@ -17,6 +17,7 @@
 #include "ui/kit/filelists.h"
 #include "ui/kit/form.h"
 #include "ui/kit/menu.h"
+#include "ui/options.h"
 
 namespace plimra::control {
 class MMControl;
@@ -98,14 +99,20 @@ class MidiWindow : public plimra::kit::Form {
   // (empty before any).
   QString playingSong() const { return playingSong_; }
 
-  // The port choice a save writes, as plimra.ini holds it (index, name):
-  // the list's, or while the list has not come yet, the one read at
-  // start-up, so that a save meanwhile does not lose it.
-  std::pair<QString, QString> portToSave() const;
+  // Chooses the saved port in the list, by its whole name where the list
+  // has it (of several of that name, the one at the saved index), else by
+  // its index. While the list has not come yet, the choice waits for it.
+  void choosePort(const Options::Port& saved);
 
   // The caption each tick builds, and the one it last wrote.
   QString timeCaption;
   QString shownTimeCaption;
+
+ signals:
+  // The user switches to the CD player, which takes the window's place.
+  void cdPlayerRequested(int left, int top);
+  // The About window is asked for, modal, at this place.
+  void aboutRequested(int left, int top);
 
  protected:
   void onLoad() override;
@@ -114,11 +121,6 @@ class MidiWindow : public plimra::kit::Form {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  // Applies plimra.ini to both windows, or writes it when missing. False
-  // when the file could not be read: the program has been ended.
-  bool loadSettings();
-  void setPlayMode(bool single, bool inOrder, bool random);
-  void setReset(const QString& kind);
   void playNextFile();
   // Shows the port panel (true) or the file browser with the transport bar.
   void showPortPanel(bool open);
@@ -140,7 +142,8 @@ class MidiWindow : public plimra::kit::Form {
   // Opens and plays the selected song on the chosen port.
   void startSong();
   void warnIfSilent();
-  void mirrorOptionsInCd();
+  // The entry chosen in the port list, for the options.
+  Options::Port listedPort() const;
   static QByteArray programFile(const QString& name);
   QByteArray songFile() const;
 
@@ -160,10 +163,9 @@ class MidiWindow : public plimra::kit::Form {
   QString playingSong_;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
-  // Start-up went on before the ports were listed; the saved port (index
-  // and name as the file has them) is chosen when the list comes.
+  // Start-up went on before the ports were listed; the options hold the
+  // saved port until the list comes.
   bool portListPending_ = false;
-  std::optional<std::pair<QString, QString>> savedPort_;
   // The port last reported as one that cannot be opened.
   QString unopenedPort_;
 };

@@ -1,37 +1,75 @@
-// The options both windows share, the records the platform calls reuse,
-// and the writer of the settings file.
-// Booleans are plain bool: true where the settings file says True.
+// The options both windows show and plimra.ini keeps: iconize on play, stop
+// on switching windows, the time in the caption, the three play modes, the
+// reset before each song, and the MIDI-OUT port chosen. One model for the
+// whole program; every menu check mark binds to it, so both windows' marks
+// follow a change made in either.
 #pragma once
 
+#include <QObject>
 #include <QString>
+#include <cstdint>
 
-#include "media/mci/mci.h"
+namespace plimra::kit {
+class MenuItem;
+}
 
-namespace plimra::Module1 {
+namespace plimra::ui {
 
-extern bool OptMin;       // iconize the playing window when playing starts
-extern bool OptChange;    // stop what plays when switching windows
-extern bool OptTime;      // position and length in the caption while playing
-extern bool OptSingle;    // play one song only
-extern bool OptContinue;  // play the list in order
-extern bool OptRandom;    // play the list in random order
-extern QString OptReset;  // reset before each song: "GS", "GM" or "NON"
+class Options : public QObject {
+  Q_OBJECT
 
-// The port request the port panel sends to the sequencer; only dwPort is
-// ever written.
-extern plimra::mci::SeqSetParms SeqParms;
+ public:
+  enum class Flag {
+    Iconize,       // iconize the playing window when playing starts
+    StopOnSwitch,  // stop what plays when switching windows
+    ShowTime,      // position and length in the caption while playing
+    Single,        // play one song only
+    InOrder,       // play the list in order
+    Random,        // play the list in random order
+  };
 
-// Where plimra.ini lives (see settings::profilePath), for both reading and
-// writing.
-QString SettingsFile();
+  // The chosen entry of the port list (-1: none) and its whole name. While
+  // the list has not come yet, what plimra.ini said.
+  struct Port {
+    int16_t index = -1;
+    QString name;
+    bool operator==(const Port&) const = default;
+  };
 
-// Writes the settings of both windows (the CD window is loaded, hidden, if
-// it was not yet), keeping whatever else the file holds. False, with `why`
-// set, when the file could not be written; the file is then as it was.
-bool SaveSettings(QString* why = nullptr);
+  bool flag(Flag f) const { return flags_[static_cast<int>(f)]; }
+  void setFlag(Flag f, bool on);
+  void toggle(Flag f) { setFlag(f, !flag(f)); }
+  // The three play modes, set together as their menu items do.
+  void setPlayMode(bool single, bool inOrder, bool random);
 
-// Both windows' "動作環境の保存(&S)": asks first, saves on Yes, and says so
-// when the file could not be written.
-void AskAndSaveSettings();
+  // "GS", "GM" or "NON" as chosen; a file may hold any text, kept as it is.
+  // Only the exact "GS" and "GM" send a reset.
+  const QString& reset() const { return reset_; }
+  void setReset(const QString& kind);
+  // Whether a reset item is marked: "NON" in the first three letters, else
+  // its kind in the first two (a value from a file is matched by prefix).
+  bool resetMarked(const QString& kind) const;
 
-}  // namespace plimra::Module1
+  const Port& port() const { return port_; }
+  void setPort(const Port& port);
+
+  // The defaults the MIDI window's start-up sets before it reads plimra.ini.
+  void setDefaults();
+
+  // Keeps the item's check mark on the flag, or on the reset kind, from now on.
+  void bind(kit::MenuItem* item, Flag f);
+  void bindReset(kit::MenuItem* item, const QString& kind);
+
+ signals:
+  void changed();
+
+ private:
+  bool flags_[6] = {};
+  QString reset_;
+  Port port_;
+};
+
+// The program's options.
+Options& options();
+
+}  // namespace plimra::ui

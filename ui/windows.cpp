@@ -64,8 +64,31 @@ ui::AboutWindow* aboutWindow() {
   return w.data();
 }
 
-void adopt(ui::MidiWindow* window) { currentMidi() = window; }
-void adopt(ui::CdWindow* window) { currentCd() = window; }
+// The windows reach each other only through these: each asks for the other
+// (or the About window) by a signal, and the other comes at its place.
+void adopt(ui::MidiWindow* window) {
+  currentMidi() = window;
+  QObject::connect(window, &MidiWindow::cdPlayerRequested, [](int left, int top) {
+    CdWindow* cd = cdWindow();  // loaded on first use
+    cd->Move(left, top);
+    cd->Show();
+  });
+  QObject::connect(window, &MidiWindow::aboutRequested, [](int left, int top) {
+    // A new window after every close, shown modally.
+    AboutWindow* about = aboutWindow();
+    about->Move(left, top);
+    about->Show(1);
+  });
+}
+
+void adopt(ui::CdWindow* window) {
+  currentCd() = window;
+  QObject::connect(window, &CdWindow::midiPlayerRequested, [](int left, int top) {
+    MidiWindow* midi = midiWindow();
+    midi->Move(left, top);
+    midi->Show();
+  });
+}
 
 void release(ui::MidiWindow* window) {
   if (currentMidi() == window) currentMidi() = nullptr;

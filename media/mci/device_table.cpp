@@ -86,17 +86,9 @@ Device* DeviceTable::findByName(const std::string& name, uint16_t* id) const {
   return nullptr;
 }
 
-uint32_t DeviceTable::sendCommand(uint16_t id, uint32_t message, uint32_t flags,
-                                  const void* params) {
+uint32_t DeviceTable::setPort(uint16_t id, int32_t port) {
   Device* device = find(id);
-  if (!device) return err::InvalidDeviceId;
-  if (message != MCI_SET) return err::UnsupportedFunction;
-  if (flags & MCI_SEQ_SET_PORT) {
-    if (!params) return err::MissingParameter;
-    const auto* p = static_cast<const SeqSetParms*>(params);
-    return device->setPort(static_cast<int32_t>(p->dwPort));
-  }
-  return err::MissingParameter;
+  return device ? device->setPort(port) : err::InvalidDeviceId;
 }
 
 NotifyFn DeviceTable::wrapNotify(NotifyFn notify) {

@@ -39,8 +39,8 @@ class DeviceTable {
   // The open device whose name matches, without regard to case, or nullptr.
   Device* findByName(const std::string& name, uint16_t* id = nullptr) const;
 
-  // Numbered commands: MCI_SET with MCI_SEQ_SET_PORT (params: SeqSetParms).
-  uint32_t sendCommand(uint16_t id, uint32_t message, uint32_t flags, const void* params);
+  // The MIDI-OUT port of an open sequencer: -1 the mapper, k output k.
+  uint32_t setPort(uint16_t id, int32_t port);
 
   // A command string ("status cdaudio position", "play cdaudio from 3",
   // "open x.mid type sequencer alias song"...). The reply is written to

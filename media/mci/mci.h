@@ -11,7 +11,12 @@ namespace plimra::mci {
 // Device modes, as the status command reports them: 524 and up, in this
 // order.
 enum Mode : int32_t {
-  ModeNotReady = 524, ModeStopped, ModePlaying, ModeRecording, ModeSeeking, ModePaused,
+  ModeNotReady = 524,
+  ModeStopped,
+  ModePlaying,
+  ModeRecording,
+  ModeSeeking,
+  ModePaused,
   ModeOpen,  // door open / no medium
 };
 
@@ -25,26 +30,17 @@ enum NotifyCode : uint16_t {
 
 // Time formats, numbered from 0 in this order.
 enum class TimeFormat : uint32_t {
-  Milliseconds, Hms, Msf, Frames,
-  Smpte24, Smpte25, Smpte30, Smpte30Drop,
-  Bytes, Samples, Tmsf,
-};
-
-// Numbered commands and flags (for DeviceTable::sendCommand).
-constexpr uint32_t MCI_SET = 0x080D;
-constexpr uint32_t MCI_SEQ_SET_PORT = 0x00020000;
-constexpr uint32_t MCI_NOTIFY = 0x00000001;
-
-// What MCI_SET with MCI_SEQ_SET_PORT carries; only dwPort is used.
-struct SeqSetParms {
-  uintptr_t dwCallback = 0;
-  uint32_t dwTimeFormat = 0;
-  uint32_t dwAudio = 0;
-  uint32_t dwTempo = 0;
-  uint32_t dwPort = 0;  // signed port number: -1 mapper, k device k
-  uint32_t dwSlave = 0;
-  uint32_t dwMaster = 0;
-  uint32_t dwOffset = 0;
+  Milliseconds,
+  Hms,
+  Msf,
+  Frames,
+  Smpte24,
+  Smpte25,
+  Smpte30,
+  Smpte30Drop,
+  Bytes,
+  Samples,
+  Tmsf,
 };
 
 // Error codes. 0 is success; the numbers are the classic ones so that text

@@ -121,14 +121,12 @@ TEST_F(DeviceTableTest, PortCommandReachesTheOpenSequence) {
   auto& table = DeviceTable::instance();
   uint16_t id = 0;
   ASSERT_EQ(table.open("sequencer", "x.mid", "", id), err::None);
-  // The window's numbered port commands are followed through the window.
-  SeqSetParms parms;
-  EXPECT_EQ(table.sendCommand(0, MCI_SET, MCI_SEQ_SET_PORT, &parms), err::InvalidDeviceId);
-  EXPECT_EQ(table.sendCommand(id, MCI_SET, MCI_SEQ_SET_PORT, nullptr), err::MissingParameter);
+  EXPECT_EQ(table.setPort(0, 1), err::InvalidDeviceId);
+  EXPECT_EQ(table.setPort(id, 2), err::None);
   EXPECT_EQ(send("set x.mid port mapper"), err::None);
   EXPECT_EQ(send("set x.mid port 3"), err::None);
   EXPECT_EQ(send("set x.mid port -1"), err::BadInteger);
-  EXPECT_EQ(log->take({"port"}), (std::vector<std::string>{"port -1", "port 3"}));
+  EXPECT_EQ(log->take({"port"}), (std::vector<std::string>{"port 2", "port -1", "port 3"}));
 }
 
 TEST(MidiOut, DevicesFromMinusOneToCountMinusOneWithTheirWholeNames) {

@@ -29,6 +29,7 @@
 #include "ui/cd_window.h"
 #include "ui/midi_window.h"
 #include "ui/options.h"
+#include "ui/saved_settings.h"
 #include "ui/windows.h"
 
 // Texts and file contents in failure messages as text, not as arrays.
@@ -42,7 +43,8 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
 namespace kit = plimra::kit;
 namespace platform = plimra::platform;
 namespace mci = plimra::mci;
-namespace Module1 = plimra::Module1;
+using plimra::ui::options;
+using Flag = plimra::ui::Options::Flag;
 using plimra::control::MMControl;
 using plimra::test::ScriptedMsgBox;
 using plimra::ui::CdWindow;
@@ -86,10 +88,10 @@ class WindowTest : public ::testing::Test {
   // ("USB MIDI 1" of the default outputs), with no reset song first.
   ui::MidiWindow& startPlayer() {
     startMidiWindow();
-    Module1::OptReset = "NON";
-    Module1::OptSingle = false;
-    Module1::OptRandom = false;
-    Module1::OptContinue = true;
+    options().setReset("NON");
+    options().setFlag(Flag::Single, false);
+    options().setFlag(Flag::Random, false);
+    options().setFlag(Flag::InOrder, true);
     window->portList->setListIndex(2);
     return *window;
   }

@@ -241,7 +241,7 @@ TEST_F(CdWindowTest, SwitchingWithTheOptionOnStopsAndClosesBothWays) {
 }
 
 TEST_F(CdWindowTest, SwitchBackWithTheOptionOffLeavesTheDiscPlaying) {
-  Module1::OptChange = false;
+  options().setFlag(Flag::StopOnSwitch, false);
   playSong();
   switchToCd();
   EXPECT_EQ(sequencer->mode.load(), mci::ModePlaying);

