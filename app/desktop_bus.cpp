@@ -14,149 +14,38 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
-#include <cstdlib>
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "media/control/mmcontrol.h"
-#include "media/mci/device_table.h"
-#include "media/mci/mci.h"
 #include "platform/filenames.h"
-#include "ui/cd_window.h"
-#include "ui/midi_window.h"
+#include "ui/player.h"
 #include "ui/windows.h"
 
 namespace plimra::app {
 
 namespace {
 
-using control::MMControl;
-using ui::cdWindow;
-using ui::midiWindow;
+using ui::PlayerRequest;
+using ui::PlayerState;
 
 constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kRootInterface[] = "org.mpris.MediaPlayer2";
 constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 constexpr int kCallTimeoutMs = 5000;
 
-// The window the user sees, and so the one the desktop's controls act on.
-struct Shown {
-  kit::Form* window;
-  MMControl* control;
-  bool cd;
-};
-
-Shown shownWindow() {
-  ui::MidiWindow* midi = midiWindow();
-  if (!midi->isVisible()) {
-    ui::CdWindow* cd = cdWindow();
-    if (cd->isVisible()) return {cd, cd->transport, true};
-  }
-  return {midi, midi->transport, false};
-}
-
-// "mm:ss:ff" (or fewer fields) as microseconds; 75 frames a second.
-qlonglong msfTextToMicros(const std::string& text) {
-  long fields[3] = {0, 0, 0};
-  int n = 0;
-  size_t i = 0;
-  while (i < text.size() && n < 3) {
-    long v = 0;
-    bool any = false;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100000) {
-      v = v * 10 + (text[i++] - '0');
-      any = true;
-    }
-    if (!any) break;
-    fields[n++] = v;
-    if (i < text.size() && text[i] == ':') ++i;
-  }
-  if (n < 2) return 0;
-  const long frames = n == 3 ? fields[2] : 0;
-  return (static_cast<qlonglong>(fields[0]) * 60 + fields[1]) * 1000000 + frames * 1000000 / 75;
-}
-
-// A status item of the CD window's device ("current track", "time format",
-// "length track 3"); empty when the device does not answer.
-std::string cdStatus(const std::string& item) {
-  std::string reply;
-  if (mci::DeviceTable::instance().sendString("status cdaudio " + item, reply) != mci::err::None)
-    return {};
-  return reply;
-}
-
-QString playbackStatus(const Shown& s) {
-  switch (s.control->Mode()) {
-    case mci::ModePlaying:
+QString playbackStatus(const PlayerState& s) {
+  switch (s.status) {
+    case PlayerState::Status::Playing:
       return QStringLiteral("Playing");
-    case mci::ModePaused:
+    case PlayerState::Status::Paused:
       return QStringLiteral("Paused");
     default:
       return QStringLiteral("Stopped");
   }
 }
 
-// What plays: the song's name or "Track N", and its length. Empty when
-// nothing is open.
-struct NowPlaying {
-  QString key;  // changes when another song or track plays
-  QString title;
-  QString url;
-  qlonglong lengthMicros = 0;
-};
-
-NowPlaying nowPlaying(const Shown& s) {
-  NowPlaying n;
-  if (s.control->DeviceID() == 0) return n;
-  if (!s.cd) {
-    const QString song = midiWindow()->playingSong();
-    if (song.isEmpty()) return n;
-    n.key = song;
-    n.title = platform::displayName(song.mid(song.lastIndexOf(u'/') + 1));
-    n.url = QString::fromLatin1(fileUri(platform::nativePath(song)));
-    if (s.control->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds))
-      n.lengthMicros = static_cast<qlonglong>(s.control->Length()) * 1000;
-    return n;
-  }
-  const long track = std::atol(cdStatus("current track").c_str());
-  if (track <= 0) return n;
-  n.key = QStringLiteral("track %1").arg(track);
-  n.title = QStringLiteral("Track %1").arg(track);
-  n.lengthMicros = msfTextToMicros(cdStatus("length track " + std::to_string(track)));
-  return n;
-}
-
-qlonglong positionMicros(const Shown& s) {
-  if (s.control->DeviceID() == 0) return 0;
-  const uint32_t pos = s.control->Position();
-  if (!s.cd)
-    return s.control->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds)
-               ? static_cast<qlonglong>(pos) * 1000
-               : 0;
-  // The CD window keeps the device in tmsf: track, minutes, seconds, frames.
-  if (cdStatus("time format") != "tmsf") return 0;
-  return (static_cast<qlonglong>(mci::tmsfMinute(pos)) * 60 + mci::tmsfSecond(pos)) * 1000000 +
-         static_cast<qlonglong>(mci::tmsfFrame(pos)) * 1000000 / 75;
-}
-
-// Play as the Play button would; in the MIDI window with nothing open (the
-// button is disabled then) the selected song, or the first, starts as a
-// double-click would start it.
-void play(const Shown& s) {
-  if (s.control->Mode() == mci::ModePaused) {
-    s.control->click(MMControl::Pause);
-    return;
-  }
-  if (s.control->Mode() == mci::ModePlaying) return;
-  if (!s.cd && !s.control->buttonEnabled(MMControl::Play)) {
-    ui::MidiWindow* w = midiWindow();
-    if (w->fileList->ListCount() == 0) return;
-    if (w->fileList->ListIndex() < 0) w->fileList->setListIndex(0);
-    w->onFileActivated();
-    return;
-  }
-  s.control->click(MMControl::Play);
-}
+PlayerState shownState() { return ui::shownPlayer().playerState(); }
 
 class Service;
 
@@ -185,12 +74,7 @@ class RootAdaptor : public QDBusAbstractAdaptor {
 
  public slots:
   void Raise() {
-    QTimer::singleShot(0, [] {
-      kit::Form* w = shownWindow().window;
-      if (w->WindowState() == 1) w->setWindowState(0);
-      w->raise();
-      w->activateWindow();
-    });
+    QTimer::singleShot(0, [] { ui::raiseShownWindow(); });
   }
   // The exit handlers end the process at once, so the reply must have
   // reached the bus first: a round trip to the bus after it (messages leave
@@ -198,11 +82,7 @@ class RootAdaptor : public QDBusAbstractAdaptor {
   void Quit() {
     QTimer::singleShot(0, [] {
       QDBusConnection::sessionBus().interface()->isServiceRegistered(QString::fromLatin1(kBusName));
-      const Shown s = shownWindow();
-      if (s.cd)
-        cdWindow()->onExit();
-      else
-        midiWindow()->onExit();
+      ui::exitFromShownWindow();
     });
   }
 };
@@ -227,14 +107,14 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
  public:
   explicit PlayerAdaptor(QObject* parent) : QDBusAbstractAdaptor(parent) {}
 
-  QString playbackStatusNow() const { return playbackStatus(shownWindow()); }
+  QString playbackStatusNow() const { return playbackStatus(shownState()); }
   double rate() const { return 1.0; }
   bool canControl() const { return true; }
   bool cannot() const { return false; }
-  qlonglong position() const { return positionMicros(shownWindow()); }
-  QVariantMap metadata() const { return metadataOf(nowPlaying(shownWindow())); }
+  qlonglong position() const { return shownState().positionMs * 1000; }
+  QVariantMap metadata() const { return metadataOf(shownState()); }
 
-  static QVariantMap metadataOf(const NowPlaying& n) {
+  static QVariantMap metadataOf(const PlayerState& n) {
     QVariantMap m;
     if (n.key.isEmpty()) {
       m.insert(QStringLiteral("mpris:trackid"),
@@ -247,8 +127,10 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
              QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/plimra/track/t") +
                                                  QString::fromLatin1(id.left(200)))));
     m.insert(QStringLiteral("xesam:title"), n.title);
-    if (!n.url.isEmpty()) m.insert(QStringLiteral("xesam:url"), n.url);
-    if (n.lengthMicros > 0) m.insert(QStringLiteral("mpris:length"), n.lengthMicros);
+    if (!n.file.isEmpty())
+      m.insert(QStringLiteral("xesam:url"),
+               QString::fromLatin1(fileUri(platform::nativePath(n.file))));
+    if (n.lengthMs > 0) m.insert(QStringLiteral("mpris:length"), qlonglong{n.lengthMs} * 1000);
     return m;
   }
 
@@ -257,31 +139,14 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   void acted();
 
  public slots:
-  // Each acts after the reply has left: a start can wait for its reset song
-  // in a nested event loop, and the caller must not wait for that.
-  void Next() {
-    later([](const Shown& s) { s.control->click(MMControl::Next); });
-  }
-  void Previous() {
-    later([](const Shown& s) { s.control->click(MMControl::Prev); });
-  }
-  void Pause() {
-    later([](const Shown& s) {
-      if (s.control->Mode() == mci::ModePlaying) s.control->click(MMControl::Pause);
-    });
-  }
-  void PlayPause() {
-    later([](const Shown& s) {
-      if (s.control->Mode() == mci::ModePlaying)
-        s.control->click(MMControl::Pause);
-      else
-        play(s);
-    });
-  }
-  void Stop() {
-    later([](const Shown& s) { s.control->click(MMControl::Stop); });
-  }
-  void Play() { later(play); }
+  // Each acts after the reply has left: the caller must not wait for what
+  // a start does.
+  void Next() { later(PlayerRequest::Next); }
+  void Previous() { later(PlayerRequest::Previous); }
+  void Pause() { later(PlayerRequest::Pause); }
+  void PlayPause() { later(PlayerRequest::PlayPause); }
+  void Stop() { later(PlayerRequest::Stop); }
+  void Play() { later(PlayerRequest::Play); }
   void Seek(qlonglong /*Offset*/) {}
   void SetPosition(const QDBusObjectPath& /*TrackId*/, qlonglong /*Position*/) {}
   void OpenUri(const QString& uri) {
@@ -291,17 +156,15 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
       return;
     }
     QTimer::singleShot(0, this, [this, path] {
-      if (cdWindow()->isVisible()) cdWindow()->onMidiPlayer();
-      midiWindow()->playFromOutside(platform::pathFromNative(path));
+      ui::openFromOutside(platform::pathFromNative(path));
       emit acted();
     });
   }
 
  private:
-  template <typename F>
-  void later(F f) {
-    QTimer::singleShot(0, this, [this, f] {
-      f(shownWindow());
+  void later(PlayerRequest request) {
+    QTimer::singleShot(0, this, [this, request] {
+      ui::shownPlayer().request(request);
       emit acted();
     });
   }
@@ -322,18 +185,17 @@ class Service : public QObject {
 
  private slots:
   void announce() {
-    const Shown s = shownWindow();
+    const PlayerState s = shownState();
     QVariantMap changed;
     const QString status = playbackStatus(s);
     if (status != status_) {
       status_ = status;
       changed.insert(QStringLiteral("PlaybackStatus"), status);
     }
-    const NowPlaying n = nowPlaying(s);
-    if (n.key != key_ || n.lengthMicros != lengthMicros_) {
-      key_ = n.key;
-      lengthMicros_ = n.lengthMicros;
-      changed.insert(QStringLiteral("Metadata"), PlayerAdaptor::metadataOf(n));
+    if (s.key != key_ || s.lengthMs != lengthMs_) {
+      key_ = s.key;
+      lengthMs_ = s.lengthMs;
+      changed.insert(QStringLiteral("Metadata"), PlayerAdaptor::metadataOf(s));
     }
     if (changed.isEmpty()) return;
     QDBusMessage signal = QDBusMessage::createSignal(
@@ -348,7 +210,7 @@ class Service : public QObject {
   QTimer poll_;
   QString status_;
   QString key_;
-  qlonglong lengthMicros_ = -1;
+  int64_t lengthMs_ = -1;
 };
 
 QByteArray absolutePath(const QByteArray& path) {

@@ -4,6 +4,8 @@
 #include <QIcon>
 #include <QMenuBar>
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
@@ -154,6 +156,59 @@ int32_t CdWindow::sendCommandString(const QString& command, QString& reply) {
               buffer.begin());
   takeReply(buffer, reply);
   return static_cast<int32_t>(code);
+}
+
+namespace {
+
+// A status item of the CD device ("current track", "time format", "length
+// track 3"), as its whole answer; empty when the device does not answer.
+std::string cdStatus(const std::string& item) {
+  std::string reply;
+  if (mci::DeviceTable::instance().sendString("status cdaudio " + item, reply) != mci::err::None)
+    return {};
+  return reply;
+}
+
+// "mm:ss:ff" (or fewer fields) as milliseconds; 75 frames a second.
+int64_t msfTextToMs(const std::string& text) {
+  long fields[3] = {0, 0, 0};
+  int n = 0;
+  size_t i = 0;
+  while (i < text.size() && n < 3) {
+    long v = 0;
+    bool any = false;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v < 100000) {
+      v = v * 10 + (text[i++] - '0');
+      any = true;
+    }
+    if (!any) break;
+    fields[n++] = v;
+    if (i < text.size() && text[i] == ':') ++i;
+  }
+  if (n < 2) return 0;
+  const long frames = n == 3 ? fields[2] : 0;
+  return (static_cast<int64_t>(fields[0]) * 60 + fields[1]) * 1000 + frames * 1000 / 75;
+}
+
+}  // namespace
+
+PlayerState CdWindow::playerState() const {
+  PlayerState state;
+  state.status = statusOf(transport->Mode());
+  if (transport->DeviceID() == 0) return state;
+  // The window keeps the device in tmsf: track, minutes, seconds, frames.
+  if (cdStatus("time format") == "tmsf") {
+    const uint32_t pos = transport->Position();
+    state.positionMs =
+        (static_cast<int64_t>(mci::tmsfMinute(pos)) * 60 + mci::tmsfSecond(pos)) * 1000 +
+        static_cast<int64_t>(mci::tmsfFrame(pos)) * 1000 / 75;
+  }
+  const long track = std::atol(cdStatus("current track").c_str());
+  if (track <= 0) return state;
+  state.key = QStringLiteral("track %1").arg(track);
+  state.title = QStringLiteral("Track %1").arg(track);
+  state.lengthMs = msfTextToMs(cdStatus("length track " + std::to_string(track)));
+  return state;
 }
 
 void CdWindow::showStatus(const QString& text) {

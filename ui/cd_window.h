@@ -11,6 +11,7 @@
 #include "ui/kit/controls.h"
 #include "ui/kit/form.h"
 #include "ui/kit/menu.h"
+#include "ui/player.h"
 
 namespace plimra::control {
 class MMControl;
@@ -36,7 +37,7 @@ inline const QString kNewCd = QStringLiteral("新しいＣＤ");
 // without one there, `reply` keeps the value it had.
 void takeReply(const std::string& buffer, QString& reply);
 
-class CdWindow : public plimra::kit::Form {
+class CdWindow : public plimra::kit::Form, public Player {
   Q_OBJECT
 
  public:
@@ -81,11 +82,16 @@ class CdWindow : public plimra::kit::Form {
   void onIconizeToggled();
   void onSave();
 
+  // The track that plays ("Track N"), its position and length, for the
+  // desktop.
+  PlayerState playerState() const override;
+
  signals:
   // The user switches to the MIDI player, which takes the window's place.
   void midiPlayerRequested(int left, int top);
 
  protected:
+  control::MMControl& playerTransport() const override { return *transport; }
   void onLoad() override;
   void onActivate() override;
   void onUnload(int16_t& Cancel) override;

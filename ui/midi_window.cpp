@@ -200,6 +200,25 @@ void MidiWindow::playFromOutside(const QString& path) {
   setCaption(cannotPlay);
 }
 
+PlayerState MidiWindow::playerState() const {
+  PlayerState state;
+  state.status = statusOf(transport->Mode());
+  if (transport->DeviceID() == 0 || playingSong_.isEmpty()) return state;
+  state.key = state.file = playingSong_;
+  state.title = platform::displayName(playingSong_.mid(playingSong_.lastIndexOf(u'/') + 1));
+  if (transport->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds)) {
+    state.positionMs = transport->Position();
+    state.lengthMs = transport->Length();
+  }
+  return state;
+}
+
+void MidiWindow::playFromIdle() {
+  if (fileList->ListCount() == 0) return;
+  if (fileList->ListIndex() < 0) fileList->setListIndex(0);
+  onFileActivated();
+}
+
 void MidiWindow::dragEnterEvent(QDragEnterEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();

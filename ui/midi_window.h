@@ -18,6 +18,7 @@
 #include "ui/kit/form.h"
 #include "ui/kit/menu.h"
 #include "ui/options.h"
+#include "ui/player.h"
 
 namespace plimra::control {
 class MMControl;
@@ -35,7 +36,7 @@ inline constexpr char16_t kCannotPlay[] = u" (再生できません)";
 // random play stopped because a whole pass of the list played no sound.
 inline constexpr char16_t kNothingSounds[] = u" (音の出る曲がありません)";
 
-class MidiWindow : public plimra::kit::Form {
+class MidiWindow : public plimra::kit::Form, public Player {
   Q_OBJECT
 
  public:
@@ -95,9 +96,8 @@ class MidiWindow : public plimra::kit::Form {
   // not in the list (missing, or not a *.MID file) gets the can't-play
   // caption.
   void playFromOutside(const QString& path);
-  // The song the last start opened, in the lossless text form of file names
-  // (empty before any).
-  QString playingSong() const { return playingSong_; }
+  // The song that plays, its position and length, for the desktop.
+  PlayerState playerState() const override;
 
   // Chooses the saved port in the list, by its whole name where the list
   // has it (of several of that name, the one at the saved index), else by
@@ -115,6 +115,9 @@ class MidiWindow : public plimra::kit::Form {
   void aboutRequested(int left, int top);
 
  protected:
+  control::MMControl& playerTransport() const override { return *transport; }
+  // The selected song, or the first, starts as a double-click starts it.
+  void playFromIdle() override;
   void onLoad() override;
   void onUnload(int16_t& Cancel) override;
   void dragEnterEvent(QDragEnterEvent* event) override;

@@ -98,6 +98,40 @@ void release(ui::CdWindow* window) {
   if (currentCd() == window) currentCd() = nullptr;
 }
 
+namespace {
+kit::Form& shownWindow() {
+  MidiWindow* midi = midiWindow();
+  if (!midi->isVisible() && cdWindow()->isVisible()) return *cdWindow();
+  return *midi;
+}
+}  // namespace
+
+Player& shownPlayer() {
+  MidiWindow* midi = midiWindow();
+  if (!midi->isVisible() && cdWindow()->isVisible()) return *cdWindow();
+  return *midi;
+}
+
+void raiseShownWindow() {
+  kit::Form& w = shownWindow();
+  if (w.WindowState() == 1) w.setWindowState(0);
+  w.raise();
+  w.activateWindow();
+}
+
+void exitFromShownWindow() {
+  MidiWindow* midi = midiWindow();
+  if (!midi->isVisible() && cdWindow()->isVisible())
+    cdWindow()->onExit();
+  else
+    midi->onExit();
+}
+
+void openFromOutside(const QString& path) {
+  if (cdWindow()->isVisible()) cdWindow()->onMidiPlayer();
+  midiWindow()->playFromOutside(path);
+}
+
 void destroyWindows() {
   ownedCd().reset();
   ownedMidi().reset();

@@ -2,17 +2,14 @@
 // use, which runs its onLoad, and lives until the program ends.
 #pragma once
 
-namespace plimra::ui {
-class MidiWindow;
-}
-namespace plimra::ui {
-class CdWindow;
-}
-namespace plimra::ui {
-class AboutWindow;
-}
+#include <QString>
 
 namespace plimra::ui {
+
+class MidiWindow;
+class CdWindow;
+class AboutWindow;
+class Player;
 
 plimra::ui::MidiWindow* midiWindow();
 plimra::ui::CdWindow* cdWindow();
@@ -27,6 +24,15 @@ void adopt(plimra::ui::MidiWindow* window);
 void adopt(plimra::ui::CdWindow* window);
 void release(plimra::ui::MidiWindow* window);
 void release(plimra::ui::CdWindow* window);
+
+// What the desktop reaches: the player window the user sees (the MIDI
+// window unless the CD window is shown instead), raised; the end of the
+// program through that window's exit; a song or folder from outside, which
+// brings the MIDI window back and plays it as a double-click would.
+Player& shownPlayer();
+void raiseShownWindow();
+void exitFromShownWindow();
+void openFromOutside(const QString& path);
 
 // Destroys both windows the accessors made; the next use creates them
 // afresh. The program does this before its application object goes, since
