@@ -1,6 +1,9 @@
 #include "platform/mounts.h"
 
+#include <fcntl.h>
 #include <mntent.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <QFileInfo>
 #include <QHash>
@@ -10,6 +13,8 @@
 #include <QStorageInfo>
 #include <QStringList>
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 namespace plimra::platform {
 
@@ -90,16 +95,51 @@ QString DriveInfo::text() const {
   return displayName(root) + QStringLiteral(" [") + shown + u']';
 }
 
-std::vector<DriveInfo> listDrives() {
-  return driveProvider() ? driveProvider()() : homeAndRoot();
-}
+std::vector<DriveInfo> listDrives() { return driveProvider() ? driveProvider()() : homeAndRoot(); }
 
 void setDriveProvider(std::function<std::vector<DriveInfo>()> provider) {
   driveProvider() = std::move(provider);
   folderOnDrive().clear();
 }
 
+namespace {
+
+// Whether the mount table may have changed since the last call: the kernel
+// marks an open /proc/self/mounts with POLLPRI when it changes, and reading
+// it again re-arms the mark. Without the file, always.
+bool mountsMayHaveChanged() {
+  static const int fd = ::open("/proc/self/mounts", O_RDONLY | O_CLOEXEC);
+  static bool first = true;
+  if (fd < 0) return true;
+  pollfd p{fd, POLLPRI, 0};
+  const bool changed = std::exchange(first, false) ||
+                       (::poll(&p, 1, 0) > 0 && (p.revents & (POLLPRI | POLLERR)) != 0);
+  if (changed) {
+    char buf[4096];
+    ::lseek(fd, 0, SEEK_SET);
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+  }
+  return changed;
+}
+
+std::vector<DriveInfo> readMountedDrives();
+
+}  // namespace
+
 std::vector<DriveInfo> mountedDrives() {
+  // Start-up and every folder change ask for the drives many times; the
+  // volumes are read again only when something was mounted or unmounted.
+  static std::mutex mutex;
+  static std::vector<DriveInfo> drives;
+  std::lock_guard lock(mutex);
+  if (mountsMayHaveChanged() || drives.empty()) drives = readMountedDrives();
+  return drives;
+}
+
+namespace {
+
+std::vector<DriveInfo> readMountedDrives() {
   std::vector<DriveInfo> drives = homeAndRoot();
   const QString home = drives.front().root;
   std::vector<DriveInfo> others;
@@ -123,6 +163,8 @@ std::vector<DriveInfo> mountedDrives() {
       drives.push_back(d);
   return drives;
 }
+
+}  // namespace
 
 QString driveRoot(const QString& driveText) {
   // The shown folder of a drive is decoded; the list knows its exact bytes.

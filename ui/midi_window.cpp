@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -260,9 +262,9 @@ void MidiWindow::onLoad() {
   options().setDefaults();
 
   // One entry per MIDI output, the mapper (-1) first, asked off this
-  // thread: a port system that does not answer leaves the list empty until
-  // it does, and the window comes up meanwhile.
-  portListPending_ = !listPorts(kPortListLimitMs);
+  // thread; the list fills when the answer comes, and the window does not
+  // wait for it: the first frame does not show the list.
+  portListPending_ = !listPorts(0);
 
   // Saved settings. A file that cannot be read has ended the program.
   if (!loadSettings(*this)) return;
@@ -549,6 +551,16 @@ void MidiWindow::onPortPanel() {
 }
 
 void MidiWindow::onPortOk() {
+  // A song started before the ports were listed waits for the list (at
+  // most until the port system's second is up), so that it plays on the
+  // saved port.
+  if (portListPending_ && portListing_) {
+    const auto waited = std::chrono::steady_clock::now() - portListingStarted_;
+    const auto left = std::chrono::milliseconds(kPortListLimitMs) - waited;
+    if (left > left.zero() &&
+        portListing_->waitFor(std::chrono::duration_cast<std::chrono::milliseconds>(left)))
+      portsListed(portListing_->names());
+  }
   // The entry's position minus one, in 16 bits, widened with its sign: the
   // mapper gives -1, no selection -2.
   const int16_t index = portList->ListIndex();
@@ -593,19 +605,22 @@ void MidiWindow::showPortPanel(bool open) {
 bool MidiWindow::listPorts(int limitMs) {
   auto listing = mci::MidiOutListing::start();
   portListing_ = listing;
+  portListingStarted_ = std::chrono::steady_clock::now();
   if (listing->waitFor(std::chrono::milliseconds(limitMs))) {
     portsListed(listing->names());
     return true;
   }
-  static bool told = false;
-  if (!told) {
+  // A port system that has not answered within its second is named, once.
+  QTimer::singleShot(std::max(0, kPortListLimitMs - limitMs), this, [listing] {
+    static bool told = false;
+    if (told || listing->done()) return;
     told = true;
     const std::string system = listing->waitingOn();
     std::fprintf(stderr,
                  "plimra: the %s MIDI system does not answer; the MIDI-OUT port list is "
                  "filled when it does.\n",
                  system.empty() ? "port" : system.c_str());
-  }
+  });
   QPointer<MidiWindow> self(this);
   listing->whenDone([self, listing] {
     // Only the latest look counts, and only while the window lives.

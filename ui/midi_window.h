@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -128,7 +129,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // Shows the port panel (true) or the file browser with the transport bar.
   void showPortPanel(bool open);
   // Asks the system for its MIDI outputs off this thread and fills portList
-  // with the answer if it comes within `limit`, else when it comes. True
+  // with the answer if it comes within `limitMs`, else when it comes. True
   // when portList was filled before returning.
   bool listPorts(int limitMs);
   // The answer has come: fills portList, then chooses the saved port if
@@ -166,6 +167,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   QString playingSong_;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
+  std::chrono::steady_clock::time_point portListingStarted_;
   // Start-up went on before the ports were listed; the options hold the
   // saved port until the list comes.
   bool portListPending_ = false;

@@ -76,11 +76,15 @@ class WindowTest : public ::testing::Test {
     QDir::setCurrent(oldCwd);
   }
 
-  // A MIDI window of the test's own, loaded and shown.
-  ui::MidiWindow& startMidiWindow() {
+  // A MIDI window of the test's own, loaded and shown, with its port list
+  // come (the window does not wait for it) unless told otherwise.
+  ui::MidiWindow& startMidiWindow(bool portsListed = true) {
     window = std::make_unique<ui::MidiWindow>();
     window->Load();
     window->Show();
+    if (portsListed) {
+      EXPECT_TRUE(waitUntil([this] { return window->portList->ListCount() > 0; }));
+    }
     return *window;
   }
 

@@ -187,7 +187,9 @@ TEST_F(PortPanel, AStalledPortSystemDoesNotHoldUpTheWindowAndItsListComesLater) 
   auto stalled = std::make_shared<StalledOutputs>();
   mci::setMidiOutCatalog(stalled);
   testing::internal::CaptureStderr();
-  MidiWindow& w = startMidiWindow();
+  MidiWindow& w = startMidiWindow(false);
+  // Named once its second is up.
+  pump(1100);
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_NE(said.find("TESTSYS"), std::string::npos) << said;
   EXPECT_EQ(w.portList->ListCount(), 0);
