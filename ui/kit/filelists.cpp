@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QPolygon>
 #include <QStyle>
 #include <algorithm>
 
@@ -12,6 +15,43 @@ namespace plimra::kit {
 
 // The drives and the folders' names come from beneath the kit.
 using namespace plimra::platform;
+
+namespace {
+
+// The lists' own small icons, drawn here: the desktop's icon theme takes
+// milliseconds to load on first use, and the first frame would wait for it.
+enum class Glyph { ClosedFolder, OpenFolder, Drive };
+
+QIcon glyphIcon(Glyph glyph) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QColor(96, 80, 16));
+  if (glyph == Glyph::Drive) {
+    p.setBrush(QColor(200, 200, 200));
+    p.drawRect(1, 5, 13, 7);
+    p.fillRect(10, 9, 3, 2, QColor(32, 160, 32));
+    return QIcon(pixmap);
+  }
+  // A yellow folder with its tab; the open one shows its front flap tilted.
+  p.setBrush(QColor(232, 200, 72));
+  p.drawRect(1, 4, 13, 9);
+  p.drawRect(1, 2, 5, 2);
+  if (glyph == Glyph::OpenFolder) {
+    p.setBrush(QColor(248, 224, 120));
+    p.drawPolygon(QPolygon({QPoint(3, 7), QPoint(15, 7), QPoint(13, 13), QPoint(1, 13)}));
+  }
+  return QIcon(pixmap);
+}
+
+const QIcon& iconOf(Glyph glyph) {
+  static const QIcon icons[] = {glyphIcon(Glyph::ClosedFolder), glyphIcon(Glyph::OpenFolder),
+                                glyphIcon(Glyph::Drive)};
+  return icons[static_cast<int>(glyph)];
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- drives
 
@@ -28,7 +68,7 @@ DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent) {
 void DriveListBox::fill() {
   const QSignalBlocker block(this);
   clear();
-  const QIcon icon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+  const QIcon& icon = iconOf(Glyph::Drive);
   for (const auto& d : listDrives()) addItem(icon, d.text());
   setCurrentIndex(findText(drive_));
 }
@@ -112,8 +152,8 @@ void DirListBox::Refresh() {
   clear();
   rows_.clear();
   if (path_.isEmpty()) return;
-  const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-  const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+  const QIcon& openIcon = iconOf(Glyph::OpenFolder);
+  const QIcon& closedIcon = iconOf(Glyph::ClosedFolder);
   QStringList chain;
   for (QString p = path_;; p = parentOf(p)) {
     chain.prepend(p);
