@@ -136,7 +136,7 @@ CdWindow::CdWindow() : kit::Form(QStringLiteral("cdWindow"), 3885, 1815) {
   pollTimer.setEnabled(false);
   pollTimer.setInterval(0);
 
-  connect(&pollTimer, &kit::Timer::Tick, this, &CdWindow::onTimerTick);
+  connect(&pollTimer, &kit::Timer::Tick, this, &CdWindow::onPoll);
   connect(&trackLabels, &kit::LabelArray::Click, this, &CdWindow::onTrackClicked);
   connect(transport, &MMControl::PlayClick, this, &CdWindow::onPlayClicked);
   connect(transport, &MMControl::PauseClick, this, &CdWindow::onPauseClicked);
@@ -219,7 +219,7 @@ void CdWindow::showStatus(const QString& text) {
 
 // --- Status poll -----------------------------------------------------------
 
-void CdWindow::onTimerTick() {
+void CdWindow::onPoll() {
   QString reply;  // one variable receives every reply of the tick
 
   // No disc, or the door is open: nothing else to show.

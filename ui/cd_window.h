@@ -1,7 +1,7 @@
 // The audio-CD player window: disc length, play state and position, twenty
 // clickable track labels, the transport bar, a small title list, and the
 // way back to the MIDI window. Everything it learns about the disc comes
-// from a twice-a-second poll (onTimerTick).
+// from a twice-a-second poll (onPoll).
 #pragma once
 
 #include <QString>
@@ -70,7 +70,7 @@ class CdWindow : public plimra::kit::Form, public Player {
   int32_t sendCommandString(const QString& command, QString& reply);
 
  public slots:
-  void onTimerTick();
+  void onPoll();
   void onTrackClicked(int Index);
   void onPlayClicked(int& Cancel);
   void onPauseClicked(int& Cancel);

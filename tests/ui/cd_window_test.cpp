@@ -47,12 +47,12 @@ class CdWindowTest : public plimra::test::WindowTest {
   // The window's poll with the head at that place.
   void tickAt(uint32_t track, uint32_t minute = 0, uint32_t second = 0) {
     at(track, minute, second);
-    cd->onTimerTick();
+    cd->onPoll();
   }
   // The MIDI window hands over to the CD window, which reads the disc.
   void switchToCd() {
     midi->onCdPlayer();
-    cd->onTimerTick();
+    cd->onPoll();
   }
   Log commands() { return disc->take({"play", "stop", "seek", "close", "pause", "resume"}); }
   std::vector<int> highlighted() const {
@@ -133,7 +133,7 @@ TEST_F(CdWindowTest, DiscsComeAndGoWithAnyNumberOfTracks) {
   tickAt(2);
   commands();
   takeOut();  // while playing
-  cd->onTimerTick();
+  cd->onPoll();
   EXPECT_EQ(cd->status->text(), "No Disc !");
   EXPECT_EQ(cd->discLength->text(), "");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));  // kept until the next disc
@@ -143,16 +143,16 @@ TEST_F(CdWindowTest, DiscsComeAndGoWithAnyNumberOfTracks) {
   // them again.
   for (uint32_t tracks : {5u, 15u}) {
     insert(tracks, mci::makeMsf(40, 0, 0));
-    cd->onTimerTick();
+    cd->onPoll();
     EXPECT_EQ(shownLabels(), static_cast<int>(tracks));
     EXPECT_TRUE(highlighted().empty());
     takeOut();
-    cd->onTimerTick();
+    cd->onPoll();
   }
 
   // Tracks beyond the labels, and track zero.
   insert(25, mci::makeMsf(70, 0, 0));
-  cd->onTimerTick();
+  cd->onPoll();
   EXPECT_EQ(shownLabels(), 20);
   cd->onTrackClicked(19);
   EXPECT_EQ(commands(), Log({"play from 20"}));  // two digits go out whole
@@ -176,13 +176,13 @@ TEST_F(CdWindowTest, PauseAndPlay) {
 
   cd->transport->click(MMControl::Pause);
   EXPECT_EQ(commands(), Log({"stop"}));  // the control adds no pause of its own
-  cd->onTimerTick();
+  cd->onPoll();
   EXPECT_EQ(commands(), Log());  // no rewind
   EXPECT_EQ(cd->status->text(), "Stop 02-01:23");
   EXPECT_EQ(highlighted(), std::vector<int>({2}));
   cd->transport->click(MMControl::Pause);
   EXPECT_EQ(commands(), Log({"play"}));
-  cd->onTimerTick();
+  cd->onPoll();
   EXPECT_EQ(cd->status->text(), "Play 02-01:23");
 
   EXPECT_EQ(cd->WindowState(), 0);
