@@ -1,5 +1,6 @@
 #include "app/desktop_bus.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDBusAbstractAdaptor>
@@ -213,6 +214,18 @@ class Service : public QObject {
   int64_t lengthMs_ = -1;
 };
 
+// Whether the desktop has a session bus: its address is set, or its socket
+// is where the user's services find it. Without one, asking for the bus
+// would have libdbus start a bus of its own through the X server, which
+// takes milliseconds before the window shows and serves no desktop.
+bool desktopHasSessionBus() {
+  if (!qgetenv("DBUS_SESSION_BUS_ADDRESS").isEmpty()) return true;
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  struct stat st {};
+  return !runtime.isEmpty() && ::stat((runtime + "/bus").constData(), &st) == 0 &&
+         S_ISSOCK(st.st_mode);
+}
+
 QByteArray absolutePath(const QByteArray& path) {
   if (path.startsWith('/')) return path;
   std::string cwd(4096, '\0');
@@ -237,6 +250,7 @@ QByteArray pathFromFileUri(const QByteArray& uri) {
 }
 
 bool handOverToRunningPlayer(const QByteArray& path) {
+  if (!desktopHasSessionBus()) return false;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
   const QDBusReply<bool> held = bus.interface()->isServiceRegistered(QString::fromLatin1(kBusName));
@@ -257,6 +271,7 @@ bool handOverToRunningPlayer(const QByteArray& path) {
 }
 
 bool startDesktopControls() {
+  if (!desktopHasSessionBus()) return false;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) return false;
   auto service = std::make_unique<Service>();

@@ -1,10 +1,12 @@
 #include "ui/saved_settings.h"
 
+#include <optional>
 #include "platform/filenames.h"
 #include "platform/mounts.h"
 #include "platform/program.h"
 #include "settings/profile.h"
 #include "ui/cd_window.h"
+
 #include "ui/kit/conversions.h"
 #include "ui/kit/msgbox.h"
 #include "ui/kit/twips.h"
@@ -23,6 +25,7 @@ struct Loading {
   MidiWindow& midi;
   bool folderRestored = false;
   Options::Port port;
+  WindowPlace cdPlace;
 };
 
 // One key of plimra.ini: how start-up applies its value and what a save
@@ -52,14 +55,10 @@ QString writeFlag() {
 
 // A window position in twips; one outside the coordinate range, or beyond
 // where a window can stand on the desktop, is skipped.
-void applyPosition(kit::Form& f, const QString& value, bool top) {
+std::optional<int> position(const QString& value) {
   const auto n = kit::CLng(kit::Val(value));
-  if (!n || !kit::isWindowPosition(*n)) return;
-  if (top) {
-    f.setTop(*n);
-  } else {
-    f.setLeft(*n);
-  }
+  if (!n || !kit::isWindowPosition(*n)) return std::nullopt;
+  return *n;
 }
 
 // In file order; a key added here lands at the end of its section in an
@@ -110,13 +109,21 @@ const Setting kSettings[] = {
     // Kept as written: only the exact "GS" and "GM" send a reset.
     {"Option", "Reset", [](Loading&, const QString& v) { options().setReset(v); },
      [] { return options().reset(); }},
-    {"Plimra", "Top", [](Loading& l, const QString& v) { applyPosition(l.midi, v, true); },
+    {"Plimra", "Top",
+     [](Loading& l, const QString& v) {
+       if (const auto top = position(v)) l.midi.setTop(*top);
+     },
      [] { return number(midi().Top()); }},
-    {"Plimra", "Left", [](Loading& l, const QString& v) { applyPosition(l.midi, v, false); },
+    {"Plimra", "Left",
+     [](Loading& l, const QString& v) {
+       if (const auto left = position(v)) l.midi.setLeft(*left);
+     },
      [] { return number(midi().Left()); }},
-    {"CDp", "Top", [](Loading&, const QString& v) { applyPosition(cd(), v, true); },
+    // The CD window takes its place when it is first used (it need not be
+    // made before the MIDI window shows).
+    {"CDp", "Top", [](Loading& l, const QString& v) { l.cdPlace.top = position(v); },
      [] { return number(cd().Top()); }},
-    {"CDp", "Left", [](Loading&, const QString& v) { applyPosition(cd(), v, false); },
+    {"CDp", "Left", [](Loading& l, const QString& v) { l.cdPlace.left = position(v); },
      [] { return number(cd().Left()); }},
 };
 
@@ -139,10 +146,11 @@ bool loadSettings(MidiWindow& window) {
     platform::End();
     return false;
   }
-  Loading loading{window, false, {}};
+  Loading loading{window, false, {}, {}};
   for (const Setting& s : kSettings)
     s.read(loading,
            read.profile.value(QLatin1String(s.section), QLatin1String(s.key)).value_or(QString()));
+  placeCdWindow(loading.cdPlace);
   return true;
 }
 

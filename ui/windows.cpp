@@ -45,12 +45,33 @@ ui::MidiWindow* midiWindow() {
   return currentMidi();
 }
 
+namespace {
+
+WindowPlace& cdPlace() {
+  static WindowPlace place;
+  return place;
+}
+
+void applyPlace(kit::Form& window, WindowPlace& place) {
+  if (place.top) window.setTop(*place.top);
+  if (place.left) window.setLeft(*place.left);
+  place = {};
+}
+
+}  // namespace
+
 ui::CdWindow* cdWindow() {
   if (!currentCd()) {
     ownedCd() = std::make_unique<ui::CdWindow>();
     ownedCd()->Load();
+    applyPlace(*ownedCd(), cdPlace());
   }
   return currentCd();
+}
+
+void placeCdWindow(const WindowPlace& place) {
+  cdPlace() = place;
+  if (currentCd()) applyPlace(*currentCd(), cdPlace());
 }
 
 ui::AboutWindow* aboutWindow() {

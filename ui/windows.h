@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace plimra::ui {
 
@@ -16,6 +17,13 @@ plimra::ui::CdWindow* cdWindow();
 // Unlike the players, the About window is destroyed when it closes; the next
 // use makes (and loads) a new one.
 plimra::ui::AboutWindow* aboutWindow();
+
+// Where the CD window stands once it is made (now, if it is already), as
+// plimra.ini says; a missing value leaves the place its start-up gives it.
+struct WindowPlace {
+  std::optional<int> top, left;  // twips
+};
+void placeCdWindow(const WindowPlace& place);
 
 // Each window is the program's one instance of its kind from its
 // construction to its destruction, whoever created it: a window made
