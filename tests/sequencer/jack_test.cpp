@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
 #include "media/mci/dispatch.h"
@@ -126,10 +127,24 @@ class JackPortTest : public ::testing::Test {
   pid_t server_ = 0;
 };
 
+// A note-off for each note a song left sounding, by channel and key.
+std::vector<Bytes> noteOffsFor(const std::vector<Bytes>& sent) {
+  std::set<std::pair<uint8_t, uint8_t>> held;
+  for (const Bytes& m : sent) {
+    if ((m[0] & 0xF0) == 0x90 && m[2] != 0) held.insert({m[0] & 0x0F, m[1]});
+    if ((m[0] & 0xF0) == 0x80) held.erase({m[0] & 0x0F, m[1]});
+  }
+  std::vector<Bytes> offs;
+  for (auto [ch, key] : held) offs.push_back({uint8_t(0x80 | ch), key, 64});
+  return offs;
+}
+
 // Thousands of messages, hundreds at the same instant, SysEx of many
 // lengths among them: far more than one JACK period can carry at once. All
-// arrive whole and in order, then the silence that the close sent. A
-// program that closes its song and ends at once still sends the silence.
+// arrive whole and in order; the stop then ends each note still held before
+// it silences every channel. A program that closes its song and ends at
+// once still sends all that: the notes held on both ports of a two-port
+// song, which share the port's channels, each get one note-off.
 TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   test::Track t;
   std::vector<Bytes> expected;
@@ -163,22 +178,26 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   const auto limit = Clock::now() + std::chrono::seconds(20);
   while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
   ASSERT_TRUE(done);
-  dev.close();
+  dev.stop();
+  for (auto& m : noteOffsFor(expected)) expected.push_back(m);
   for (auto& m : test::closingSilence()) expected.push_back(m);
   auto& got = reader.waitFor(expected.size(), std::chrono::seconds(10));
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
 
   got.clear();
-  t = {};
-  t.at(0, {0x90, 60, 100}).at(96000, {0x80, 60, 0});
-  const std::string path = test::writeTemp("long.mid", test::smf(0, 96, {t.finish(96000)}));
+  test::Track a, b;
+  a.at(0, {0x90, 60, 100}).at(0, {0x90, 67, 100}).at(96000, {0x80, 60, 0});
+  b.at(0, {0xFF, 0x21, 0x01, 0x01}).at(0, {0x90, 60, 90}).at(0, {0x91, 64, 80});
+  const std::string path =
+      test::writeTemp("long.mid", test::smf(1, 96, {a.finish(96000), b.finish(96000)}));
   const pid_t child = spawn({PLIMRA_EXIT_CHILD, path, "reader:in"});
   ASSERT_GT(child, 0);
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  expected = {{0x90, 60, 100}};
+  expected = {{0x90, 60, 100}, {0x90, 67, 100}, {0x90, 60, 90}, {0x91, 64, 80},
+              {0x80, 60, 64},  {0x80, 67, 64},  {0x81, 64, 64}};
   for (auto& m : test::closingSilence()) expected.push_back(m);
   EXPECT_EQ(reader.waitFor(expected.size(), std::chrono::seconds(2)), expected);
 }
