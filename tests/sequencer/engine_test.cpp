@@ -220,6 +220,7 @@ TEST_F(SequencerTest, PortCommandSwitchesMidSongAndRefusesBadPorts) {
   port.now_ = 50'000 * kMs;
   ASSERT_EQ(dev.setPort(1), mci::err::None);
   EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_EQ(out.sent.at(out.sent.size() - 49).bytes, (Bytes{0x80, 64, 64}));  // held since 1000 ms
   // A refused port changes nothing: the song goes on where it is.
   EXPECT_EQ(dev.setPort(2), mci::err::SeqPortNonexistent);
   // The new port first gets the song's state, then the rest of the song on
