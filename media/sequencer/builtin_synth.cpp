@@ -125,20 +125,28 @@ namespace {
 
 constexpr int kPortBDrumChannel = kChannelsPerPort + 9;
 
-// The bodies (without F0 and F7) of the messages that reset the whole
-// synthesizer: GM System On (and GM2), GS Reset (or its GM mode), XG System On.
+// SysEx bodies (without F0 and F7): maker or kind, device, model, command.
+constexpr uint8_t kUniversalNonRealTime = 0x7E, kGeneralMidi = 0x09;
+constexpr uint8_t kRoland = 0x41, kGsModel = 0x42, kGsDataSet = 0x12;
+constexpr uint8_t kYamaha = 0x43, kXgModel = 0x4C;
+
+bool isGsDataSet(std::span<const uint8_t> b) {
+  return b.size() >= 8 && b[0] == kRoland && b[2] == kGsModel && b[3] == kGsDataSet;
+}
+
+// The messages that reset the whole synthesizer: GM System On (and GM2),
+// GS Reset (address 40 00 7F, or its GM mode), XG System On.
 bool resetsSystem(std::span<const uint8_t> b) {
-  return (b.size() == 4 && b[0] == 0x7E && b[2] == 0x09 && (b[3] == 0x01 || b[3] == 0x03)) ||
-         (b.size() == 9 && b[0] == 0x41 && b[2] == 0x42 && b[3] == 0x12 && b[4] == 0x40 &&
-          b[5] == 0x00 && b[6] == 0x7F) ||
-         (b.size() == 7 && b[0] == 0x43 && b[2] == 0x4C && b[3] == 0x00 && b[4] == 0x00 &&
+  return (b.size() == 4 && b[0] == kUniversalNonRealTime && b[2] == kGeneralMidi &&
+          (b[3] == 0x01 || b[3] == 0x03)) ||
+         (b.size() == 9 && isGsDataSet(b) && b[4] == 0x40 && b[5] == 0x00 && b[6] == 0x7F) ||
+         (b.size() == 7 && b[0] == kYamaha && b[2] == kXgModel && b[3] == 0x00 && b[4] == 0x00 &&
           (b[5] == 0x7E || b[5] == 0x7F));
 }
 
-// A GS message (DT1) to one part: address 40 1x yy, x the part's block.
+// A GS message to one part: address 40 1x yy, x the part's block.
 bool addressesGsPart(std::span<const uint8_t> b) {
-  return b.size() >= 8 && b[0] == 0x41 && b[2] == 0x42 && b[3] == 0x12 && b[4] == 0x40 &&
-         (b[5] & 0xF0) == 0x10;
+  return isGsDataSet(b) && b[4] == 0x40 && (b[5] & 0xF0) == 0x10;
 }
 
 }  // namespace
