@@ -88,6 +88,8 @@ BuiltinSynth::BuiltinSynth() {
   // library's 256 a burst of notes made every voice sound at once, and
   // rendering them took more than half of an audio period.
   fluid_settings_setint(settings_, "synth.polyphony", 128);
+  // Both ports of a two-port song: port B's channels follow port A's.
+  fluid_settings_setint(settings_, "synth.midi-channels", kPorts * kChannelsPerPort);
   synth_ = new_fluid_synth(settings_);
   scratch_.resize(1024 * 2);
   edge_ = static_cast<uint64_t>(std::max(1, fluid_synth_get_internal_bufsize(synth_)));
@@ -97,6 +99,7 @@ BuiltinSynth::BuiltinSynth() {
   } else if (fluid_synth_sfload(synth_, fontPath.c_str(), 1) == FLUID_FAILED) {
     problem_ = "The SoundFont \"" + fontPath + "\" could not be loaded.";
   }
+  setPortBDrums();
 }
 
 BuiltinSynth::~BuiltinSynth() {
@@ -116,20 +119,77 @@ uint64_t BuiltinSynth::sampleOfNanos(uint64_t ns) {
 
 uint64_t BuiltinSynth::now() const { return nanosOfSample(samples()); }
 
-void BuiltinSynth::sendNow(std::span<const uint8_t> m) { deliver(m); }
+void BuiltinSynth::sendNow(std::span<const uint8_t> m, uint8_t port) { deliver(m, port); }
 
-void BuiltinSynth::deliver(std::span<const uint8_t> m) {
+namespace {
+
+constexpr int kPortBDrumChannel = kChannelsPerPort + 9;
+
+// SysEx bodies (without F0 and F7): maker or kind, device, model, command.
+constexpr uint8_t kUniversalNonRealTime = 0x7E, kGeneralMidi = 0x09;
+constexpr uint8_t kRoland = 0x41, kGsModel = 0x42, kGsDataSet = 0x12;
+constexpr uint8_t kYamaha = 0x43, kXgModel = 0x4C;
+
+bool isGsDataSet(std::span<const uint8_t> b) {
+  return b.size() >= 8 && b[0] == kRoland && b[2] == kGsModel && b[3] == kGsDataSet;
+}
+
+// The messages that reset the whole synthesizer: GM System On (and GM2),
+// GS Reset (address 40 00 7F, or its GM mode), XG System On.
+bool resetsSystem(std::span<const uint8_t> b) {
+  return (b.size() == 4 && b[0] == kUniversalNonRealTime && b[2] == kGeneralMidi &&
+          (b[3] == 0x01 || b[3] == 0x03)) ||
+         (b.size() == 9 && isGsDataSet(b) && b[4] == 0x40 && b[5] == 0x00 && b[6] == 0x7F) ||
+         (b.size() == 7 && b[0] == kYamaha && b[2] == kXgModel && b[3] == 0x00 && b[4] == 0x00 &&
+          (b[5] == 0x7E || b[5] == 0x7F));
+}
+
+// A GS message to one part: address 40 1x yy, x the part's block.
+bool addressesGsPart(std::span<const uint8_t> b) {
+  return isGsDataSet(b) && b[4] == 0x40 && (b[5] & 0xF0) == 0x10;
+}
+
+}  // namespace
+
+void BuiltinSynth::setPortBDrums() {
+  fluid_synth_set_channel_type(synth_, kPortBDrumChannel, CHANNEL_TYPE_DRUM);
+  fluid_synth_program_change(synth_, kPortBDrumChannel, 0);
+}
+
+void BuiltinSynth::deliverSysEx(std::span<const uint8_t> b, uint8_t port) {
+  const char* data = reinterpret_cast<const char*>(b.data());
+  const int size = static_cast<int>(b.size());
+  int handled = 0;
+  if (port == 0 || !addressesGsPart(b)) {
+    fluid_synth_sysex(synth_, data, size, nullptr, nullptr, &handled, 0);
+    // A reset makes every channel but 10 melodic again.
+    if (handled && resetsSystem(b)) setPortBDrums();
+    return;
+  }
+  // The synthesizer's GS parts are port A's channels. For port B it only
+  // checks the message (device, checksum, GS mode) and we carry it out on
+  // port B's channel: "Use for Rhythm Part" (40 1x 15) is the one part
+  // setting it takes. Block 0 is part 10, blocks 1-9 parts 1-9, A-F 11-16.
+  fluid_synth_sysex(synth_, data, size, nullptr, nullptr, &handled, 1);
+  constexpr uint8_t kUseForRhythmPart = 0x15;
+  if (!handled || b[6] != kUseForRhythmPart) return;
+  const int block = b[5] & 0x0F;
+  const int ch = kChannelsPerPort + (block == 0 ? 9 : block <= 9 ? block - 1 : block);
+  fluid_synth_set_channel_type(synth_, ch, b[7] == 0 ? CHANNEL_TYPE_MELODIC : CHANNEL_TYPE_DRUM);
+  fluid_synth_program_change(synth_, ch, 0);
+}
+
+void BuiltinSynth::deliver(std::span<const uint8_t> m, uint8_t port) {
   if (m.empty()) return;
+  port %= kPorts;
   const uint8_t status = m[0];
   if (status == 0xF0) {
     // The synthesizer wants the body without F0 and F7.
-    if (m.size() >= 3 && m.back() == 0xF7)
-      fluid_synth_sysex(synth_, reinterpret_cast<const char*>(m.data() + 1),
-                        static_cast<int>(m.size() - 2), nullptr, nullptr, nullptr, 0);
+    if (m.size() >= 3 && m.back() == 0xF7) deliverSysEx(m.subspan(1, m.size() - 2), port);
     return;
   }
   if (status < 0x80 || status >= 0xF0 || m.size() < 2) return;
-  const int ch = status & 0x0F;
+  const int ch = (status & 0x0F) + port * kChannelsPerPort;
   const int d1 = m[1];
   const int d2 = m.size() > 2 ? m[2] : 0;
   switch (status & 0xF0) {

@@ -43,7 +43,9 @@ class BuiltinSynth : public Output, public audio::AudioSource {
   std::string problem() const { return problem_; }
 
   uint64_t now() const override;
-  void sendNow(std::span<const uint8_t> message) override;
+  // Port B's channel n is the synthesizer's channel 16 + n.
+  void sendNow(std::span<const uint8_t> message, uint8_t port) override;
+  uint8_t ports() const override { return kPorts; }
   void attach(OutputClient* client) override;
   void detach(OutputClient* client) override;
   void wake() override {}
@@ -59,7 +61,10 @@ class BuiltinSynth : public Output, public audio::AudioSource {
 
  private:
   BuiltinSynth();
-  void deliver(std::span<const uint8_t> message);
+  void deliver(std::span<const uint8_t> message, uint8_t port);
+  void deliverSysEx(std::span<const uint8_t> body, uint8_t port);
+  // Channel 10 of port B is a drum part, as channel 10 of port A is.
+  void setPortBDrums();
   void synthesize(float* out, int frames);
 
   fluid_settings_t* settings_ = nullptr;

@@ -35,8 +35,12 @@ class Output {
   virtual ~Output() = default;
   // The output's clock, in nanoseconds.
   virtual uint64_t now() const = 0;
-  // Sends at once, from the calling thread (silence, state replay).
-  virtual void sendNow(std::span<const uint8_t> message) = 0;
+  // Sends at once, from the calling thread (silence, state replay). An
+  // output with fewer ports than the song carries the song's other ports on
+  // its own, as a single-port device takes a two-port song.
+  virtual void sendNow(std::span<const uint8_t> message, uint8_t port) = 0;
+  // The song ports it tells apart: 1, or kPorts.
+  virtual uint8_t ports() const { return 1; }
   virtual void attach(OutputClient* client) = 0;
   // After it returns the driving thread no longer uses `client`.
   virtual void detach(OutputClient* client) = 0;
@@ -47,7 +51,9 @@ class Output {
   class NowSink : public MidiSink {
    public:
     explicit NowSink(Output& out) : out_(out) {}
-    void send(std::span<const uint8_t> m, uint64_t) override { out_.sendNow(m); }
+    void send(std::span<const uint8_t> m, uint8_t port, uint64_t) override {
+      out_.sendNow(m, port);
+    }
 
    private:
     Output& out_;

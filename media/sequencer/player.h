@@ -15,25 +15,38 @@
 
 namespace plimra::seq {
 
+namespace midi {
+inline constexpr uint8_t kNoteOff = 0x80;
+inline constexpr uint8_t kNoteOn = 0x90;
+inline constexpr uint8_t kControlChange = 0xB0;
+inline constexpr uint8_t kSustain = 64;
+inline constexpr uint8_t kAllSoundOff = 120;
+inline constexpr uint8_t kAllNotesOff = 123;
+// What devices without release velocity assume.
+inline constexpr uint8_t kReleaseVelocity = 64;
+}  // namespace midi
+
 class MidiSink {
  public:
   virtual ~MidiSink() = default;
-  // One complete message (a SysEx whole). `deadline` is the clock time the
-  // message was due at; messages sent "now" carry the current time.
-  virtual void send(std::span<const uint8_t> message, uint64_t deadline) = 0;
+  // One complete message (a SysEx whole) for `port` (below kPorts).
+  // `deadline` is the clock time the message was due at; messages sent
+  // "now" carry the current time.
+  virtual void send(std::span<const uint8_t> message, uint8_t port, uint64_t deadline) = 0;
 };
 
-// All Notes Off, All Sound Off and sustain off on all 16 channels.
-void sendSilence(MidiSink& sink, uint64_t now);
+// All Notes Off, All Sound Off and sustain off on all 16 channels of the
+// first `ports` ports.
+void sendSilence(MidiSink& sink, uint64_t now, uint8_t ports);
 
-// What the song has set on each channel, so that another output (after a
-// port change) or the same one (after pause or a jump) can be brought to the
-// same state.
+// What the song has set on each channel of both ports, so that another
+// output (after a port change) or the same one (after pause or a jump) can
+// be brought to the same state.
 class ChannelState {
  public:
   ChannelState() { clear(); }
   void clear();
-  void record(std::span<const uint8_t> message);
+  void record(std::span<const uint8_t> message, uint8_t port);
   // Controllers, RPN/NRPN selection and data, program, pitch bend, pressure.
   void replay(MidiSink& sink, uint64_t now) const;
 
@@ -44,14 +57,37 @@ class ChannelState {
     int16_t pressure;
     int32_t bend;
   };
-  std::array<Channel, 16> ch_;
+  std::array<Channel, kPorts * kChannelsPerPort> ch_;
 };
 
-// Adds without wrapping: times of hostile files may reach the top of the
-// range, and a wrapped deadline would lie in the past.
-inline uint64_t addSaturated(uint64_t a, uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
+// The notes the song has started and not yet ended, on each port and
+// channel. Some sound modules ignore All Notes Off and All Sound Off, so a
+// stop ends each of these notes with a note-off of its own first; for the
+// same reason a song's own All Notes Off does not count as ending them.
+class SoundingNotes {
+ public:
+  // Called for every message the song sends: cheap enough for that.
+  void record(std::span<const uint8_t> message, uint8_t port) {
+    if (message.size() < 3) return;
+    const uint8_t kind = message[0] & 0xF0;
+    if (kind != midi::kNoteOn && kind != midi::kNoteOff) return;
+    const uint8_t key = message[1] & 0x7F;
+    uint64_t& keys = on_[(port % kPorts) * kChannelsPerPort + (message[0] & 0x0F)][key >> 6];
+    const uint64_t bit = uint64_t{1} << (key & 63);
+    // A note-on of velocity 0 is a note-off.
+    if (kind == midi::kNoteOn && message[2] != 0)
+      keys |= bit;
+    else
+      keys &= ~bit;
+  }
+  // A note-off for each sounding note (at most one per key and channel of
+  // each port), then forgets them. An output with a single port carries
+  // both ports' channels on it: a note sounding on both gets one note-off.
+  void release(MidiSink& sink, uint64_t now, uint8_t ports);
+
+ private:
+  std::array<std::array<uint64_t, 2>, kPorts * kChannelsPerPort> on_{};
+};
 
 // Where a song is at a given clock time: a copy small enough to take under
 // a short lock, so that status queries never wait for the thread that plays.
@@ -103,6 +139,9 @@ class Player {
   void setEnd(uint64_t end) { end_ = std::clamp(end, pos_, length()); }
   // Stops running and keeps the position reached at `now`.
   void halt(uint64_t now);
+  // Halts at `now`, ends every note the song left sounding, then silences
+  // every channel of an output with `ports` ports.
+  void silence(MidiSink& sink, uint64_t now, uint8_t ports);
 
   // Clock time of the next thing to do (an event or the end), if running.
   std::optional<uint64_t> nextDeadline() const;
@@ -117,6 +156,7 @@ class Player {
 
   std::shared_ptr<const Song> song_;
   ChannelState state_;
+  SoundingNotes notes_;
   size_t next_ = 0;
   bool running_ = false;
   bool unanchored_ = false;  // started, waiting for its first step

@@ -222,8 +222,8 @@ class PortSink : public MidiSink {
  public:
   PortSink(PortOutput& out, const std::function<void(int64_t)>& observer)
       : out_(out), observer_(observer) {}
-  void send(std::span<const uint8_t> m, uint64_t deadline) override {
-    out_.sendNow(m);
+  void send(std::span<const uint8_t> m, uint8_t port, uint64_t deadline) override {
+    out_.sendNow(m, port);
     if (observer_) observer_(static_cast<int64_t>(out_.now() - deadline));
   }
 
@@ -304,7 +304,7 @@ uint64_t PortOutput::now() const {
                                    .count());
 }
 
-void PortOutput::sendNow(std::span<const uint8_t> m) {
+void PortOutput::sendNow(std::span<const uint8_t> m, uint8_t /*port*/) {
   std::lock_guard lk(sendMutex_);
   if (failed_) return;
   if (port_ && port_->send(m)) return;

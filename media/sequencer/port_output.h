@@ -46,7 +46,8 @@ class PortOutput : public Output {
   ~PortOutput() override;
 
   uint64_t now() const override;  // steady_clock, in nanoseconds
-  void sendNow(std::span<const uint8_t> message) override;
+  // Both ports of a song go out on this one port.
+  void sendNow(std::span<const uint8_t> message, uint8_t port) override;
   void attach(OutputClient* client) override;
   void detach(OutputClient* client) override;
   void wake() override;

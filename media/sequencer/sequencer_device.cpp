@@ -126,9 +126,8 @@ uint32_t SequencerDevice::open(const std::string& element) {
 }
 
 void SequencerDevice::silenceLocked(Output& out) {
-  player_.halt(out.now());
   Output::NowSink sink(out);
-  sendSilence(sink, out.now());
+  player_.silence(sink, out.now(), out.ports());
 }
 
 void SequencerDevice::startLocked(Output& out, uint64_t end) {

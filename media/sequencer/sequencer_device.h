@@ -70,7 +70,8 @@ class SequencerDevice : public mci::Device, private OutputClient {
                                  MidiSink& sink, size_t& budget) override;
   // Stops playing (silence sent), takes any pending notification. Locked.
   mci::NotifyFn haltLocked();
-  // Halts the player and silences `out`. Locked.
+  // Halts the player and silences `out`: a note-off for each note the song
+  // left sounding, then the controllers that silence every channel. Locked.
   void silenceLocked(Output& out);
   // Brings `out` to the song's state and plays on to `end`. Locked.
   void startLocked(Output& out, uint64_t end);

@@ -43,7 +43,15 @@ class SongBuilder : public SmfHandler {
 
   void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
              std::span<const uint8_t> head, std::span<const uint8_t> body) override {
-    if (kind == SmfEvent::Kind::Meta && metaType == 0x51) {
+    if (track != portTrack_) {
+      portTrack_ = track;
+      port_ = 0;  // a track without a port meta event plays on the first port
+    }
+    if (kind == SmfEvent::Kind::Meta && metaType == kMetaPort && !body.empty()) {
+      setPort(track, body[0]);
+      return;
+    }
+    if (kind == SmfEvent::Kind::Meta && metaType == kMetaTempo) {
       SmfEvent tempo;
       tempo.tick = tick;
       tempo.track = track;
@@ -55,12 +63,14 @@ class SongBuilder : public SmfHandler {
     }
     if (!playable(kind, head, body)) return;
     if (track != lastTrack_) {
-      runs_.push_back(song_.events.size());
+      runs_.push_back({song_.events.size(), track});
       lastTrack_ = track;
     }
-    trackOf_.push_back(track == 0);
-    song_.events.push_back({tick, static_cast<uint32_t>(song_.bytes.size()),
-                            static_cast<uint32_t>(head.size() + body.size())});
+    Song::Event& e = song_.events.emplace_back();
+    e.ns = tick;
+    e.offset = static_cast<uint32_t>(song_.bytes.size());
+    e.size = static_cast<uint32_t>(head.size() + body.size());
+    e.port = port_;
     song_.bytes.insert(song_.bytes.end(), head.begin(), head.end());
     song_.bytes.insert(song_.bytes.end(), body.begin(), body.end());
   }
@@ -70,43 +80,72 @@ class SongBuilder : public SmfHandler {
   void finish(Smf& smf) {
     for (SmfEvent& t : tempos_) smf.tracks[t.track].events.push_back(std::move(t));
     tempos_.clear();
-    const TempoMap map(smf, 0);
     auto& ev = song_.events;
+    auto runEnd = [&](size_t r) { return r + 1 < runs_.size() ? runs_[r + 1].begin : ev.size(); };
     if (smf.format == 2) {
-      // Format 2 files play their first sequence, the one the map describes.
-      size_t kept = 0;
-      for (size_t i = 0; i < ev.size(); ++i)
-        if (trackOf_[i]) ev[kept++] = ev[i];
-      ev.resize(kept);
+      // Each sequence starts where the one before it ends, timed by its own
+      // tempo map; its events already follow those of the sequences before.
+      uint64_t start = 0;
+      size_t r = 0;
+      for (uint32_t track = 0; track < smf.tracks.size(); ++track) {
+        const TempoMap map(smf, track);
+        for (; r < runs_.size() && runs_[r].track == track; ++r)
+          for (size_t i = runs_[r].begin; i < runEnd(r); ++i)
+            ev[i].ns = addSaturated(start, map.nanosAt(ev[i].ns));
+        start = addSaturated(start, map.nanosAt(map.endTick()));
+      }
+      song_.lengthNs = start;
     } else {
       // Each track's run is in tick order; merging neighbours keeps equal
       // ticks in track order, then file order.
       auto byTick = [](const Song::Event& a, const Song::Event& b) { return a.ns < b.ns; };
       while (runs_.size() > 1) {
-        std::vector<size_t> merged;
+        std::vector<Run> merged;
         for (size_t i = 0; i < runs_.size(); i += 2) {
           merged.push_back(runs_[i]);
           if (i + 1 == runs_.size()) break;
-          const size_t end = i + 2 < runs_.size() ? runs_[i + 2] : ev.size();
-          std::inplace_merge(ev.begin() + static_cast<ptrdiff_t>(runs_[i]),
-                             ev.begin() + static_cast<ptrdiff_t>(runs_[i + 1]),
-                             ev.begin() + static_cast<ptrdiff_t>(end), byTick);
+          std::inplace_merge(ev.begin() + static_cast<ptrdiff_t>(runs_[i].begin),
+                             ev.begin() + static_cast<ptrdiff_t>(runs_[i + 1].begin),
+                             ev.begin() + static_cast<ptrdiff_t>(runEnd(i + 1)), byTick);
         }
         runs_ = std::move(merged);
       }
+      const TempoMap map(smf);
+      for (Song::Event& e : ev) e.ns = map.nanosAt(e.ns);
+      song_.lengthNs = map.nanosAt(map.endTick());
     }
-    trackOf_ = {};
-    for (Song::Event& e : ev) e.ns = map.nanosAt(e.ns);
-    song_.lengthNs = map.nanosAt(map.endTick());
+    runs_ = {};
     if (!ev.empty() && ev.back().ns > song_.lengthNs) song_.lengthNs = ev.back().ns;
   }
 
+  std::vector<std::string> warnings;
+
  private:
+  static constexpr uint8_t kMetaPort = 0x21;
+  static constexpr uint8_t kMetaTempo = 0x51;
+
+  // Ports beyond the two a song can address wrap around, so that every part
+  // is heard, though some share channels; a warning says so, once a track.
+  void setPort(uint32_t track, uint8_t port) {
+    port_ = port % kPorts;
+    if (port < kPorts || warnedTrack_ == track) return;
+    warnedTrack_ = track;
+    warnings.push_back("track " + std::to_string(track + 1) + ": port " + std::to_string(port) +
+                       " plays as port " + std::to_string(port_) + " (there are ports 0 and 1)");
+  }
+
+  struct Run {
+    size_t begin;  // index of the track's first event
+    uint32_t track;
+  };
+
   Song& song_;
   std::vector<SmfEvent> tempos_;
-  std::vector<size_t> runs_;   // where each track's events begin
-  std::vector<bool> trackOf_;  // per event: from the first track
+  std::vector<Run> runs_;  // one per track that has events
   uint32_t lastTrack_ = UINT32_MAX;
+  uint32_t portTrack_ = UINT32_MAX;
+  uint32_t warnedTrack_ = UINT32_MAX;
+  uint8_t port_ = 0;
 };
 
 }  // namespace
@@ -133,6 +172,7 @@ SongLoad loadSong(const std::string& path) {
   song->format = r.smf.format;
   song->trackCount = static_cast<uint32_t>(r.smf.tracks.size());
   song->warnings = std::move(r.smf.warnings);
+  for (auto& w : builder.warnings) song->warnings.push_back(std::move(w));
   out.song = std::move(song);
   return out;
 }

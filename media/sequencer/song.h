@@ -1,5 +1,7 @@
 // A song ready to play: every channel and SysEx event of the file, merged in
-// time order, with its exact time in nanoseconds from the tempo map.
+// time order, with its exact time in nanoseconds from the tempo map and the
+// port its track chose. The sequences of a format 2 file play one after
+// another, each on its own tempo map.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +14,27 @@
 
 namespace plimra::seq {
 
+// A song addresses two ports of 16 channels (a track picks its port with the
+// port meta event): 32 parts, as the two-port sound modules had.
+inline constexpr uint8_t kPorts = 2;
+inline constexpr uint8_t kChannelsPerPort = 16;
+
+// Adds without wrapping: times of hostile files may reach the top of the
+// range, and a wrapped deadline would lie in the past.
+inline uint64_t addSaturated(uint64_t a, uint64_t b) {
+  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 struct Song {
   struct Event {
     uint64_t ns = 0;  // time from the start of the song
     uint32_t offset = 0;
-    uint32_t size = 0;
+    // Sixteen bytes an event: a 16 MiB file holds millions of them. No
+    // message is longer than the largest file.
+    uint32_t size : 24 = 0;
+    uint32_t port : 8 = 0;  // below kPorts
   };
+  static_assert(sizeof(Event) == 16 && kMaxSmfFileBytes <= (1u << 24));
   std::vector<Event> events;   // ns non-decreasing
   std::vector<uint8_t> bytes;  // all events' bytes, back to back
   uint64_t lengthNs = 0;

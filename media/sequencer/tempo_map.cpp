@@ -15,9 +15,12 @@ uint64_t saturate(u128 v) { return v > kMax ? kMax : uint64_t(v); }
 }  // namespace
 
 TempoMap::TempoMap(const Smf& smf, uint32_t format2Track) {
-  const bool oneTrack = smf.format == 2;
-  for (uint32_t i = 0; i < smf.tracks.size(); ++i)
-    if (!oneTrack || i == format2Track) endTick_ = std::max(endTick_, smf.tracks[i].endTick);
+  // The tracks played: all of them, or one sequence of a format 2 file (a
+  // file may hold thousands, each timed on its own).
+  const size_t count = smf.tracks.size();
+  const size_t first = smf.format == 2 ? std::min<size_t>(format2Track, count) : 0;
+  const size_t last = smf.format == 2 ? std::min<size_t>(first + 1, count) : count;
+  for (size_t i = first; i < last; ++i) endTick_ = std::max(endTick_, smf.tracks[i].endTick);
 
   if (smf.smpte) {
     smpte_ = true;
@@ -38,8 +41,7 @@ TempoMap::TempoMap(const Smf& smf, uint32_t format2Track) {
     uint32_t tempo;
   };
   std::vector<Change> changes;
-  for (uint32_t i = 0; i < smf.tracks.size(); ++i) {
-    if (oneTrack && i != format2Track) continue;
+  for (size_t i = first; i < last; ++i) {
     for (const SmfEvent& ev : smf.tracks[i].events) {
       if (ev.kind != SmfEvent::Kind::Meta || ev.metaType != 0x51 || ev.bytes.size() < 3) continue;
       const uint32_t tempo =

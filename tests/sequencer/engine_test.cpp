@@ -27,15 +27,17 @@ constexpr uint64_t kMs = 1'000'000;
 struct Sent {
   uint64_t time;
   Bytes bytes;
+  uint8_t port = 0;
 };
 
 class ManualOutput : public Output {
  public:
   uint64_t now() const override { return now_; }
-  void sendNow(std::span<const uint8_t> m) override {
+  void sendNow(std::span<const uint8_t> m, uint8_t port) override {
     if (onSend) onSend();
-    sent.push_back({now_, Bytes(m.begin(), m.end())});
+    sent.push_back({now_, Bytes(m.begin(), m.end()), port});
   }
+  uint8_t ports() const override { return ports_; }
   void attach(OutputClient* c) override { client_ = c; }
   void detach(OutputClient* c) override {
     if (client_ == c) client_ = nullptr;
@@ -59,6 +61,7 @@ class ManualOutput : public Output {
   }
 
   uint64_t now_ = 1'000'000'000;  // not zero: times are relative to the start
+  uint8_t ports_ = 1;
   std::vector<Sent> sent;
   std::function<void()> onSend;
 
@@ -80,12 +83,14 @@ class FakeOutputs : public OutputProvider {
   std::shared_ptr<ManualOutput> portA = std::make_shared<ManualOutput>();
 };
 
-// The silence a stop sends, sent last.
-bool endsInSilence(const std::vector<Sent>& sent) {
-  const std::vector<Bytes> silence = test::closingSilence();
+// The silence a stop sends on every port of the output, sent last.
+bool endsInSilence(const std::vector<Sent>& sent, uint8_t ports = 1) {
+  std::vector<std::pair<uint8_t, Bytes>> silence;
+  for (uint8_t port = 0; port < ports; ++port)
+    for (Bytes& m : test::closingSilence()) silence.emplace_back(port, std::move(m));
   return sent.size() >= silence.size() &&
-         std::equal(silence.begin(), silence.end(), sent.end() - 48,
-                    [](const Bytes& b, const Sent& s) { return b == s.bytes; });
+         std::equal(silence.begin(), silence.end(), sent.end() - ptrdiff_t(silence.size()),
+                    [](const auto& p, const Sent& s) { return p == std::pair(s.port, s.bytes); });
 }
 
 std::vector<Sent> notesOnly(const std::vector<Sent>& sent) {
@@ -124,10 +129,12 @@ class SequencerTest : public ::testing::Test {
 };
 
 // A play while playing goes on on the song's own time, however late the
-// driving thread wakes up after it. Pause, stop and close silence the
-// output (the pedal held at 1300 ms among what they release); only stop and
-// close cut the play short.
+// driving thread wakes up after it. Pause, stop and close silence both
+// ports of the output (the pedal held at 1300 ms among what they release),
+// after a note-off for the note held then; only stop and close cut the play
+// short. Resume strikes no note again.
 TEST_F(SequencerTest, PlayPauseResumeStopAndClose) {
+  out.ports_ = 2;
   ASSERT_EQ(dev.open(path_), mci::err::None);
   dev.play({}, recorder());
   out.advance(out.now_ + 1100 * kMs);
@@ -137,7 +144,9 @@ TEST_F(SequencerTest, PlayPauseResumeStopAndClose) {
   out.advance(out.now_ + 195 * kMs);
   ASSERT_EQ(dev.pause(), mci::err::None);
   EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModePaused});
-  EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_TRUE(endsInSilence(out.sent, 2));
+  EXPECT_EQ(out.sent.at(out.sent.size() - 97).bytes, (Bytes{0x80, 67, 64}));
+  EXPECT_EQ(out.sent.at(out.sent.size() - 98).bytes, (Bytes{0x90, 67, 100}));
   const size_t before = out.sent.size();
   out.advance(out.now_ + 10'000 * kMs);  // time passes; nothing plays
   EXPECT_EQ(out.sent.size(), before);
@@ -146,8 +155,11 @@ TEST_F(SequencerTest, PlayPauseResumeStopAndClose) {
   ASSERT_EQ(dev.resume(), mci::err::None);
   EXPECT_EQ(out.sent.at(before).bytes, (Bytes{0xB0, 64, 127}));
   out.advance(out.now_ + 200 * kMs);
+  EXPECT_TRUE(notesOnly({out.sent.begin() + ptrdiff_t(before), out.sent.end()}).empty());
+  const size_t beforeStop = out.sent.size();
   ASSERT_EQ(dev.stop(), mci::err::None);
-  EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_EQ(out.sent.size() - beforeStop, 96u);  // no note is left to end
+  EXPECT_TRUE(endsInSilence(out.sent, 2));
   EXPECT_EQ(statusOf(mci::StatusItem::Position), 1500u);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
 
@@ -160,7 +172,7 @@ TEST_F(SequencerTest, PlayPauseResumeStopAndClose) {
   EXPECT_EQ(statusOf(mci::StatusItem::Position), 1510u);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
   ASSERT_EQ(dev.close(), mci::err::None);
-  EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_TRUE(endsInSilence(out.sent, 2));
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifyAborted});
   EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModeNotReady});
   const size_t n = out.sent.size();
@@ -208,6 +220,7 @@ TEST_F(SequencerTest, PortCommandSwitchesMidSongAndRefusesBadPorts) {
   port.now_ = 50'000 * kMs;
   ASSERT_EQ(dev.setPort(1), mci::err::None);
   EXPECT_TRUE(endsInSilence(out.sent));
+  EXPECT_EQ(out.sent.at(out.sent.size() - 49).bytes, (Bytes{0x80, 64, 64}));  // held since 1000 ms
   // A refused port changes nothing: the song goes on where it is.
   EXPECT_EQ(dev.setPort(2), mci::err::SeqPortNonexistent);
   // The new port first gets the song's state, then the rest of the song on
@@ -239,25 +252,60 @@ TEST_F(SequencerTest, UnreadableFilesLeaveNothingOpen) {
 }
 
 // Events at one tick play in track order, then file order; a tempo change
-// in a later track counts; a format 2 file plays its first track alone.
-TEST_F(SequencerTest, TracksMergeInOrder) {
+// in a later track counts. A format 2 file plays its sequences one after
+// another, each on its own tempo map. Each track plays on port 0 until its
+// port meta event; ports beyond 1 wrap, with a warning. A stop ends the
+// notes left sounding on their own ports.
+TEST_F(SequencerTest, TracksMergeInOrderOnTheirPorts) {
+  out.ports_ = 2;
+  using OnPort = std::pair<uint8_t, Bytes>;
+  auto onPorts = [](const std::vector<Sent>& sent) {
+    std::vector<OnPort> all;
+    for (const Sent& s : sent)
+      if ((s.bytes[0] & 0xF0) != 0xB0) all.emplace_back(s.port, s.bytes);
+    return all;
+  };
   test::Track a, b, c;
   a.at(0, {0x90, 60, 1}).at(10, {0x90, 61, 1}).at(10, {0x90, 62, 1}).at(30, {0x80, 60, 0});
-  b.at(0, {0x91, 70, 1}).tempo(10, 250000).at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
-  c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(10, {0x92, 1, 1});
+  b.at(0, {0xFF, 0x21, 0x01, 0x01}).at(0, {0x91, 70, 1}).tempo(10, 250000);
+  b.at(10, {0x91, 71, 1}).at(20, {0xC1, 5});
+  c.at(5, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}).at(7, {0xFF, 0x21, 0x01, 0x03});
+  c.at(10, {0x92, 1, 1});
   const std::vector<Bytes> tracks = {a.finish(40), b.finish(30), c.finish(50)};
-  const std::vector<Bytes> merged = {
-      {0x90, 60, 1}, {0x91, 70, 1}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7},
-      {0x90, 61, 1}, {0x90, 62, 1}, {0x91, 71, 1},
-      {0x92, 1, 1},  {0xC1, 5},     {0x80, 60, 0}};
+  const Bytes gmOn = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
   const struct {
     uint16_t format;
-    std::vector<Bytes> played;
+    std::vector<OnPort> played;
     uint64_t lastNs;
+    uint32_t lengthMs;
   } cases[] = {
       // 10 ticks at 500 ms a quarter, 20 at 250 ms; 96 ticks a quarter.
-      {1, merged, 104'166'666},
-      {2, {{0x90, 60, 1}, {0x90, 61, 1}, {0x90, 62, 1}, {0x80, 60, 0}}, 156'250'000},
+      {1,
+       {{0, {0x90, 60, 1}},
+        {1, {0x91, 70, 1}},
+        {0, gmOn},
+        {0, {0x90, 61, 1}},
+        {0, {0x90, 62, 1}},
+        {1, {0x91, 71, 1}},
+        {1, {0x92, 1, 1}},
+        {1, {0xC1, 5}},
+        {0, {0x80, 60, 0}}},
+       104'166'666,
+       156},
+      // 40 ticks at 500 ms (208.3 ms), then 10 at 500 ms and 20 at 250 ms
+      // (104.2 ms), then 50 at 500 ms (260.4 ms).
+      {2,
+       {{0, {0x90, 60, 1}},
+        {0, {0x90, 61, 1}},
+        {0, {0x90, 62, 1}},
+        {0, {0x80, 60, 0}},
+        {1, {0x91, 70, 1}},
+        {1, {0x91, 71, 1}},
+        {1, {0xC1, 5}},
+        {0, gmOn},
+        {1, {0x92, 1, 1}}},
+       208'333'333 + 104'166'666 + 52'083'333,
+       572},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);
@@ -265,14 +313,21 @@ TEST_F(SequencerTest, TracksMergeInOrder) {
     out.sent.clear();
     ASSERT_EQ(dev.open(test::writeTemp("ties.mid", test::smf(c.format, 96, tracks))),
               mci::err::None);
+    EXPECT_EQ(dev.song()->warnings.size(), 1u);
+    EXPECT_EQ(statusOf(mci::StatusItem::Length), c.lengthMs);
     const uint64_t t0 = out.now_;
     dev.play({}, {});
     out.runToEnd();
-    std::vector<Bytes> played;
-    for (const Sent& s : out.sent)
-      if ((s.bytes[0] & 0xF0) != 0xB0) played.push_back(s.bytes);
-    EXPECT_EQ(played, c.played);
+    EXPECT_EQ(onPorts(out.sent), c.played);
     EXPECT_EQ(out.sent.back().time - t0, c.lastNs);
+    out.sent.clear();
+    dev.stop();
+    EXPECT_TRUE(endsInSilence(out.sent, 2));
+    EXPECT_EQ(onPorts(out.sent), (std::vector<OnPort>{{0, {0x80, 61, 64}},
+                                                      {0, {0x80, 62, 64}},
+                                                      {1, {0x81, 70, 64}},
+                                                      {1, {0x81, 71, 64}},
+                                                      {1, {0x82, 1, 64}}}));
   }
 }
 
@@ -318,7 +373,7 @@ TEST(PortOutputTest, ReopensOnceThenReportsAndSleepsUntilAFarDeadline) {
       error = "no such port";
       return comesBack ? std::make_unique<Flaky>(got, 100) : nullptr;
     });
-    for (uint8_t key = 1; key <= 5; ++key) port.sendNow(Bytes{0x90, key, 1});
+    for (uint8_t key = 1; key <= 5; ++key) port.sendNow(Bytes{0x90, key, 1}, 0);
     EXPECT_EQ(got.size(), comesBack ? 5u : 2u);
     EXPECT_EQ(opens, 1);
     EXPECT_EQ(port.failed(), !comesBack);

@@ -128,8 +128,11 @@ class JackPortTest : public ::testing::Test {
 
 // Thousands of messages, hundreds at the same instant, SysEx of many
 // lengths among them: far more than one JACK period can carry at once. All
-// arrive whole and in order, then the silence that the close sent. A
-// program that closes its song and ends at once still sends the silence.
+// arrive whole and in order; a stop then ends the three notes still held,
+// each with a note-off, before it silences every channel. A program that
+// closes its song and ends at once still sends all that: notes held on
+// both ports of a two-port song share the port's channels, and each key
+// gets one note-off.
 TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   test::Track t;
   std::vector<Bytes> expected;
@@ -144,11 +147,14 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
     } else if (i % 4 == 2) {
       m = {uint8_t(0xC0 | ch), d};
     } else {
-      m = {uint8_t(0x90 | ch), d, uint8_t(1 + d % 127)};
+      m = {uint8_t(0x80 | ch), d, uint8_t(1 + d % 127)};
     }
     t.at(i / 500 * 12, m);
     expected.push_back(m);
   }
+  const std::vector<Bytes> held = {{0x90, 60, 100}, {0x93, 64, 100}, {0x99, 36, 100}};
+  for (const Bytes& m : held) t.at(200, m);
+  expected.insert(expected.end(), held.begin(), held.end());
   // With no ALSA sequencer here, the port list comes from JACK.
   const auto names = systemOutputs()->outputNames();
   EXPECT_EQ(names.at(0), kBuiltinSynthName);
@@ -163,22 +169,26 @@ TEST_F(JackPortTest, SongsArriveWholeAndInOrderAndTheSilenceFollows) {
   const auto limit = Clock::now() + std::chrono::seconds(20);
   while (!done && Clock::now() < limit) mci::waitAndRunPostedTasks(50);
   ASSERT_TRUE(done);
-  dev.close();
+  dev.stop();
+  expected.insert(expected.end(), {{0x80, 60, 64}, {0x83, 64, 64}, {0x89, 36, 64}});
   for (auto& m : test::closingSilence()) expected.push_back(m);
   auto& got = reader.waitFor(expected.size(), std::chrono::seconds(10));
   ASSERT_EQ(got.size(), expected.size());
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "message " << i;
 
   got.clear();
-  t = {};
-  t.at(0, {0x90, 60, 100}).at(96000, {0x80, 60, 0});
-  const std::string path = test::writeTemp("long.mid", test::smf(0, 96, {t.finish(96000)}));
+  test::Track a, b;
+  a.at(0, {0x90, 60, 100}).at(0, {0x90, 67, 100}).at(96000, {0x80, 60, 0});
+  b.at(0, {0xFF, 0x21, 0x01, 0x01}).at(0, {0x90, 60, 90}).at(0, {0x91, 64, 80});
+  const std::string path =
+      test::writeTemp("long.mid", test::smf(1, 96, {a.finish(96000), b.finish(96000)}));
   const pid_t child = spawn({PLIMRA_EXIT_CHILD, path, "reader:in"});
   ASSERT_GT(child, 0);
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  expected = {{0x90, 60, 100}};
+  expected = {{0x90, 60, 100}, {0x90, 67, 100}, {0x90, 60, 90}, {0x91, 64, 80},
+              {0x80, 60, 64},  {0x80, 67, 64},  {0x81, 64, 64}};
   for (auto& m : test::closingSilence()) expected.push_back(m);
   EXPECT_EQ(reader.waitFor(expected.size(), std::chrono::seconds(2)), expected);
 }

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <numbers>
 
 #include "media/mci/dispatch.h"
 #include "media/sequencer/builtin_synth.h"
@@ -91,6 +93,93 @@ TEST(BuiltinSynth, NoteOnsetsFallWhereTheTempoMapPutsThem) {
     const double ms = double(onsets[i] - onsets[0]) * 1000.0 / audio::kSampleRate;
     EXPECT_NEAR(ms, expectedMs[i], 1.0) << "onset " << i;
   }
+}
+
+// What plimra-render makes of a song: a WAV file from a process of its own,
+// so that nothing an earlier song left ringing is in it.
+test::Bytes render(const std::string& song) {
+  const std::string wav = song + ".wav";
+  const std::string command =
+      std::string(PLIMRA_BIN_DIR) + "/plimra-render " + song + " " + wav + " >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  test::Bytes bytes = test::readFile(wav);
+  std::remove(wav.c_str());
+  return bytes;
+}
+
+// The amplitude of the tone of `hz` between two times of a rendered WAV
+// file (Goertzel's single-frequency transform of its two channels' mean).
+double toneLevel(const test::Bytes& wav, double hz, double fromS, double toS) {
+  constexpr size_t kHeaderBytes = 44, kFrameBytes = 4;
+  auto sample = [&](size_t at) { return int16_t(wav[at] | wav[at + 1] << 8) / 32768.0; };
+  const size_t from = size_t(fromS * audio::kSampleRate), to = size_t(toS * audio::kSampleRate);
+  const double w = 2 * std::numbers::pi * hz / audio::kSampleRate;
+  double s1 = 0, s2 = 0;
+  for (size_t i = from; i < to && kHeaderBytes + (i + 1) * kFrameBytes <= wav.size(); ++i) {
+    const size_t at = kHeaderBytes + i * kFrameBytes;
+    const double s = (sample(at) + sample(at + 2)) / 2 + 2 * std::cos(w) * s1 - s2;
+    s2 = s1;
+    s1 = s;
+  }
+  const double power = s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
+  return 2 * std::sqrt(std::max(power, 0.0)) / double(to - from);
+}
+
+// A two-port song through plimra-render. Each port's parts sound on
+// channels of their own: port B's volume 0 on its channel 1 does not
+// silence port A's, nor does port B's GS message that makes its part 2 a
+// drum part touch port A's part 2; port B's channel 10 is a drum part too.
+// What port B only sets up, without playing, leaves port A's sound as it
+// is, sample for sample; so does a track that names port 0.
+TEST(BuiltinSynth, TwoPortsSoundTheirOwnParts) {
+  using test::Bytes;
+  // A millisecond a tick. Port A: a GS Reset, which leaves port B's channel
+  // 10 a drum part, then ocarinas on C4 and G4 from 100 to 700 ms.
+  auto portA = [](bool namesPort) {
+    test::Track t;
+    t.tempo(0, 1000000);
+    if (namesPort) t.at(0, {0xFF, 0x21, 0x01, 0x00});
+    t.at(0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7});
+    t.at(0, {0xC0, 79}).at(0, {0xC1, 79});
+    t.at(100, {0x90, 60, 100}).at(100, {0x91, 67, 100});
+    return t.at(700, {0x80, 60, 0}).at(700, {0x81, 67, 0}).finish(800);
+  };
+  // Port B: channel 1 at volume 0, ocarinas on channels 2 and 3, then part 2
+  // made a drum part (GS address 40 12 15); when it plays: B4 on channel 1,
+  // E5 on channel 2, F5 on channel 10 and A4 on channel 3.
+  auto portB = [](bool plays) {
+    test::Track t;
+    t.at(0, {0xFF, 0x21, 0x01, 0x01}).at(10, {0xB0, 7, 0});
+    t.at(10, {0xC1, 79}).at(10, {0xC2, 79}).at(10, {0xC9, 79});
+    t.at(20, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x12, 0x15, 0x02, 0x17, 0xF7});
+    if (!plays) return t.finish(800);
+    const std::pair<uint8_t, uint8_t> notes[] = {{0, 71}, {1, 76}, {9, 77}, {2, 69}};
+    for (auto [ch, key] : notes) t.at(100, {uint8_t(0x90 | ch), key, 100});
+    for (auto [ch, key] : notes) t.at(700, {uint8_t(0x80 | ch), key, 0});
+    return t.finish(800);
+  };
+  const Bytes two =
+      render(test::writeTemp("ports.mid", test::smf(1, 1000, {portA(false), portB(true)})));
+  const struct {
+    const char* note;
+    double hz;
+    bool heard;
+  } tones[] = {
+      {"C4, port A", 261.63, true},        {"G4, port A", 392.00, true},
+      {"A4, port B", 440.00, true},        {"B4, port B at volume 0", 493.88, false},
+      {"E5, port B drums", 659.26, false}, {"F5, port B channel 10", 698.46, false},
+  };
+  for (const auto& t : tones) {
+    // Drums are short: what still sounds after 250 ms is a tone.
+    const double level = toneLevel(two, t.hz, 0.35, 0.65);
+    EXPECT_EQ(level > 0.01, t.heard) << t.note << ": " << level;
+  }
+
+  const Bytes alone = render(test::writeTemp("a.mid", test::smf(1, 1000, {portA(false)})));
+  ASSERT_GT(toneLevel(alone, 261.63, 0.35, 0.65), 0.01);
+  EXPECT_TRUE(render(test::writeTemp("a0.mid", test::smf(1, 1000, {portA(true)}))) == alone);
+  EXPECT_TRUE(render(test::writeTemp("ab.mid", test::smf(1, 1000, {portA(false), portB(false)}))) ==
+              alone);
 }
 
 }  // namespace
