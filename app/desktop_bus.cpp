@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -102,7 +103,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   Q_PROPERTY(bool CanGoPrevious READ canControl)
   Q_PROPERTY(bool CanPlay READ canControl)
   Q_PROPERTY(bool CanPause READ canControl)
-  Q_PROPERTY(bool CanSeek READ cannot)
+  Q_PROPERTY(bool CanSeek READ canSeek)
   Q_PROPERTY(bool CanControl READ canControl)
 
  public:
@@ -111,9 +112,17 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   QString playbackStatusNow() const { return playbackStatus(shownState()); }
   double rate() const { return 1.0; }
   bool canControl() const { return true; }
-  bool cannot() const { return false; }
+  // A song or track with a known length can be moved in.
+  bool canSeek() const { return shownState().lengthMs > 0; }
   qlonglong position() const { return shownState().positionMs * 1000; }
   QVariantMap metadata() const { return metadataOf(shownState()); }
+
+  // A path element may hold only letters, digits and underscores.
+  static QDBusObjectPath trackIdOf(const PlayerState& n) {
+    const QByteArray id = n.key.toUtf8().toHex();
+    return QDBusObjectPath(QStringLiteral("/org/plimra/track/t") +
+                           QString::fromLatin1(id.left(200)));
+  }
 
   static QVariantMap metadataOf(const PlayerState& n) {
     QVariantMap m;
@@ -122,11 +131,7 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
                QVariant::fromValue(QDBusObjectPath("/org/mpris/MediaPlayer2/TrackList/NoTrack")));
       return m;
     }
-    // A path element may hold only letters, digits and underscores.
-    const QByteArray id = n.key.toUtf8().toHex();
-    m.insert(QStringLiteral("mpris:trackid"),
-             QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/plimra/track/t") +
-                                                 QString::fromLatin1(id.left(200)))));
+    m.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackIdOf(n)));
     m.insert(QStringLiteral("xesam:title"), n.title);
     if (!n.file.isEmpty())
       m.insert(QStringLiteral("xesam:url"),
@@ -148,8 +153,31 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   void PlayPause() { later(PlayerRequest::PlayPause); }
   void Stop() { later(PlayerRequest::Stop); }
   void Play() { later(PlayerRequest::Play); }
-  void Seek(qlonglong /*Offset*/) {}
-  void SetPosition(const QDBusObjectPath& /*TrackId*/, qlonglong /*Position*/) {}
+  // By an offset in microseconds; before the start is the start, past the
+  // end is the next song or track.
+  void Seek(qlonglong Offset) {
+    QTimer::singleShot(0, this, [this, Offset] {
+      const PlayerState s = shownState();
+      if (s.lengthMs <= 0) return;
+      const int64_t target = std::max<int64_t>(0, s.positionMs + Offset / 1000);
+      if (target > s.lengthMs)
+        ui::shownPlayer().request(PlayerRequest::Next);
+      else
+        seekTo(target);
+      emit acted();
+    });
+  }
+  // To a place in microseconds in the song or track the id names; another
+  // id, or a place outside it, is ignored.
+  void SetPosition(const QDBusObjectPath& TrackId, qlonglong Position) {
+    QTimer::singleShot(0, this, [this, TrackId, Position] {
+      const PlayerState s = shownState();
+      if (s.lengthMs <= 0 || TrackId != trackIdOf(s) || Position < 0 ||
+          Position / 1000 > s.lengthMs)
+        return;
+      seekTo(Position / 1000);
+    });
+  }
   void OpenUri(const QString& uri) {
     const QByteArray path = pathFromFileUri(uri.toLatin1());
     if (path.isEmpty()) {
@@ -163,6 +191,10 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
   }
 
  private:
+  void seekTo(int64_t positionMs) {
+    if (ui::shownPlayer().seek(positionMs)) emit Seeked(shownState().positionMs * 1000);
+  }
+
   void later(PlayerRequest request) {
     QTimer::singleShot(0, this, [this, request] {
       ui::shownPlayer().request(request);

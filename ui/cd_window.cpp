@@ -211,6 +211,19 @@ PlayerState CdWindow::playerState() const {
   return state;
 }
 
+bool CdWindow::seek(int64_t positionMs) {
+  const PlayerState state = playerState();
+  const long track = std::atol(cdStatus("current track").c_str());
+  if (state.key.isEmpty() || track <= 0 || track > 99 || positionMs < 0 ||
+      positionMs > state.lengthMs || cdStatus("time format") != "tmsf")
+    return false;
+  const int64_t frames = positionMs * 75 / 1000;
+  const uint32_t tmsf =
+      mci::makeTmsf(static_cast<uint32_t>(track), static_cast<uint32_t>(frames / (75 * 60)),
+                    static_cast<uint32_t>(frames / 75 % 60), static_cast<uint32_t>(frames % 75));
+  return transport->seekTo(tmsf) == mci::err::None;
+}
+
 void CdWindow::showStatus(const QString& text) {
   status->setCaption(text);
   const int needed = status->sizeHint().width();

@@ -85,6 +85,8 @@ class CdWindow : public plimra::kit::Form, public Player {
   // The track that plays ("Track N"), its position and length, for the
   // desktop.
   PlayerState playerState() const override;
+  // Within the track that plays.
+  bool seek(int64_t positionMs) override;
 
  signals:
   // The user switches to the MIDI player, which takes the window's place.

@@ -44,6 +44,8 @@ constexpr int32_t kPlaying = mci::ModePlaying;
 // go on without the answer.
 constexpr int kPortListLimitMs = 1000;
 constexpr int kPortRefreshLimitMs = 200;
+// How far Left and Right on the transport bar move the song.
+constexpr int64_t kArrowSeekMs = 5000;
 
 // Milliseconds as "mm:ss"; hours are not shown, so minutes wrap at 60.
 QString minutesSeconds(uint32_t ms) {
@@ -166,6 +168,12 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
   connect(transport, &MMControl::Done, this, &MidiWindow::onTransportDone);
   connect(transport, &MMControl::NextClick, this, &MidiWindow::onNextClicked);
   connect(transport, &MMControl::PlayClick, this, &MidiWindow::onPlayClicked);
+  // Left and Right on the transport bar: 5 s back or on, within the song.
+  connect(transport, &MMControl::ArrowKey, this, [this](int direction) {
+    const int64_t length = transport->Length();
+    const int64_t target = int64_t{transport->Position()} + direction * kArrowSeekMs;
+    seek(std::clamp<int64_t>(target, 0, length));
+  });
   // Stop and Prev leave the song stopped on purpose: its end must not start
   // the next one.
   connect(transport, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
@@ -213,6 +221,14 @@ PlayerState MidiWindow::playerState() const {
     state.lengthMs = transport->Length();
   }
   return state;
+}
+
+bool MidiWindow::seek(int64_t positionMs) {
+  if (transport->DeviceID() == 0 || positionMs < 0 ||
+      transport->TimeFormat() != static_cast<int32_t>(mci::TimeFormat::Milliseconds) ||
+      positionMs > transport->Length())
+    return false;
+  return transport->seekTo(static_cast<uint32_t>(positionMs)) == mci::err::None;
 }
 
 void MidiWindow::playFromIdle() {

@@ -99,6 +99,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void playFromOutside(const QString& path);
   // The song that plays, its position and length, for the desktop.
   PlayerState playerState() const override;
+  bool seek(int64_t positionMs) override;
 
   // Chooses the saved port in the list, by its whole name where the list
   // has it (of several of that name, the one at the saved index), else by

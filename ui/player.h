@@ -32,6 +32,10 @@ class Player {
   // As the transport bar's buttons act: Play resumes a pause, and where
   // there is nothing to play yet, starts what the window would start.
   void request(PlayerRequest request);
+  // Moves the song or track that plays to `positionMs` from its start (a
+  // play goes on from there, a pause stays paused). False when nothing is
+  // open or the place is beyond its end.
+  virtual bool seek(int64_t positionMs) = 0;
 
  protected:
   virtual control::MMControl& playerTransport() const = 0;

@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -132,6 +134,7 @@ MMControl::MMControl(QWidget* parent) : QWidget(parent) {
     button->setFocusPolicy(Qt::StrongFocus);
     button->setEnabled(false);
     connect(button, &QToolButton::clicked, this, [this, b] { pressed(b); });
+    button->installEventFilter(this);
     buttons_[i] = button;
   }
   poll_ = new QTimer(this);
@@ -271,6 +274,32 @@ uint32_t MMControl::closeDevice() {
   // Closed elsewhere already (a "close all" string): nothing left to do.
   if (!id || !mci::DeviceTable::instance().find(id)) return mci::err::None;
   return mci::DeviceTable::instance().close(id);
+}
+
+uint32_t MMControl::seekTo(uint32_t position) {
+  mci::Device* dev = device();
+  if (!dev) return mci::err::DeviceNotReady;
+  const int32_t mode = dev->mode();
+  uint32_t e = dev->seek({mci::SeekParams::Where::To, position});
+  if (e == mci::err::None && (isRunning(mode) || mode == mci::ModePaused)) {
+    e = startPlay(*dev);
+    if (e == mci::err::None && mode == mci::ModePaused) e = dev->pause();
+  }
+  refreshButtons();
+  return e;
+}
+
+bool MMControl::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      isSignalConnected(QMetaMethod::fromSignal(&MMControl::ArrowKey))) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right)) {
+      emit ArrowKey(key->key() == Qt::Key_Left ? -1 : 1);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 uint32_t MMControl::startPlay(mci::Device& dev) {

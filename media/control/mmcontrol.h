@@ -91,6 +91,12 @@ class MMControl : public QWidget {
   // disabled, else its event first, then its command.
   void click(Button b);
 
+  // Moves the open device to `position` (in its current time format). A
+  // play under way goes on from there (it ends as aborted and a new one
+  // starts, with its own Done); a paused one stays paused there. Returns
+  // the device's error code.
+  uint32_t seekTo(uint32_t position);
+
   // Re-reads the device mode and enables the buttons to match. The control
   // also does this after every command, on every Done, and twice a second
   // while a device is open.
@@ -109,8 +115,12 @@ class MMControl : public QWidget {
   void StopClick(int& Cancel);
   void RecordClick(int& Cancel);
   void EjectClick(int& Cancel);
+  // Left (-1) or Right (+1) pressed on a button of the bar. Only when
+  // something listens; otherwise the arrows move between the buttons.
+  void ArrowKey(int direction);
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
