@@ -10,8 +10,9 @@
 // kBackgroundEndWait ends the process at once: the reason on stderr, the
 // standard streams flushed, std::_Exit(EXIT_FAILURE) (the status main asked
 // for is not known there), and no static destructor runs under the thread.
-// A program that ends with std::_Exit itself (rt::leaveProcess) needs none
-// of this: no destructor runs then.
+// (std::quick_exit would do no more: nothing of ours but the standard
+// streams needs flushing.) A program that ends with std::_Exit itself
+// (rt::leaveProcess) needs none of this: no destructor runs then.
 #pragma once
 
 #include <chrono>
