@@ -28,7 +28,6 @@ constexpr std::chrono::milliseconds kBackgroundEndWait{250};
 // longer, leaves to the program's end.
 class BackgroundThread {
  public:
-  BackgroundThread() = default;
   // `what` names the work for the message of a process that cannot wait for
   // it ("reading the disc"); it must outlive the thread (a literal).
   BackgroundThread(const char* what, std::function<void()> work);
