@@ -18,6 +18,8 @@
 #include "ui/windows.h"
 
 #include "media/cdaudio/register.h"
+#include "media/mci/background.h"
+#include "media/mci/device_table.h"
 #include "media/sequencer/register.h"
 #include "media/sequencer/sequencer_device.h"
 
@@ -52,10 +54,11 @@ int main(int argc, char** argv) {
   plimra::cdaudio::registerCdAudio();
   // The window closes its song before it ends the program; JACK hands that
   // silence on only at its next period.
-  plimra::platform::setEndHandler([] {
+  const auto leave = [](int code) {
     plimra::seq::drainSystemPorts(std::chrono::milliseconds(100));
-    plimra::platform::leaveProcess();
-  });
+    plimra::platform::leaveProcess(code);
+  };
+  plimra::platform::setEndHandler([leave] { leave(0); });
 
   // The first reference creates the window and runs its start-up.
   plimra::ui::MidiWindow* window = plimra::ui::midiWindow();
@@ -63,6 +66,13 @@ int main(int argc, char** argv) {
   plimra::app::startDesktopControls();
   if (!song.isEmpty()) window->playFromOutside(plimra::platform::pathFromNative(song));
   const int code = QApplication::exec();
+  // Ended by the desktop rather than by a window's end: the devices close,
+  // and no thread of ours may outlive main. A look at the ports or a read
+  // stuck in a port system or on the disc is not waited for longer than a
+  // moment: the program then leaves as a window's end does, without the
+  // static destructors such a thread would meet.
   plimra::ui::destroyWindows();
+  plimra::mci::DeviceTable::instance().closeAll();
+  if (!plimra::mci::endBackgroundWork()) leave(code);
   return code;
 }

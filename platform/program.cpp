@@ -64,10 +64,10 @@ void End() {
 
 void setEndHandler(EndHandler handler) { endHandler() = std::move(handler); }
 
-void leaveProcess() {
+void leaveProcess(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
-  std::_Exit(0);
+  std::_Exit(code);
 }
 
 }  // namespace plimra::platform

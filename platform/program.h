@@ -23,8 +23,9 @@ void setAppPath(const QString& path);
 void End();
 using EndHandler = std::function<void()>;
 void setEndHandler(EndHandler handler);  // empty: leave at once
-// Leaves the process after flushing the standard streams, with std::_Exit,
-// so no destructor, atexit handler or pending event of this program runs.
-[[noreturn]] void leaveProcess();
+// Leaves the process with `code` after flushing the standard streams, with
+// std::_Exit, so no destructor, atexit handler or pending event of this
+// program runs, nor waits for a thread.
+[[noreturn]] void leaveProcess(int code = 0);
 
 }  // namespace plimra::platform

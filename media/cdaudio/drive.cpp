@@ -40,23 +40,21 @@ Drive::Drive(std::string source)
       access_(source_),
       samples_(static_cast<size_t>(kRingSectors) * kFramesPerSector * 2),
       slotGen_(kRingSectors, 0),
-      slotSector_(kRingSectors, 0) {
-  worker_ = std::thread([this] {
-    workerLoop();
-    bool orphaned;
-    {
-      std::lock_guard lock(mutex_);
-      workerDone_ = true;
-      orphaned = orphaned_;
-    }
-    cv_.notify_all();
-    if (orphaned) delete this;  // nobody else holds the drive any more
-  });
-}
+      slotSector_(kRingSectors, 0),
+      worker_("reading the disc", [this] {
+        workerLoop();
+        bool orphaned;
+        {
+          std::lock_guard lock(mutex_);
+          workerDone_ = true;
+          orphaned = orphaned_;
+        }
+        cv_.notify_all();
+        if (orphaned) delete this;  // nobody else holds the drive any more
+      }) {}
 
-Drive::~Drive() {
-  if (worker_.joinable()) worker_.join();
-}
+// Joins the reader (worker_), which has ended or is about to.
+Drive::~Drive() = default;
 
 void Drive::retire(Drive* drive) {
   mci::NotifyFn aborted;
@@ -70,14 +68,21 @@ void Drive::retire(Drive* drive) {
   drive->cv_.notify_all();
   if (remove) audio::AudioOutput::instance().removeSource(drive);
   if (aborted) aborted(mci::NotifyAborted);
+  std::optional<mci::BackgroundThread> stuck;
   {
     std::unique_lock lock(drive->mutex_);
     if (!drive->cv_.wait_for(lock, kCloseWait, [drive] { return drive->workerDone_; })) {
-      // Detached before the reader can see it is on its own.
-      drive->worker_.detach();
+      // Taken out of the drive before the reader can see it is on its own
+      // and delete the drive with it.
+      stuck.emplace(std::move(drive->worker_));
       drive->orphaned_ = true;
-      return;
     }
+  }
+  // Outside the drive's lock: the reader needs it to finish, and the
+  // program's end may wait for the reader right here.
+  if (stuck) {
+    stuck->leave();
+    return;
   }
   delete drive;
 }

@@ -16,11 +16,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "media/audio/audio_output.h"
 #include "media/cdaudio/disc.h"
+#include "media/mci/background.h"
 #include "media/mci/device.h"
 
 namespace plimra::cdaudio {
@@ -84,7 +84,8 @@ class Drive : public audio::AudioSource {
   ~Drive() override;
   // Ends the drive when its last holder lets go: stops playback at once,
   // then gives the reader a short while to finish. A reader still stuck on
-  // the disc after that is left to end by itself, and it frees the drive.
+  // the disc after that is left to the program's end (mci/background.h);
+  // it frees the drive when the read returns.
   static void retire(Drive* drive);
 
   // The reader thread: moves the tray, looks for disc changes, reads ahead
@@ -148,7 +149,8 @@ class Drive : public audio::AudioSource {
   std::vector<uint32_t> slotGen_;
   std::vector<int32_t> slotSector_;
 
-  std::thread worker_;
+  // Last: everything above exists before the reader starts.
+  mci::BackgroundThread worker_;
 };
 
 }  // namespace plimra::cdaudio

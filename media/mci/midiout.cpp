@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <mutex>
-#include <thread>
 
+#include "media/mci/background.h"
 #include "media/mci/dispatch.h"
 #include "media/mci/mci.h"
 
@@ -14,6 +14,8 @@ std::mutex catalogMutex;
 std::shared_ptr<MidiOutCatalog> catalog;
 std::vector<std::string> snapshot;
 std::string mapper = "MIDI Mapper";
+// Looks run one after another, each with a snapshot of its own.
+std::mutex oneLookAtATime;
 
 }  // namespace
 
@@ -56,10 +58,10 @@ uint32_t midiOutGetDevCaps(int32_t deviceId, MidiOutCaps& caps) {
 std::shared_ptr<MidiOutListing> MidiOutListing::start() {
   std::shared_ptr<MidiOutListing> self(new MidiOutListing());
   self->catalog_ = midiOutCatalog();
-  // Detached: a look that never returns must not hold up the program's end.
-  std::thread([self] {
-    static std::mutex oneAtATime;
-    std::lock_guard one(oneAtATime);
+  // Nobody waits for the look: one that never returns must hold up neither
+  // the window nor the program's end, which waits for it within a bound.
+  runInBackground("the look at the MIDI-OUT ports", [self] {
+    std::lock_guard one(oneLookAtATime);
     const uint32_t n = midiOutGetNumDevs();
     // Entries are 16-bit list positions: the mapper and 32766 devices at most.
     const int32_t last = static_cast<int32_t>(std::min<uint32_t>(n, 32766)) - 1;
@@ -71,7 +73,7 @@ std::shared_ptr<MidiOutListing> MidiOutListing::start() {
       names.push_back(caps.name);
     }
     self->finish(std::move(names));
-  }).detach();
+  });
   return self;
 }
 

@@ -47,6 +47,7 @@ uint32_t midiOutGetDevCaps(int32_t deviceId, MidiOutCaps& caps);
 // One look at the outputs, taken on a thread of its own: a port system that
 // does not answer (a JACK server whose shared state a killed client left
 // behind can block for minutes) must not hold up the window that asked.
+// Nobody joins the thread but the program's end (mci/background.h).
 // Looks run one after another, so each sees a snapshot of its own.
 class MidiOutListing {
  public:

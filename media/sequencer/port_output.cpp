@@ -3,7 +3,6 @@
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 #include <jack/midiport.h>
-#include <jack/ringbuffer.h>
 #include <pthread.h>
 #include <rtmidi/RtMidi.h>
 #include <sched.h>
@@ -14,9 +13,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <optional>
+#include <span>
+#include <vector>
 
 namespace plimra::seq {
 
@@ -102,6 +105,63 @@ class RtMidiPort : public RawPort {
   bool failed_ = false;
 };
 
+// Messages from one writer to one reader (the JACK process callback), each
+// behind its size. Lock-free, and ordered by our own atomics rather than by
+// the barriers inside JACK's ring buffer, so the order of its copies is
+// plain to the compiler and to ThreadSanitizer alike.
+class MessageQueue {
+ public:
+  explicit MessageQueue(size_t bytes) : data_(bytes) {}
+
+  // Writer: false when the message does not fit now.
+  bool push(std::span<const uint8_t> m) {
+    const uint64_t w = written_.load(std::memory_order_relaxed);
+    const uint64_t used = w - read_.load(std::memory_order_acquire);
+    const uint32_t size = static_cast<uint32_t>(m.size());
+    if (data_.size() - used < sizeof size + size) return false;
+    copyIn(w, reinterpret_cast<const uint8_t*>(&size), sizeof size);
+    copyIn(w + sizeof size, m.data(), size);
+    written_.store(w + sizeof size + size, std::memory_order_release);
+    return true;
+  }
+  bool empty() const {
+    return read_.load(std::memory_order_acquire) == written_.load(std::memory_order_acquire);
+  }
+  // Reader: the size of the next message, when there is one.
+  std::optional<uint32_t> nextSize() const {
+    const uint64_t r = read_.load(std::memory_order_relaxed);
+    if (written_.load(std::memory_order_acquire) == r) return std::nullopt;
+    uint32_t size = 0;
+    copyOut(r, reinterpret_cast<uint8_t*>(&size), sizeof size);
+    return size;
+  }
+  // Reader: takes the next message, of `size` bytes, into `dst`; drops it
+  // when `dst` is null.
+  void pop(uint32_t size, uint8_t* dst) {
+    const uint64_t r = read_.load(std::memory_order_relaxed);
+    if (dst) copyOut(r + sizeof size, dst, size);
+    read_.store(r + sizeof size + size, std::memory_order_release);
+  }
+
+ private:
+  void copyIn(uint64_t at, const uint8_t* src, size_t n) {
+    const size_t from = static_cast<size_t>(at % data_.size());
+    const size_t first = std::min(n, data_.size() - from);
+    std::memcpy(&data_[from], src, first);
+    std::memcpy(data_.data(), src + first, n - first);
+  }
+  void copyOut(uint64_t at, uint8_t* dst, size_t n) const {
+    const size_t from = static_cast<size_t>(at % data_.size());
+    const size_t first = std::min(n, data_.size() - from);
+    std::memcpy(dst, &data_[from], first);
+    std::memcpy(dst + first, data_.data(), n - first);
+  }
+
+  std::vector<uint8_t> data_;
+  std::atomic<uint64_t> written_{0};  // bytes ever written
+  std::atomic<uint64_t> read_{0};     // bytes ever taken
+};
+
 // A JACK MIDI output of our own. The library's JACK output hands a period
 // only what fits in the port's buffer and throws the rest away; a burst
 // (a chord on every channel, the state replayed after a port change) lost
@@ -119,8 +179,7 @@ class JackPort : public RawPort {
     }
     port->port_ =
         jack_port_register(port->client_, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    port->ring_ = jack_ringbuffer_create(kQueueBytes);
-    if (!port->port_ || !port->ring_) {
+    if (!port->port_) {
       error = "No JACK MIDI port could be made.";
       return nullptr;
     }
@@ -144,14 +203,13 @@ class JackPort : public RawPort {
   ~JackPort() override {
     if (active_) drain(std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
     if (client_) jack_client_close(client_);
-    if (ring_) jack_ringbuffer_free(ring_);
   }
 
   bool send(std::span<const uint8_t> m) override {
     const uint32_t size = static_cast<uint32_t>(m.size());
     if (m.empty() || size > kQueueBytes / 2) return !dead_;  // JACK could never carry it
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (jack_ringbuffer_write_space(ring_) < sizeof size + size) {
+    while (!queue_.push(m)) {
       // The queue drains once a period; a server that stopped is a failure.
       // One that stalls costs one wait: until it drains again, what does not
       // fit is dropped at once.
@@ -163,16 +221,13 @@ class JackPort : public RawPort {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     stalled_ = false;
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(&size), sizeof size);
-    jack_ringbuffer_write(ring_, reinterpret_cast<const char*>(m.data()), size);
     return !dead_;
   }
 
   void drain(std::chrono::steady_clock::time_point limit) override {
     // Empty queue, then one more whole period: the last messages have then
     // been handed to the ports we are connected to.
-    while (!dead_ && jack_ringbuffer_read_space(ring_) > 0 &&
-           std::chrono::steady_clock::now() < limit)
+    while (!dead_ && !queue_.empty() && std::chrono::steady_clock::now() < limit)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const uint64_t seen = cycles_.load();
     while (!dead_ && cycles_.load() < seen + 2 && std::chrono::steady_clock::now() < limit)
@@ -189,19 +244,12 @@ class JackPort : public RawPort {
     void* buffer = jack_port_get_buffer(self->port_, frames);
     jack_midi_clear_buffer(buffer);
     bool first = true;
-    uint32_t size = 0;
-    while (jack_ringbuffer_peek(self->ring_, reinterpret_cast<char*>(&size), sizeof size) ==
-               sizeof size &&
-           jack_ringbuffer_read_space(self->ring_) >= sizeof size + size) {
+    while (const std::optional<uint32_t> size = self->queue_.nextSize()) {
       // Asking for more room than is left would count as a lost event.
-      const bool fits = jack_midi_max_event_size(buffer) >= size;
+      const bool fits = jack_midi_max_event_size(buffer) >= *size;
       if (!fits && !first) break;  // full for this period: the rest waits
-      jack_midi_data_t* dst = fits ? jack_midi_event_reserve(buffer, 0, size) : nullptr;
-      jack_ringbuffer_read_advance(self->ring_, sizeof size);
-      if (dst)
-        jack_ringbuffer_read(self->ring_, reinterpret_cast<char*>(dst), size);
-      else
-        jack_ringbuffer_read_advance(self->ring_, size);  // larger than a whole period holds
+      // Dropped when larger than a whole period holds.
+      self->queue_.pop(*size, fits ? jack_midi_event_reserve(buffer, 0, *size) : nullptr);
       first = false;
     }
     self->cycles_.fetch_add(1);
@@ -211,7 +259,7 @@ class JackPort : public RawPort {
 
   jack_client_t* client_ = nullptr;
   jack_port_t* port_ = nullptr;
-  jack_ringbuffer_t* ring_ = nullptr;
+  MessageQueue queue_{kQueueBytes};
   bool active_ = false;
   bool stalled_ = false;
   std::atomic<bool> dead_{false};

@@ -1,7 +1,16 @@
 // The device table, its command strings and the MIDI output list, against a
 // device that records what reaches it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "media/mci/device_table.h"
@@ -138,6 +147,51 @@ TEST(MidiOut, DevicesFromMinusOneToCountMinusOneWithTheirWholeNames) {
   EXPECT_EQ(midiOutGetDevCaps(2, caps), err::InvalidDeviceId);
   EXPECT_EQ(midiOutGetDevCaps(-2, caps), err::InvalidDeviceId);
   setMidiOutCatalog(nullptr);
+}
+
+// A look that has answered lets the process end as main asked; one that
+// never answers (a stale JACK server) neither holds the process up nor is
+// left running under the static destructors: the process leaves at once
+// and says why.
+TEST(MidiOut, AProcessEndsWithALookAtThePortsLeftRunning) {
+  const std::string err =
+      (std::filesystem::temp_directory_path() / ("plimra-child-" + std::to_string(getpid())))
+          .string();
+  struct Case {
+    const char* mode;
+    int status;
+    const char* said;
+  };
+  for (const Case& c :
+       {Case{"answered", 3, ""},
+        Case{"stuck", EXIT_FAILURE, "the look at the MIDI-OUT ports did not end"}}) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const char* argv[] = {PLIMRA_LISTING_CHILD, c.mode, nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, argv[0], &fa, nullptr, const_cast<char**>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    // A process that waits for the look would sleep for an hour.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 3000 && ended == 0; ++i) {
+      ended = waitpid(child, &status, WNOHANG);
+      if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (ended == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << c.mode << ": the process did not end";
+      continue;
+    }
+    std::ostringstream said;
+    said << std::ifstream(err).rdbuf();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status)
+        << c.mode << " " << status << " " << said.str();
+    EXPECT_NE(said.str().find(c.said), std::string::npos) << c.mode << ": " << said.str();
+  }
+  std::filesystem::remove(err);
 }
 
 }  // namespace
