@@ -12,6 +12,7 @@
 #include "app/forms.h"
 #include "midi/frmplimra.h"
 #include "runtime/appearance.h"
+#include "runtime/filedialog.h"
 #include "runtime/filelists.h"
 #include "runtime/filenames.h"
 #include "runtime/msgbox.h"
@@ -40,8 +41,10 @@ int main(int argc, char** argv) {
   if (plimra::app::handOverToRunningPlayer(song)) return 0;
 
   plimra::rt::setAppPath(plimra::rt::AppPath());
-  // Message boxes show over the windows; the drive list names the volumes.
+  // Message boxes and file dialogs show over the windows; the drive list
+  // names the volumes.
   plimra::rt::setMsgBoxHandler(plimra::rt::windowMsgBox);
+  plimra::rt::setFileDialogHandler(plimra::rt::windowFileDialog);
   plimra::rt::setDriveProvider(plimra::rt::mountedDrives);
   plimra::rt::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese

@@ -21,6 +21,7 @@ bool OptSingle = false;
 bool OptContinue = false;
 bool OptRandom = false;
 QString OptReset;
+QString OptSoundFont;
 plimra::mci::SeqSetParms SeqParms;
 
 namespace {
@@ -57,6 +58,7 @@ const SavedKey kSavedKeys[] = {
        return list->List(list->ListIndex());
      }},
     {"Option", "Reset", [] { return OptReset; }},
+    {"Option", "SoundFont", [] { return rt::writtenPath(OptSoundFont); }},
     {"Plimra", "Top", [] { return number(midiWindow().Top()); }},
     {"Plimra", "Left", [] { return number(midiWindow().Left()); }},
     {"CDp", "Top", [] { return number(cdWindow().Top()); }},

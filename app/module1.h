@@ -15,7 +15,10 @@ extern bool OptTime;      // position and length in the caption while playing
 extern bool OptSingle;    // play one song only
 extern bool OptContinue;  // play the list in order
 extern bool OptRandom;    // play the list in random order
-extern QString OptReset;  // reset before each song: "GS", "GM" or "NON"
+extern QString OptReset;  // reset before each song: "GS", "GM", "XG" or "NON"
+// The SoundFont of the built-in synthesizer (the lossless text form of its
+// path), empty for the system's.
+extern QString OptSoundFont;
 
 // The port request the port panel sends to the sequencer; only dwPort is
 // ever written.

@@ -21,10 +21,12 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
+#include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/register.h"
 #include "resources/icons.h"
 #include "runtime/appearance.h"
 #include "runtime/conversions.h"
+#include "runtime/filedialog.h"
 #include "runtime/filenames.h"
 #include "runtime/msgbox.h"
 #include "runtime/program.h"
@@ -137,9 +139,12 @@ FrmPlimra::FrmPlimra() : rt::Form(QStringLiteral("frmPlimra"), 4155, 2655) {
       {&F::mnuNon, &F::mnuInit, "mnuNon", u"なし", &F::mnuNon_Click},
       {&F::mnuGS, &F::mnuInit, "mnuGS", u"ＧＳリセット", &F::mnuGS_Click},
       {&F::mnuGM, &F::mnuInit, "mnuGM", u"ＧＭリセット", &F::mnuGM_Click},
+      {&F::mnuXG, &F::mnuInit, "mnuXG", u"ＸＧリセット", &F::mnuXG_Click},
       {&F::mnuChange, &F::mnuOpt, "mnuChange", u"CDへの切替時に曲を止める", &F::mnuChange_Click},
       {&F::mnuTime, &F::mnuOpt, "mnuTime", u"再生中、時間を表示", &F::mnuTime_Click},
       {&F::mnuPort, &F::mnuOpt, "mnuPort", u"MIDI-OUTポートの指定(&P)", &F::mnuPort_Click},
+      {&F::mnuSoundFont, &F::mnuOpt, "mnuSoundFont", u"SoundFontの指定(&F)...",
+       &F::mnuSoundFont_Click},
       {&F::mnuSave, &F::mnuOpt, "mnuSave", u"動作環境の保存(&S)", &F::mnuSave_Click},
       {&F::mnuAbout, &F::mnuHelp, "mnuAbout", u"PLIMRAについて(&A)", &F::mnuAbout_Click},
   };
@@ -238,6 +243,7 @@ void FrmPlimra::Form_Load() {
   Module1::OptSingle = false;
   Module1::OptContinue = false;
   Module1::OptReset = QStringLiteral("GM");
+  Module1::OptSoundFont.clear();
 
   // One entry per MIDI output, the mapper (-1) first, asked off this
   // thread: a port system that does not answer leaves the list empty until
@@ -246,6 +252,7 @@ void FrmPlimra::Form_Load() {
 
   // Saved settings. A file that cannot be read has ended the program.
   if (!LoadSettings()) return;
+  UseSoundFont(Module1::OptSoundFont, false);
 
   // Check marks from the options, in both windows.
   mnuMin->setChecked(Module1::OptMin);
@@ -266,6 +273,8 @@ void FrmPlimra::Form_Load() {
     mnuGS->setChecked(true);
   } else if (Module1::OptReset.left(2) == QLatin1String("GM")) {
     mnuGM->setChecked(true);
+  } else if (Module1::OptReset.left(2) == QLatin1String("XG")) {
+    mnuXG->setChecked(true);
   }
 
   // Drawn before the first event is handled.
@@ -330,6 +339,8 @@ const LoadedKey kLoadedKeys[] = {
     {"Option", "MIDIOUT", &restorePortIndex},
     {"Option", "MIDIOUTName", &restorePortName},
     {"Option", "Reset", [](FrmPlimra&, const QString& v) { Module1::OptReset = v; }},
+    {"Option", "SoundFont",
+     [](FrmPlimra&, const QString& v) { Module1::OptSoundFont = rt::pathFromWritten(v); }},
     {"Plimra", "Top", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, true); }},
     {"Plimra", "Left", [](FrmPlimra& w, const QString& v) { applyPosition(w, v, false); }},
     // The first use of the CD window loads it, hidden.
@@ -433,6 +444,8 @@ void FrmPlimra::File1_DblClick() {
     resetSong = ProgramFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {
     resetSong = ProgramFile(QStringLiteral("GM.MID"));
+  } else if (reset == QLatin1String("XG")) {
+    resetSong = ProgramFile(QStringLiteral("XG.MID"));
   }
 
   // The reset song, waited for. One that is missing or refused ends the
@@ -591,6 +604,39 @@ void FrmPlimra::mnuPort_Click() {
   ListPorts(kPortRefreshLimitMs);
 }
 
+void FrmPlimra::mnuSoundFont_Click() {
+  // Opens where the font that plays lies.
+  const QString current = Module1::OptSoundFont.isEmpty()
+                              ? rt::pathFromNative(QByteArray::fromStdString(seq::findSoundFont()))
+                              : Module1::OptSoundFont;
+  const QString font =
+      rt::GetOpenFileName({QStringLiteral("SoundFontの指定"),
+                           current.left(qMax<qsizetype>(current.lastIndexOf(u'/'), 1)),
+                           QStringLiteral("SoundFont (*.sf2 *.sf3 *.SF2 *.SF3)")});
+  if (!font.isEmpty()) UseSoundFont(font, true);
+}
+
+void FrmPlimra::UseSoundFont(const QString& path, bool fromMenu) {
+  QPointer<FrmPlimra> self(this);
+  seq::BuiltinSynth::useSoundFont(
+      rt::nativePath(path).toStdString(), [self, path, fromMenu](const seq::SoundFontResult& r) {
+        if (!self) return;
+        const QString used = rt::pathFromNative(QByteArray::fromStdString(r.path));
+        if (!r.error.empty()) {
+          rt::MsgBox(QStringLiteral("SoundFont「%1」を読み込めませんでした。\n%2\n\n"
+                                    "これまでの SoundFont で続けます。")
+                         .arg(rt::displayName(used), QString::fromStdString(r.error)),
+                     rt::vbExclamation);
+        } else if (used == path) {
+          Module1::OptSoundFont = path;
+        } else if (fromMenu) {
+          rt::MsgBox(QStringLiteral("環境変数 PLIMRA_SOUNDFONT の SoundFont「%1」を使い続けます。")
+                         .arg(rt::displayName(used)),
+                     rt::vbExclamation);
+        }
+      });
+}
+
 void FrmPlimra::cmdOK_Click() {
   // The entry's position minus one, in 16 bits, widened with its sign: the
   // mapper gives -1, no selection -2.
@@ -728,11 +774,13 @@ void FrmPlimra::SetReset(const QString& kind) {
   mnuNon->setChecked(kind == QLatin1String("NON"));
   mnuGS->setChecked(kind == QLatin1String("GS"));
   mnuGM->setChecked(kind == QLatin1String("GM"));
+  mnuXG->setChecked(kind == QLatin1String("XG"));
 }
 
 void FrmPlimra::mnuNon_Click() { SetReset(QStringLiteral("NON")); }
 void FrmPlimra::mnuGS_Click() { SetReset(QStringLiteral("GS")); }
 void FrmPlimra::mnuGM_Click() { SetReset(QStringLiteral("GM")); }
+void FrmPlimra::mnuXG_Click() { SetReset(QStringLiteral("XG")); }
 
 // The CD window shows the two shared options with check marks of its own.
 void FrmPlimra::MirrorOptionsInCd() {

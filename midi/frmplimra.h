@@ -53,9 +53,9 @@ class FrmPlimra : public plimra::rt::Form {
   // The menus, a line each: the file menu, the options with their two
   // submenus, help.
   plimra::rt::MenuItem *mnuFile, *mnuCDP, *mnuExit;
-  plimra::rt::MenuItem *mnuOpt, *mnuMin, *mnuChange, *mnuTime, *mnuPort, *mnuSave;
+  plimra::rt::MenuItem *mnuOpt, *mnuMin, *mnuChange, *mnuTime, *mnuPort, *mnuSoundFont, *mnuSave;
   plimra::rt::MenuItem *mnuMode, *mnuSingle, *mnuContinue, *mnuRandom;
-  plimra::rt::MenuItem *mnuInit, *mnuNon, *mnuGS, *mnuGM;
+  plimra::rt::MenuItem *mnuInit, *mnuNon, *mnuGS, *mnuGM, *mnuXG;
   plimra::rt::MenuItem *mnuHelp, *mnuAbout;
 
  public slots:
@@ -75,10 +75,12 @@ class FrmPlimra : public plimra::rt::Form {
   void mnuNon_Click();
   void mnuGS_Click();
   void mnuGM_Click();
+  void mnuXG_Click();
   void mnuMin_Click();
   void mnuChange_Click();
   void mnuSave_Click();
   void mnuPort_Click();
+  void mnuSoundFont_Click();
   void cmdOK_Click();
   void cmdCancel_Click();
   void cmdSave_Click();
@@ -131,6 +133,10 @@ class FrmPlimra : public plimra::rt::Form {
   // (the start ends then).
   bool WaitForResetSong(uint64_t call);
   void WarnIfSilent();
+  // Has the built-in synthesizer read `path` (or $PLIMRA_SOUNDFONT) off this
+  // thread; it becomes the option once it plays. Says why when it cannot,
+  // and, for a choice `fromMenu`, when the variable keeps its own font.
+  void UseSoundFont(const QString& path, bool fromMenu);
   void MirrorOptionsInCd();
   static QByteArray ProgramFile(const QString& name);
   QByteArray SongFile() const;

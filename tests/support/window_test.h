@@ -45,6 +45,7 @@ namespace Module1 = plimra::Module1;
 using plimra::cd::FrmCDp;
 using plimra::control::MMControl;
 using plimra::midi::FrmPlimra;
+using plimra::test::ScriptedFileDialog;
 using plimra::test::ScriptedMsgBox;
 
 namespace plimra::test {
