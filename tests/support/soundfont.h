@@ -4,79 +4,70 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "tests/support/midi_file.h"
 
 namespace plimra::test {
 
-inline void putLe(Bytes& b, uint32_t v, int count) {
-  for (int i = 0; i < count; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+// Each value in `size` bytes, little-endian, as RIFF has them.
+inline Bytes le(std::initializer_list<uint32_t> values, int size) {
+  Bytes out;
+  for (uint32_t v : values)
+    for (int i = 0; i < size; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  return out;
 }
 
 // A RIFF chunk, padded to an even length as RIFF asks.
 inline Bytes riff(const char* id, const Bytes& body) {
-  Bytes out(id, id + 4);
-  putLe(out, static_cast<uint32_t>(body.size()), 4);
-  append(out, body);
+  Bytes out = cat({Bytes(id, id + 4), le({static_cast<uint32_t>(body.size())}, 4), body});
   if (body.size() % 2) out.push_back(0);
   return out;
 }
-inline Bytes riffList(const char* type, const char* listType, const Bytes& chunks) {
-  Bytes body(listType, listType + 4);
-  append(body, chunks);
-  return riff(type, body);
+inline Bytes riffList(const char* type, std::initializer_list<Bytes> chunks) {
+  return riff("LIST", cat({Bytes(type, type + 4), cat(chunks)}));
 }
 
-// A record's 20-byte name field.
-inline Bytes name20(const std::string& name) {
+// A record's name field, and the record padded to `size` bytes.
+inline Bytes record(const std::string& name, const Bytes& fields, size_t size) {
   Bytes out(name.begin(), name.end());
   out.resize(20, 0);
+  append(out, fields);
+  out.resize(size, 0);
   return out;
 }
 
 // `frames` sample frames of a square wave `period` frames long (even),
 // looped whole periods, sounding at its own pitch on `key`.
 inline Bytes squareFont(uint32_t frames, uint16_t period, uint8_t key = 60) {
-  Bytes samples;
-  for (uint32_t i = 0; i < frames; ++i)
-    putLe(samples, i % period < period / 2 ? 0x4000 : 0xC000, 2);
-  samples.resize(samples.size() + 46 * 2, 0);  // the silence every sample ends with
+  Bytes samples(2 * (size_t{frames} + 46), 0);  // then the silence every sample ends with
+  for (uint32_t i = 0; i < frames; ++i) samples[2 * i + 1] = i % period < period / 2 ? 0x40 : 0xC0;
   const uint32_t loopEnd = frames / period * period;
-
-  Bytes phdr = name20("Square"), pbag, pmod(10, 0), pgen, inst = name20("Square"), ibag,
-        imod(10, 0), igen, shdr = name20("Square");
-  for (uint32_t v : {0u, 0u, 0u}) putLe(phdr, v, 2);  // program, bank, first zone
-  phdr.resize(38, 0);
-  append(phdr, name20("EOP"));
-  for (uint32_t v : {0u, 0u, 1u}) putLe(phdr, v, 2);
-  phdr.resize(76, 0);
-  for (uint32_t v : {0u, 0u, 1u, 0u}) putLe(pbag, v, 2);   // zone 0, then the end
-  for (uint32_t v : {41u, 0u, 0u, 0u}) putLe(pgen, v, 2);  // instrument 0, then the end
-  putLe(inst, 0, 2);
-  append(inst, name20("EOI"));
-  putLe(inst, 1, 2);
-  for (uint32_t v : {0u, 0u, 2u, 0u}) putLe(ibag, v, 2);
-  // Looping, then the sample (which closes a zone), then the end.
-  for (uint32_t v : {54u, 1u, 53u, 0u, 0u, 0u}) putLe(igen, v, 2);
-  for (uint32_t v : {0u, frames, uint32_t{period}, loopEnd, 44100u}) putLe(shdr, v, 4);
-  shdr.push_back(key);
-  shdr.push_back(0);  // no pitch correction
-  putLe(shdr, 0, 2);  // no linked sample
-  putLe(shdr, 1, 2);  // mono
-  append(shdr, name20("EOS"));
-  shdr.resize(92, 0);
-
+  // Preset 0 and instrument 0 have one zone each: the instrument's, then a
+  // looping sample (which closes the zone). Each list ends in a last record.
+  const Bytes pdta = cat({
+      riff("phdr",
+           cat({record("Square", le({0, 0, 0}, 2), 38), record("EOP", le({0, 0, 1}, 2), 38)})),
+      riff("pbag", le({0, 0, 1, 0}, 2)),
+      riff("pmod", Bytes(10, 0)),
+      riff("pgen", le({41, 0, 0, 0}, 2)),
+      riff("inst", cat({record("Square", le({0}, 2), 22), record("EOI", le({1}, 2), 22)})),
+      riff("ibag", le({0, 0, 2, 0}, 2)),
+      riff("imod", Bytes(10, 0)),
+      riff("igen", le({54, 1, 53, 0, 0, 0}, 2)),
+      riff("shdr", cat({record("Square",
+                               cat({le({0, frames, period, loopEnd, 44100}, 4),
+                                    {key, 0},
+                                    le({0, 1}, 2)}),  // mono, unlinked
+                               46),
+                        record("EOS", {}, 46)})),
+  });
   const Bytes info =
-      cat({riff("ifil", {2, 0, 1, 0}), riff("isng", Bytes{'E', 'M', 'U', '8', '0', '0', '0', 0}),
+      cat({riff("ifil", le({2, 1}, 2)), riff("isng", Bytes{'E', 'M', 'U', '8', '0', '0', '0', 0}),
            riff("INAM", Bytes{'S', 'q', 'u', 'a', 'r', 'e', 0, 0})});
-  const Bytes pdta = cat({riff("phdr", phdr), riff("pbag", pbag), riff("pmod", pmod),
-                          riff("pgen", pgen), riff("inst", inst), riff("ibag", ibag),
-                          riff("imod", imod), riff("igen", igen), riff("shdr", shdr)});
-  Bytes body{'s', 'f', 'b', 'k'};
-  append(body, cat({riffList("LIST", "INFO", info), riffList("LIST", "sdta", riff("smpl", samples)),
-                    riffList("LIST", "pdta", pdta)}));
-  return riff("RIFF", body);
+  return riff("RIFF", cat({Bytes{'s', 'f', 'b', 'k'}, riffList("INFO", {info}),
+                           riffList("sdta", {riff("smpl", samples)}), riffList("pdta", {pdta})}));
 }
 
 }  // namespace plimra::test
