@@ -156,6 +156,17 @@ class FontHolder {
   }
   const std::string& path() const { return path_; }
 
+  // Frees a font the playing synthesizer no longer has, once no note sounds
+  // from it any more (FluidSynth waits for that itself). Freeing a large font
+  // takes tens of milliseconds under the lock of the synthesizer that frees
+  // it, so this one does, never the one the audio thread needs.
+  static void retire(fluid_sfont_t* font) {
+    // Never destroyed: a font may wait in it until the program ends.
+    static FontHolder* const graveyard = new FontHolder();
+    const int id = fluid_synth_add_sfont(graveyard->synth_, font);
+    if (id != FLUID_FAILED) fluid_synth_sfunload(graveyard->synth_, id, 1);
+  }
+
  private:
   fluid_settings_t* settings_ = nullptr;
   fluid_synth_t* synth_ = nullptr;
@@ -351,7 +362,7 @@ std::string BuiltinSynth::fontProblem() const {
 }
 
 void BuiltinSynth::adopt(std::unique_ptr<FontHolder> holder) {
-  int old;
+  fluid_sfont_t* old = nullptr;
   {
     // Between two blocks. Every channel takes its preset from the new font
     // at once; the notes that sound keep the old one until they end.
@@ -360,11 +371,11 @@ void BuiltinSynth::adopt(std::unique_ptr<FontHolder> holder) {
     // Only when FluidSynth has run out of font numbers.
     if (id == FLUID_FAILED) return;
     std::lock_guard font(fontMutex_);
-    old = std::exchange(fontId_, id);
+    old = fluid_synth_get_sfont_by_id(synth_, std::exchange(fontId_, id));
+    if (old) fluid_synth_remove_sfont(synth_, old);
     problem_.clear();
   }
-  // FluidSynth frees it once none of its samples sounds any more.
-  if (old != FLUID_FAILED) fluid_synth_sfunload(synth_, old, 1);
+  if (old) FontHolder::retire(old);
 }
 
 void BuiltinSynth::startsSong(const Song& song) {
