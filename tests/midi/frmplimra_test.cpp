@@ -559,7 +559,8 @@ struct HeldBlock : plimra::seq::OutputClient {
 // A SoundFont from the menu is read off the window's thread: the window
 // handles its events while the font cannot be ready yet. It becomes the
 // option, is saved and read again; one that cannot be loaded (from the menu,
-// the file or $PLIMRA_SOUNDFONT) is named with the reason and changes nothing.
+// the file or $PLIMRA_SOUNDFONT) is named with the reason and changes nothing,
+// and the variable's font wins over a choice.
 TEST_F(MidiWindow, ASoundFontLoadsOffTheWindowsThreadIsSavedAndOneThatCannotLoadIsNamed) {
   constexpr uint32_t kFrames = 16 << 20;  // 32 MiB of samples
   const QString big = QString::fromStdString(
@@ -578,7 +579,7 @@ TEST_F(MidiWindow, ASoundFontLoadsOffTheWindowsThreadIsSavedAndOneThatCannotLoad
 
   // A timer that ticks whenever the window is idle lets the block go at its
   // 20th tick; the longest time between two ticks is the longest pause.
-  ScriptedFileDialog files({big, "", "/no/such.sf2"});
+  ScriptedFileDialog files({big, "", "/no/such.sf2", big});
   QEventLoop loop;
   QElapsedTimer clock;
   qint64 last = 0, longest = 0;
@@ -625,6 +626,15 @@ TEST_F(MidiWindow, ASoundFontLoadsOffTheWindowsThreadIsSavedAndOneThatCannotLoad
          unsetenv("PLIMRA_SOUNDFONT");
        },
        "/no/such/variable.sf2", "No such file"},
+      // The variable's font loads, and a choice from the menu does not replace it.
+      {[&] {
+         setenv("PLIMRA_SOUNDFONT", plimra::seq::defaultSoundFont().c_str(), 1);
+         startMidiWindow();
+         choose(window->mnuSoundFont);
+         unsetenv("PLIMRA_SOUNDFONT");
+       },
+       QFileInfo(QString::fromStdString(plimra::seq::defaultSoundFont())).fileName(),
+       "PLIMRA_SOUNDFONT"},
   };
   for (const auto& [cause, file, why] : failures) {
     const size_t before = boxes.asked().size();
