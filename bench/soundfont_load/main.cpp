@@ -42,23 +42,29 @@ struct Figures {
   }
 };
 
-// Renders block after block, a note starting and ending in each, and notes
-// the longest block.
+// Renders a block, a note starting and ending in it, every 512 frames of
+// time, as the audio callback does, and notes the longest block.
 class Renderer {
  public:
   explicit Renderer(std::function<void()> block)
       : thread_([this, block = std::move(block)] {
+          auto due = Clock::now();
           while (!stop_) {
             const auto start = Clock::now();
             block();
             longestUs_ = std::max<long>(longestUs_, std::lround(msSince(start) * 1000));
+            due += std::chrono::microseconds(kBlock * 1'000'000LL / 44100);
+            std::this_thread::sleep_until(due);
           }
         }) {}
-  ~Renderer() {
+  // Once the block under way has ended: a block waiting for a lock ends
+  // only after the one who held it has let go.
+  double stopAndTellLongestMs() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
+    return longestUs_ / 1000.0;
   }
-  double longestMs() const { return longestUs_ / 1000.0; }
+  ~Renderer() { stopAndTellLongestMs(); }
 
  private:
   std::atomic<bool> stop_{false};
@@ -89,7 +95,7 @@ Figures ours(const std::string& font) {
     last = Clock::now();
   }
   f.readyMs = msSince(start);
-  f.blockMs = renderer.longestMs();
+  f.blockMs = renderer.stopAndTellLongestMs();
   return f;
 }
 
@@ -110,7 +116,7 @@ Figures peer(const std::string& font, const std::string& before) {
     fluid_synth_sfload(synth, font.c_str(), 1);
     fluid_synth_sfunload(synth, old, 1);
     f.pauseMs = f.readyMs = msSince(start);
-    f.blockMs = renderer.longestMs();
+    f.blockMs = renderer.stopAndTellLongestMs();
   }
   delete_fluid_synth(synth);
   delete_fluid_settings(settings);
