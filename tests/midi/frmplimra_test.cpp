@@ -563,8 +563,10 @@ struct HeldBlock : plimra::seq::OutputClient {
 // and the variable's font wins over a choice.
 TEST_F(MidiWindow, ASoundFontLoadsOffTheWindowsThreadIsSavedAndOneThatCannotLoadIsNamed) {
   constexpr uint32_t kFrames = 16 << 20;  // 32 MiB of samples
-  const QString big = QString::fromStdString(
-      plimra::test::writeTemp("big.sf2", plimra::test::squareFont(kFrames, 100)));
+  // A name of its own each time: the same font again would play at once.
+  static int runs = 0;
+  const QString big = QString::fromStdString(plimra::test::writeTemp(
+      "big" + std::to_string(++runs) + ".sf2", plimra::test::squareFont(kFrames, 100)));
   plimra::test::Bytes cut = plimra::test::squareFont(100, 10);
   cut.resize(200);
   const QString damaged = QString::fromStdString(plimra::test::writeTemp("damaged.sf2", cut));
