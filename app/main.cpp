@@ -12,6 +12,7 @@
 #include "platform/filenames.h"
 #include "platform/program.h"
 #include "ui/kit/appearance.h"
+#include "ui/kit/filedialog.h"
 #include "ui/kit/filelists.h"
 #include "ui/kit/msgbox.h"
 #include "ui/midi_window.h"
@@ -42,8 +43,10 @@ int main(int argc, char** argv) {
   if (plimra::app::handOverToRunningPlayer(song)) return 0;
 
   plimra::platform::setAppPath(plimra::platform::AppPath());
-  // Message boxes show over the windows; the drive list names the volumes.
+  // Message boxes and file dialogs show over the windows; the drive list
+  // names the volumes.
   plimra::kit::setMsgBoxHandler(plimra::kit::windowMsgBox);
+  plimra::kit::setFileDialogHandler(plimra::kit::windowFileDialog);
   plimra::platform::setDriveProvider(plimra::platform::mountedDrives);
   plimra::kit::installJapaneseFontSubstitutes();
   // Menus, message boxes and controls that name no font use the Japanese

@@ -18,12 +18,14 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
+#include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/register.h"
 #include "platform/filenames.h"
 #include "platform/program.h"
 #include "resources/icons.h"
 #include "ui/kit/appearance.h"
 #include "ui/kit/conversions.h"
+#include "ui/kit/filedialog.h"
 #include "ui/kit/msgbox.h"
 #include "ui/kit/twips.h"
 #include "ui/options.h"
@@ -143,10 +145,13 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
       {&F::noResetItem, &F::resetMenu, "noResetItem", u"なし", &F::onNoResetChosen},
       {&F::gsResetItem, &F::resetMenu, "gsResetItem", u"ＧＳリセット", &F::onGsResetChosen},
       {&F::gmResetItem, &F::resetMenu, "gmResetItem", u"ＧＭリセット", &F::onGmResetChosen},
+      {&F::xgResetItem, &F::resetMenu, "xgResetItem", u"ＸＧリセット", &F::onXgResetChosen},
       {&F::stopOnSwitchItem, &F::optionsMenu, "stopOnSwitchItem", u"CDへの切替時に曲を止める",
        &F::onStopOnSwitchToggled},
       {&F::timeItem, &F::optionsMenu, "timeItem", u"再生中、時間を表示", &F::onTimeToggled},
       {&F::portItem, &F::optionsMenu, "portItem", u"MIDI-OUTポートの指定(&P)", &F::onPortPanel},
+      {&F::soundFontItem, &F::optionsMenu, "soundFontItem", u"SoundFontの指定(&F)...",
+       &F::onSoundFont},
       {&F::saveItem, &F::optionsMenu, "saveItem", u"動作環境の保存(&S)", &F::onSave},
       {&F::aboutItem, &F::helpMenu, "aboutItem", u"PLIMRAについて(&A)", &F::onAbout},
   };
@@ -284,6 +289,7 @@ void MidiWindow::onLoad() {
 
   // Saved settings. A file that cannot be read has ended the program.
   if (!loadSettings(*this)) return;
+  useSoundFont(options().soundFont(), false);
 
   // The check marks show the options from now on, whichever window
   // changes them.
@@ -297,6 +303,7 @@ void MidiWindow::onLoad() {
   o.bindReset(noResetItem, QStringLiteral("NON"));
   o.bindReset(gsResetItem, QStringLiteral("GS"));
   o.bindReset(gmResetItem, QStringLiteral("GM"));
+  o.bindReset(xgResetItem, QStringLiteral("XG"));
 
   // The elapsed-time display runs only with its option on.
   timeTimer.setInterval(options().flag(Options::Flag::ShowTime) ? 100 : 0);
@@ -409,6 +416,8 @@ void MidiWindow::onFileActivated() {
     resetSong = programFile(QStringLiteral("GS.MID"));
   } else if (reset == QLatin1String("GM")) {
     resetSong = programFile(QStringLiteral("GM.MID"));
+  } else if (reset == QLatin1String("XG")) {
+    resetSong = programFile(QStringLiteral("XG.MID"));
   }
 
   // The reset song, waited for: its end (or its failure to play) starts the
@@ -566,6 +575,42 @@ void MidiWindow::onPortPanel() {
   listPorts(kPortRefreshLimitMs);
 }
 
+void MidiWindow::onSoundFont() {
+  // Opens where the font that plays lies.
+  const QString current =
+      options().soundFont().isEmpty()
+          ? platform::pathFromNative(QByteArray::fromStdString(seq::findSoundFont()))
+          : options().soundFont();
+  const QString font =
+      kit::GetOpenFileName({QStringLiteral("SoundFontの指定"),
+                            current.left(qMax<qsizetype>(current.lastIndexOf(u'/'), 1)),
+                            QStringLiteral("SoundFont (*.sf2 *.sf3 *.SF2 *.SF3)")});
+  if (!font.isEmpty()) useSoundFont(font, true);
+}
+
+void MidiWindow::useSoundFont(const QString& path, bool fromMenu) {
+  QPointer<MidiWindow> self(this);
+  seq::BuiltinSynth::useSoundFont(
+      platform::nativePath(path).toStdString(),
+      [self, path, fromMenu](const seq::SoundFontResult& r) {
+        if (!self) return;
+        const QString used = platform::pathFromNative(QByteArray::fromStdString(r.path));
+        if (!r.error.empty()) {
+          kit::MsgBox(QStringLiteral("SoundFont「%1」を読み込めませんでした。\n%2\n\n"
+                                     "これまでの SoundFont で続けます。")
+                          .arg(platform::displayName(used), QString::fromStdString(r.error)),
+                      kit::vbExclamation);
+        } else if (used == path) {
+          options().setSoundFont(path);
+        } else if (fromMenu) {
+          kit::MsgBox(
+              QStringLiteral("環境変数 PLIMRA_SOUNDFONT の SoundFont「%1」を使い続けます。")
+                  .arg(platform::displayName(used)),
+              kit::vbExclamation);
+        }
+      });
+}
+
 void MidiWindow::onPortOk() {
   // A song started before the ports were listed waits for the list (at
   // most until the port system's second is up), so that it plays on the
@@ -715,6 +760,7 @@ void MidiWindow::onRandomChosen() { options().setPlayMode(false, false, true); }
 void MidiWindow::onNoResetChosen() { options().setReset(QStringLiteral("NON")); }
 void MidiWindow::onGsResetChosen() { options().setReset(QStringLiteral("GS")); }
 void MidiWindow::onGmResetChosen() { options().setReset(QStringLiteral("GM")); }
+void MidiWindow::onXgResetChosen() { options().setReset(QStringLiteral("XG")); }
 
 void MidiWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
 void MidiWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }

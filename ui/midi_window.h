@@ -58,9 +58,9 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // submenus, help.
   plimra::kit::MenuItem *cdMenu, *cdPlayerItem, *exitItem;
   plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *timeItem, *portItem,
-      *saveItem;
+      *soundFontItem, *saveItem;
   plimra::kit::MenuItem *playModeMenu, *singleItem, *inOrderItem, *randomItem;
-  plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem;
+  plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem, *xgResetItem;
   plimra::kit::MenuItem *helpMenu, *aboutItem;
 
  public slots:
@@ -80,10 +80,12 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void onNoResetChosen();
   void onGsResetChosen();
   void onGmResetChosen();
+  void onXgResetChosen();
   void onIconizeToggled();
   void onStopOnSwitchToggled();
   void onSave();
   void onPortPanel();
+  void onSoundFont();
   void onPortOk();
   void onPortCancel();
   void onPortSave();
@@ -147,6 +149,10 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // Opens and plays the selected song on the chosen port.
   void startSong();
   void warnIfSilent();
+  // Has the built-in synthesizer read `path` (or $PLIMRA_SOUNDFONT) off this
+  // thread; it becomes the option once it plays. Says why when it cannot,
+  // and, for a choice `fromMenu`, when the variable keeps its own font.
+  void useSoundFont(const QString& path, bool fromMenu);
   // The entry chosen in the port list, for the options.
   Options::Port listedPort() const;
   static QByteArray programFile(const QString& name);

@@ -30,6 +30,12 @@ bool Options::resetMarked(const QString& kind) const {
   return kind != QLatin1String("NON") && reset_.left(2) == kind;
 }
 
+void Options::setSoundFont(const QString& path) {
+  if (soundFont_ == path) return;
+  soundFont_ = path;
+  emit changed();
+}
+
 void Options::setPort(const Port& port) {
   if (port_ == port) return;
   port_ = port;
@@ -45,6 +51,7 @@ void Options::setDefaults() {
   setFlag(Flag::Single, false);
   setFlag(Flag::InOrder, false);
   setReset(QStringLiteral("GM"));
+  setSoundFont({});
   emit changed();
 }
 

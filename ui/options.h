@@ -42,13 +42,18 @@ class Options : public QObject {
   // The three play modes, set together as their menu items do.
   void setPlayMode(bool single, bool inOrder, bool random);
 
-  // "GS", "GM" or "NON" as chosen; a file may hold any text, kept as it is.
-  // Only the exact "GS" and "GM" send a reset.
+  // "GS", "GM", "XG" or "NON" as chosen; a file may hold any text, kept as
+  // it is. Only the exact "GS", "GM" and "XG" send a reset.
   const QString& reset() const { return reset_; }
   void setReset(const QString& kind);
   // Whether a reset item is marked: "NON" in the first three letters, else
   // its kind in the first two (a value from a file is matched by prefix).
   bool resetMarked(const QString& kind) const;
+
+  // The built-in synthesizer's SoundFont once it plays (the lossless text
+  // form of its path); empty for the system's.
+  const QString& soundFont() const { return soundFont_; }
+  void setSoundFont(const QString& path);
 
   const Port& port() const { return port_; }
   void setPort(const Port& port);
@@ -66,6 +71,7 @@ class Options : public QObject {
  private:
   bool flags_[6] = {};
   QString reset_;
+  QString soundFont_;
   Port port_;
 };
 

@@ -109,6 +109,10 @@ const Setting kSettings[] = {
     // Kept as written: only the exact "GS" and "GM" send a reset.
     {"Option", "Reset", [](Loading&, const QString& v) { options().setReset(v); },
      [] { return options().reset(); }},
+    // Same path rules as the folder.
+    {"Option", "SoundFont",
+     [](Loading&, const QString& v) { options().setSoundFont(platform::pathFromWritten(v)); },
+     [] { return platform::writtenPath(options().soundFont()); }},
     {"Plimra", "Top",
      [](Loading& l, const QString& v) {
        if (const auto top = position(v)) l.midi.setTop(*top);

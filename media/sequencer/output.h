@@ -46,6 +46,9 @@ class Output {
   virtual void detach(OutputClient* client) = 0;
   // The client's schedule changed: look at its next deadline again.
   virtual void wake() = 0;
+  // `song` plays on from here (from its start, or after a pause, a jump or
+  // a port change). The built-in synthesizer takes its bank mode from it.
+  virtual void startsSong(const Song& /*song*/) {}
 
   // Sends through sendNow; for silence and state replay.
   class NowSink : public MidiSink {

@@ -131,6 +131,7 @@ void SequencerDevice::silenceLocked(Output& out) {
 }
 
 void SequencerDevice::startLocked(Output& out, uint64_t end) {
+  if (player_.song()) out.startsSong(*player_.song());
   Output::NowSink sink(out);
   player_.state().replay(sink, out.now());
   player_.start(std::nullopt, end);

@@ -27,6 +27,24 @@ bool playable(SmfEvent::Kind kind, std::span<const uint8_t> head, std::span<cons
   return true;
 }
 
+constexpr uint8_t kBankSelectMsb = 0;
+constexpr uint8_t kXgDrumBank = 127;
+// XG System On after its F0; the third byte is 0x1n for device number n.
+constexpr uint8_t kXgSystemOn[] = {0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+
+// Whether the message (`head` then `body`) is one only an XG song sends.
+bool meantForXg(std::span<const uint8_t> head, std::span<const uint8_t> body) {
+  if (head.size() != 1) return false;
+  if (head[0] == 0xF0) {
+    if (body.size() != std::size(kXgSystemOn)) return false;
+    for (size_t i = 0; i < body.size(); ++i)
+      if (i == 1 ? (body[i] & 0xF0) != kXgSystemOn[i] : body[i] != kXgSystemOn[i]) return false;
+    return true;
+  }
+  return (head[0] & 0xF0) == 0xB0 && body.size() == 2 && body[0] == kBankSelectMsb &&
+         body[1] == kXgDrumBank;
+}
+
 // Builds a song straight from the file's events, without keeping the
 // parsed file beside it: a 16 MiB file of tiny events is millions of them.
 // Events are kept track after track with their ticks in place of times,
@@ -62,6 +80,7 @@ class SongBuilder : public SmfHandler {
       return;
     }
     if (!playable(kind, head, body)) return;
+    if (meantForXg(head, body)) song_.xg = true;
     if (track != lastTrack_) {
       runs_.push_back({song_.events.size(), track});
       lastTrack_ = track;

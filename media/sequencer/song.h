@@ -40,6 +40,9 @@ struct Song {
   uint64_t lengthNs = 0;
   uint16_t format = 0;
   uint32_t trackCount = 0;
+  // Made for an XG module: it sends an XG System On or selects an XG drum
+  // bank. The built-in synthesizer reads its bank selects the XG way.
+  bool xg = false;
   std::vector<std::string> warnings;
 
   std::span<const uint8_t> data(const Event& e) const { return {bytes.data() + e.offset, e.size}; }

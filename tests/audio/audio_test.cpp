@@ -1,7 +1,7 @@
 // The one audio output, in a process of its own per audio driver. With
 // SDL's disk driver what the sources render reaches the device unchanged.
-// With no audio device, or no SoundFont that loads, songs on the built-in
-// synthesizer still keep time, silently, and one message says why.
+// With no audio device, songs on the built-in synthesizer still keep time,
+// silently, and one message says why.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -91,7 +91,7 @@ TEST(DiskDriver, CapturesEverySampleExactly) {
   EXPECT_EQ(*last, 32767);
 }
 
-// Run with no audio driver and with a SoundFont that is not one.
+// Run with no audio driver.
 TEST(Silent, SongsKeepTimeAndOneMessageSaysWhy) {
   test::Track t;
   t.at(0, {0x90, 60, 100}).at(480, {0x80, 60, 0});

@@ -13,7 +13,8 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*"; find "$prefix" -type f | sort; exit 1; }
 
-for f in bin/plimra bin/plimra-render bin/plimra-mci share/plimra/GS.MID share/plimra/GM.MID \
+for f in bin/plimra bin/plimra-render bin/plimra-mci \
+         share/plimra/GS.MID share/plimra/GM.MID share/plimra/XG.MID \
          share/applications/org.plimra.Plimra.desktop share/metainfo/org.plimra.Plimra.metainfo.xml \
          share/icons/hicolor/scalable/apps/plimra.svg; do
   [ -s "$prefix/$f" ] || fail "$f is missing"

@@ -3,21 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <numbers>
+#include <optional>
 
 #include "media/mci/dispatch.h"
 #include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/sequencer_device.h"
 #include "tests/support/midi_file.h"
+#include "tests/support/soundfont.h"
 
 namespace plimra::seq {
 namespace {
 
-// Plays `path` on the built-in synthesizer to its end. The sound: per frame
+// Plays `path` on the built-in synthesizer to its end, calling `between`
+// between two blocks with the frames played so far. The sound: per frame
 // the louder of its two channels.
-std::vector<float> playToEnd(const std::string& path) {
+std::vector<float> playToEnd(const std::string& path,
+                             const std::function<void(size_t)>& between = {}) {
   BuiltinSynth::setOffline(true);
   auto synth = BuiltinSynth::shared();
   EXPECT_EQ(synth->problem(), "");
@@ -33,6 +39,7 @@ std::vector<float> playToEnd(const std::string& path) {
     for (size_t i = 0; i < block.size(); i += 2)
       sound.push_back(std::max(std::abs(block[i]), std::abs(block[i + 1])));
     mci::runPostedTasks();
+    if (between) between(sound.size());
   }
   EXPECT_TRUE(done) << path;
   return sound;
@@ -54,6 +61,7 @@ TEST(BuiltinSynth, ResetSongsUndoWhatTheLastSongSet) {
   } cases[] = {
       {std::string(PLIMRA_BIN_DIR) + "/GS.MID", true},
       {std::string(PLIMRA_BIN_DIR) + "/GM.MID", true},
+      {std::string(PLIMRA_BIN_DIR) + "/XG.MID", true},
       {test::writeTemp("foreign.mid", test::smf(0, 96, {foreign.finish(1)})), false},
   };
   for (const auto& c : cases) {
@@ -180,6 +188,115 @@ TEST(BuiltinSynth, TwoPortsSoundTheirOwnParts) {
   EXPECT_TRUE(render(test::writeTemp("a0.mid", test::smf(1, 1000, {portA(true)}))) == alone);
   EXPECT_TRUE(render(test::writeTemp("ab.mid", test::smf(1, 1000, {portA(false), portB(false)}))) ==
               alone);
+}
+
+// How far `a` is from `b` over the first `frames`, relative to `b`'s size.
+double distance(const std::vector<float>& a, const std::vector<float>& b, size_t frames) {
+  double diff = 0, size = 0;
+  for (size_t i = 0; i < frames && i < a.size() && i < b.size(); ++i) {
+    diff += std::abs(a[i] - b[i]);
+    size += std::abs(b[i]);
+  }
+  return size > 0 ? diff / size : 1.0;
+}
+
+// XG songs choose drum kits by bank 127 on any part; a GS or GM song after
+// one plays in GS mode again.
+TEST(BuiltinSynth, XgSongsChooseDrumKitsByBankAndTheSongsAfterThemAreGsAgain) {
+  // A low note, dry, on `channel` after `setup`.
+  auto song = [](const std::string& name, uint8_t channel, std::vector<test::Bytes> setup) {
+    test::Track t;
+    for (const auto& m : setup) t.at(0, m);
+    const auto cc = static_cast<uint8_t>(0xB0 | channel);
+    t.at(0, {cc, 91, 0}).at(0, {cc, 93, 0});
+    t.at(0, {static_cast<uint8_t>(0x90 | channel), 36, 110});
+    t.at(400, {static_cast<uint8_t>(0x80 | channel), 36, 0});
+    return test::writeTemp(name, test::smf(0, 480, {t.finish(700)}));
+  };
+  const test::Bytes xgOn{0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
+  // Program 25 on the GS drum part is an analog kit, 0 the standard one;
+  // on part 4 it is a guitar.
+  const auto analogKit = playToEnd(song("analog.mid", 9, {{0xC9, 25}}));
+  const auto standardKit = playToEnd(song("standard.mid", 9, {{0xC9, 0}}));
+  const auto guitar = playToEnd(song("guitar.mid", 3, {{0xC3, 25}}));
+  const size_t frames = audio::kSampleRate / 2;
+  ASSERT_GT(distance(analogKit, standardKit, frames), 0.5);
+  const struct {
+    const char* what;
+    std::string song;
+    const std::vector<float>& sound;
+  } cases[] = {
+      {"XG System On, bank 127 on part 2",
+       song("xg.mid", 1, {xgOn, {0xB1, 0, 127}, {0xB1, 32, 0}, {0xC1, 25}}), analogKit},
+      {"a GM song after it, bank 0 on its drum part", song("gm.mid", 9, {{0xB9, 0, 0}, {0xC9, 0}}),
+       standardKit},
+      {"bank 127 alone, on part 4", song("bank.mid", 3, {{0xB3, 0, 127}, {0xC3, 25}}), analogKit},
+      {"an XG song's drum part after bank 0",
+       song("xgdrums.mid", 9, {{0xB3, 0, 127}, {0xB9, 0, 0}, {0xC9, 0}}), standardKit},
+      {"a GS song after them, part 4 without a bank", song("voice.mid", 3, {{0xC3, 25}}), guitar},
+  };
+  for (const auto& c : cases) {
+    const auto sound = playToEnd(c.song);
+    EXPECT_GT(*std::max_element(sound.begin(), sound.end()), 0.05f) << c.what;
+    EXPECT_LT(distance(sound, c.sound, frames), 0.1) << c.what;
+  }
+}
+
+// What `sound` is from `from` to `to` seconds: silence, the test font's
+// square wave of 100 frames (its size repeats every half period) or another.
+std::string heard(const std::vector<float>& sound, double from, double to) {
+  const auto begin = static_cast<size_t>(from * audio::kSampleRate);
+  const auto end = std::min(sound.size() - 50, static_cast<size_t>(to * audio::kSampleRate));
+  double diff = 0, size = 0;
+  for (size_t i = begin; i < end; ++i) {
+    diff += std::abs(sound[i + 50] - sound[i]);
+    size += sound[i];
+  }
+  return size / double(end - begin) < 0.005 ? "silence" : diff / size < 0.05 ? "square" : "another";
+}
+
+// A SoundFont asked for while a note sounds: the note sounds on to its end,
+// and the next one plays from the new font. One that cannot be loaded says
+// which and why, and the font before it plays on.
+TEST(BuiltinSynth, AChosenSoundFontPlaysFromTheNextNoteAndOneThatCannotLoadChangesNothing) {
+  test::Track t;
+  t.tempo(0, 1000000).at(0, {0x90, 60, 100}).at(600, {0x80, 60, 0});
+  t.at(700, {0x90, 60, 100}).at(1000, {0x80, 60, 0});
+  const std::string song = test::writeTemp("twonotes.mid", test::smf(0, 1000, {t.finish(1000)}));
+  const test::Bytes squareBytes = test::squareFont(4410, 100);
+  const std::string square = test::writeTemp("square.sf2", squareBytes);
+  const std::string damaged =
+      test::writeTemp("damaged.sf2", test::Bytes(squareBytes.begin(), squareBytes.begin() + 4000));
+  const struct {
+    std::string font;
+    const char* error;  // how it starts; empty when the font plays
+    const char* after;  // the sound of the next note
+  } cases[] = {
+      {square, "", "square"},
+      {"/no/such/font.sf2", "No such file or directory.", "square"},
+      {song, "It is not a SoundFont.", "square"},  // a MIDI file
+      {damaged, "FluidSynth cannot read it (", "square"},
+      {"/", "It is not a regular file.", "square"},
+      {defaultSoundFont(), "", "another"},
+  };
+  std::string before = "another";
+  for (const auto& c : cases) {
+    std::optional<SoundFontResult> result;
+    // While the first note sounds.
+    const auto sound = playToEnd(song, [&](size_t frames) {
+      if (frames < audio::kSampleRate / 10 || result) return;
+      BuiltinSynth::useSoundFont(c.font, [&](const SoundFontResult& r) { result = r; });
+      const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (!result && std::chrono::steady_clock::now() < limit) mci::waitAndRunPostedTasks(50);
+    });
+    ASSERT_TRUE(result) << c.font;
+    EXPECT_EQ(result->path, c.font);
+    EXPECT_TRUE(*c.error ? result->error.starts_with(c.error) : result->error.empty())
+        << result->error;
+    EXPECT_EQ(heard(sound, 0.3, 0.55), before) << c.font;
+    EXPECT_EQ(heard(sound, 0.8, 0.95), c.after) << c.font;
+    before = c.after;
+  }
 }
 
 }  // namespace

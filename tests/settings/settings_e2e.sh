@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The real program under Xvfb, driven with keys as a user would: on its first
-# run it writes plimra.ini; the user chooses "連続再生" and "ＧＳリセット",
+# run it writes plimra.ini; the user chooses "連続再生" and "ＸＧリセット",
 # saves with Yes and quits with "終了(&X)". Started again, it has the file's
-# choices: a double-click on the first song plays the GS reset (2093 Hz, the
-# GM one is 1047 Hz) and then the songs in list order, heard in the capture
-# of SDL's disk driver.
+# choices: a double-click on the first song plays the XG reset (1568 Hz; the
+# GS one is 2093 Hz, the GM one 1047 Hz) and then the songs in list order,
+# heard in the capture of SDL's disk driver.
 set -euo pipefail
 prog=$1 probe=$2
 source "$(dirname "$0")/../support/xvfb.sh"
@@ -12,6 +12,7 @@ require_tools
 make_workdir "$prog"
 "$probe" song "$work/prog/GS.MID" 96 400
 "$probe" song "$work/prog/GM.MID" 84 400
+"$probe" song "$work/prog/XG.MID" 91 400
 "$probe" song "$work/music/1.mid" 69 500
 "$probe" song "$work/music/2.mid" 76 500
 "$probe" song "$work/music/3.mid" 72 500
@@ -45,7 +46,7 @@ on_xvfb '
   # "動作環境(&O)" opens on its first item; the play mode is the second, the
   # reset kind the third, and each submenu opens on its first item.
   press alt+o Down Right Down Return
-  press alt+o Down Down Right Down Return
+  press alt+o Down Down Right Down Down Down Return
   # "動作環境の保存(&S)" is the last item; Yes is the default button.
   press alt+o Up Return
   timeout 10 xdotool search --sync --name "^PLIMRAの動作環境の保存$" >/dev/null ||
@@ -53,7 +54,7 @@ on_xvfb '
   xdotool key Return
   sleep 0.4
   quit
-  for line in Single=False Continue=True Random=False Reset=GS; do
+  for line in Single=False Continue=True Random=False Reset=XG; do
     grep -qx "$line" "$ini" || fail "plimra.ini lacks $line"
   done
 
@@ -62,14 +63,14 @@ on_xvfb '
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
   notes=
   for _ in $(seq 1 200); do
-    # S and M are the GS and GM resets, A, E and C the three songs.
-    notes=$(notes_heard "$probe" S=2093 M=1047 A=440 E=659 C=523 2>/dev/null || true)
+    # S, M and X are the GS, GM and XG resets, A, E and C the three songs.
+    notes=$(notes_heard "$probe" S=2093 M=1047 X=1568 A=440 E=659 C=523 2>/dev/null || true)
     [ ${#notes} -ge 6 ] && break
     sleep 0.05
   done
   case "$notes" in
-    SASESC*) ;;
-    *) fail "heard \"$notes\", expected the GS reset before each song, in list order (SASESC)" ;;
+    XAXEXC*) ;;
+    *) fail "heard \"$notes\", expected the XG reset before each song, in list order (XAXEXC)" ;;
   esac
   quit
   echo "settings e2e passed: saved $(grep -c = "$ini") keys, heard $notes"

@@ -46,6 +46,7 @@ namespace mci = plimra::mci;
 using plimra::ui::options;
 using Flag = plimra::ui::Options::Flag;
 using plimra::control::MMControl;
+using plimra::test::ScriptedFileDialog;
 using plimra::test::ScriptedMsgBox;
 using plimra::ui::CdWindow;
 using plimra::ui::MidiWindow;

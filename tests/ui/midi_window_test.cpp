@@ -1,22 +1,32 @@
 // The MIDI window against a recording sequencer (its play ends when the test
 // says so) and, where timing matters, the real one: start-up and plimra.ini,
 // browsing, the reset song before a song, what follows a song, the time in
-// the caption, and the end of the program.
+// the caption, the SoundFont, and the end of the program.
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QPoint>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <tuple>
 
+#include "media/sequencer/builtin_synth.h"
 #include "media/sequencer/register.h"
 #include "platform/filenames.h"
 #include "tests/support/midi_file.h"
 #include "tests/support/raw_names.h"
+#include "tests/support/soundfont.h"
 #include "tests/support/window_test.h"
 
 namespace {
@@ -25,8 +35,8 @@ using Calls = std::vector<std::string>;
 
 QStringList checkedIn(const MidiWindow& w) {
   QStringList out;
-  for (auto* m : {w.singleItem, w.inOrderItem, w.randomItem, w.noResetItem, w.gsResetItem,
-                  w.gmResetItem, w.iconizeItem, w.stopOnSwitchItem, w.timeItem})
+  for (auto* m : {w.singleItem, w.inOrderItem, w.randomItem, w.noResetItem, w.gsResetItem, w.gmResetItem, w.xgResetItem,
+                  w.iconizeItem, w.stopOnSwitchItem, w.timeItem})
     if (checked(m)) out << m->objectName();
   return out;
 }
@@ -113,12 +123,15 @@ TEST_F(MidiWindowTest, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChange
       QString(
           "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
           "[Option]\nMin=False\nChange=True\nTime=False\nSingle=False\nContinue=False\n"
-          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\n"
+          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\nSoundFont=\n"
           "[Plimra]\nTop= %3\nLeft= %4\n[CDp]\nTop= %5\nLeft= %6\n")
           .arg(music, root.path(), QString::number(w.Top()), QString::number(w.Left()),
                QString::number(cd->Top()), QString::number(cd->Left()));
   EXPECT_EQ(QString::fromUtf8(readIni()), expected);
 
+  choose(w.xgResetItem);
+  EXPECT_EQ(checkedIn(w), (QStringList{"randomItem", "xgResetItem", "stopOnSwitchItem"}));
+  EXPECT_EQ(options().reset(), "XG");
   choose(w.singleItem);
   choose(w.noResetItem);
   EXPECT_EQ(checkedIn(w), (QStringList{"singleItem", "noResetItem", "stopOnSwitchItem"}));
@@ -153,14 +166,15 @@ TEST_F(MidiWindowTest, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFi
        "singleItem noResetItem iconizeItem stopOnSwitchItem; port -1; timer 0; at 0,0; CD at 0,0"},
       {"[Option]\nMIDIOUT=2\nMIDIOUTName=Built-in synthesizer\nReset=NO",
        "randomItem stopOnSwitchItem; port 1; timer 0; at 0,0; CD at 0,0"},
-      {"[Option]\nMin=yes\nMIDIOUT=1.5\nMIDIOUTName=Unplugged\nReset=XG",
+      {"[Option]\nMin=yes\nMIDIOUT=1.5\nMIDIOUTName=Unplugged\nReset=xg",
        "randomItem stopOnSwitchItem; port 2; timer 0; at 0,0; CD at 0,0"},
+      {"[Option]\nReset=XGS", "randomItem xgResetItem stopOnSwitchItem; port 0; timer 0; at 0,0; CD at 0,0"},
   };
   for (const auto& [file, expected] : cases) {
     writeIni(file);
     EXPECT_EQ(shown(startMidiWindow()), expected) << file.constData();
   }
-  EXPECT_EQ(options().reset(), "XG");                       // kept as written, and no reset sent
+  EXPECT_EQ(options().reset(), "XGS");                      // kept as written, and no reset sent
   EXPECT_EQ(readIni(), cases[std::size(cases) - 1].first);  // read, not written
 
   // A position beyond where a window can stand is skipped like any other
@@ -190,7 +204,7 @@ TEST_F(MidiWindowTest, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
   writeIni(mine);
   MidiWindow& w = startMidiWindow();
   choose(w.inOrderItem);
-  choose(w.gsResetItem);
+  choose(w.xgResetItem);
 
   ScriptedMsgBox boxes({kit::vbNo, kit::vbYes});
   choose(w.saveItem);
@@ -201,7 +215,7 @@ TEST_F(MidiWindowTest, SaveAsksFirstKeepsWhatTheUserWroteAndSaysWhyItFailed) {
   EXPECT_EQ(boxes.asked()[0].style, kit::vbYesNo + kit::vbExclamation);  // Yes is the default
 
   choose(w.saveItem);
-  EXPECT_TRUE(readIni().startsWith("; kept by hand\n[Option]\nReset=GS\nColor=blue\nMin=False"));
+  EXPECT_TRUE(readIni().startsWith("; kept by hand\n[Option]\nReset=XG\nColor=blue\nMin=False"));
   EXPECT_TRUE(readIni().contains("Continue=True\nRandom=False\nMIDIOUT= 0\n"));
   EXPECT_EQ(boxes.asked().size(), 2u);  // nothing more after a save that worked
 
@@ -273,7 +287,7 @@ TEST_F(MidiWindowTest, ASavedFolderOnAnotherDriveComesBackWithItsDrive) {
   }
 }
 
-TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
+TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsGmOrXg) {
   struct Case {
     const char* reset;
     QString program;        // the program's folder
@@ -283,6 +297,7 @@ TEST_F(MidiWindowTest, AResetSongPlaysToItsEndFirstForExactlyGsOrGm) {
   const Case cases[] = {
       {"GS", root.path(), "GS.MID", true},
       {"GM", root.path(), "GM.MID", true},
+      {"XG", root.path(), "XG.MID", true},
       {"GS", "/", "GS.MID", false},  // "/GS.MID", not "//GS.MID"
       // Only the exact texts ask for one.
       {"NON", root.path(), nullptr, false},
@@ -566,4 +581,130 @@ TEST_F(MidiWindowTest, ASilentSynthesizerIsExplainedOnceWhenASongStartsOnIt) {
   play(2);
   pump(20);
   EXPECT_EQ(boxes.asked().size(), 1u);
+}
+
+namespace {
+
+// Holds the first block the built-in synthesizer renders until the test lets
+// it go, or 10 s have passed: a new SoundFont cannot take over before.
+struct HeldBlock : plimra::seq::OutputClient {
+  explicit HeldBlock(std::shared_ptr<plimra::seq::BuiltinSynth> s) : synth(std::move(s)) {
+    synth->attach(this);
+  }
+  ~HeldBlock() override {
+    letGo();
+    synth->detach(this);
+  }
+  void letGo() {
+    std::call_once(goes, [this] { release.set_value(); });
+  }
+  std::optional<uint64_t> runDue(const plimra::seq::Output*, uint64_t, uint64_t,
+                                 plimra::seq::MidiSink&, size_t&) override {
+    std::call_once(holds, [this] {
+      entered.set_value();
+      timedOut = released.wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+    });
+    return std::nullopt;
+  }
+
+  std::shared_ptr<plimra::seq::BuiltinSynth> synth;
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  std::once_flag holds, goes;
+  bool timedOut = false;
+};
+
+}  // namespace
+
+// A SoundFont from the menu is read off the window's thread: the window
+// handles its events while the font cannot be ready yet. It becomes the
+// option, is saved and read again; one that cannot be loaded (from the menu,
+// the file or $PLIMRA_SOUNDFONT) is named with the reason and changes nothing,
+// and the variable's font wins over a choice.
+TEST_F(MidiWindowTest, ASoundFontLoadsOffTheWindowsThreadIsSavedAndOneThatCannotLoadIsNamed) {
+  constexpr uint32_t kFrames = 16 << 20;  // 32 MiB of samples
+  // A name of its own each time: the same font again would play at once.
+  static int runs = 0;
+  const QString big = QString::fromStdString(plimra::test::writeTemp(
+      "big" + std::to_string(++runs) + ".sf2", plimra::test::squareFont(kFrames, 100)));
+  plimra::test::Bytes cut = plimra::test::squareFont(100, 10);
+  cut.resize(200);
+  const QString damaged = QString::fromStdString(plimra::test::writeTemp("damaged.sf2", cut));
+  MidiWindow& w = startMidiWindow();
+  HeldBlock held(plimra::seq::BuiltinSynth::shared());
+  std::jthread render([&] {
+    std::vector<float> block(2 * 64);
+    held.synth->render(block.data(), 64);
+  });
+  ASSERT_EQ(held.entered.get_future().wait_for(std::chrono::seconds(10)),
+            std::future_status::ready);
+
+  // A timer that ticks every millisecond lets the block go at its 20th tick;
+  // the longest time between two ticks is the longest pause.
+  ScriptedFileDialog files({big, "", "/no/such.sf2", big});
+  QEventLoop loop;
+  QElapsedTimer clock;
+  qint64 last = 0, longest = 0;
+  int ticks = 0;
+  QTimer tick;
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    longest = std::max(longest, clock.elapsed() - last);
+    last = clock.elapsed();
+    if (++ticks == 20) held.letGo();
+    if (options().soundFont() == big || last > 60000) loop.quit();
+  });
+  clock.start();
+  tick.start(1);
+  choose(w.soundFontItem);
+  loop.exec();
+  tick.stop();
+  render.join();
+  EXPECT_EQ(options().soundFont(), big);
+  EXPECT_FALSE(held.timedOut);
+  std::printf("The window's longest pause while a %u MiB SoundFont loaded: %lld ms\n",
+              kFrames * 2 >> 20, static_cast<long long>(longest));
+
+  ScriptedMsgBox boxes({kit::vbYes});
+  choose(w.saveItem);
+  EXPECT_TRUE(readIni().contains("\nSoundFont=" + big.toUtf8() + "\n")) << readIni().constData();
+  startMidiWindow();
+  choose(window->soundFontItem);  // cancelled
+  pump(50);
+  EXPECT_EQ(options().soundFont(), big);
+  EXPECT_EQ(boxes.asked().size(), 1u);
+  ASSERT_EQ(files.asked().size(), 2u);
+  EXPECT_EQ(files.asked()[1].folder, QFileInfo(big).path());
+
+  const std::tuple<std::function<void()>, QString, const char*> failures[] = {
+      {[&] { choose(window->soundFontItem); }, "/no/such.sf2", "No such file"},
+      {[&] {
+         writeIni("[Option]\nSoundFont=" + damaged.toUtf8() + "\n");
+         startMidiWindow();
+       },
+       damaged, "FluidSynth cannot read it"},
+      {[&] {
+         setenv("PLIMRA_SOUNDFONT", "/no/such/variable.sf2", 1);
+         startMidiWindow();
+         unsetenv("PLIMRA_SOUNDFONT");
+       },
+       "/no/such/variable.sf2", "No such file"},
+      // The variable's font loads, and a choice from the menu does not replace it.
+      {[&] {
+         setenv("PLIMRA_SOUNDFONT", plimra::seq::defaultSoundFont().c_str(), 1);
+         startMidiWindow();
+         choose(window->soundFontItem);
+         unsetenv("PLIMRA_SOUNDFONT");
+       },
+       QFileInfo(QString::fromStdString(plimra::seq::defaultSoundFont())).fileName(),
+       "PLIMRA_SOUNDFONT"},
+  };
+  for (const auto& [cause, file, why] : failures) {
+    const size_t before = boxes.asked().size();
+    cause();
+    ASSERT_TRUE(waitUntil([&] { return boxes.asked().size() == before + 1; })) << why;
+    const QString& prompt = boxes.asked().back().prompt;
+    EXPECT_TRUE(prompt.contains(file) && prompt.contains(why)) << prompt.toStdString();
+  }
+  EXPECT_EQ(options().soundFont(), damaged);  // as the file has it
 }

@@ -1,7 +1,9 @@
-// Writes the reset songs that can play before each song: a GS Reset or a GM
-// System On, then a pause long enough for a real sound module to settle.
+// Writes the reset songs that can play before each song: a GS Reset, a GM
+// System On or an XG System On, then a pause long enough for a real sound
+// module to settle.
 //   mkreset gs GS.MID
 //   mkreset gm GM.MID
+//   mkreset xg XG.MID
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -13,8 +15,8 @@ namespace {
 
 constexpr uint16_t kTicksPerQuarter = 480;
 constexpr uint32_t kTempo = 500000;  // microseconds per quarter note
-// 96 ticks at this tempo are 100 ms: modules need at least 50 ms after a
-// reset before they take notes reliably.
+// 96 ticks at this tempo are 100 ms: modules need at least 50 ms after any
+// of the three resets before they take notes reliably.
 constexpr uint32_t kSettleTicks = 96;
 
 void put16(std::vector<uint8_t>& v, uint32_t x) {
@@ -61,7 +63,7 @@ std::vector<uint8_t> resetSong(const std::vector<uint8_t>& sysex) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::cerr << "usage: mkreset gs|gm OUT.MID\n";
+    std::cerr << "usage: mkreset gs|gm|xg OUT.MID\n";
     return 2;
   }
   const std::string kind = argv[1];
@@ -70,8 +72,10 @@ int main(int argc, char** argv) {
     sysex = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7};
   else if (kind == "gm")
     sysex = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  else if (kind == "xg")
+    sysex = {0xF0, 0x43, 0x10, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7};
   else {
-    std::cerr << "mkreset: unknown reset \"" << kind << "\" (gs or gm)\n";
+    std::cerr << "mkreset: unknown reset \"" << kind << "\" (gs, gm or xg)\n";
     return 2;
   }
   const auto bytes = resetSong(sysex);

@@ -135,6 +135,15 @@ int main(int argc, char** argv) {
       std::cerr << "plimra-render: " << device.lastError() << "\n";
       return 1;
     }
+  } else {
+    // A file of silence, or of another font than the one asked for, would
+    // pass for a rendering.
+    auto synth = seq::BuiltinSynth::shared();
+    for (const std::string& why : {synth->fontProblem(), synth->problem()}) {
+      if (why.empty()) continue;
+      std::cerr << "plimra-render: " << why << "\n";
+      return 1;
+    }
   }
 
   std::atomic<bool> done{false};
@@ -147,7 +156,6 @@ int main(int argc, char** argv) {
   }
 
   auto synth = seq::BuiltinSynth::shared();
-  if (!synth->problem().empty()) std::cerr << "plimra-render: " << synth->problem() << "\n";
   WavWriter out(wav);
   if (!out.ok()) {
     std::cerr << "plimra-render: cannot write " << wav << "\n";
