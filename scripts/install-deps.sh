@@ -15,7 +15,7 @@ packages=(
   xvfb xauth xdotool imagemagick x11-utils
   clang libclang-rt-14-dev
   libsmf-dev sox
-  dbus-daemon dbus-bin desktop-file-utils appstream
+  dbus-daemon dbus-bin desktop-file-utils appstream playerctl
 )
 
 missing=()

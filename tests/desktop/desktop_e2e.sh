@@ -2,8 +2,9 @@
 # The player on a desktop's session bus, under Xvfb, with SDL's disk driver
 # capturing the sound: a second start with a song hands it to the running
 # player, which plays it; a song that does not exist gets the can't-play
-# caption; the desktop's player controls (PlayPause, Next, Quit) act on the
-# MIDI window and then on the CD window, as heard and as PlaybackStatus says.
+# caption; the desktop's player controls (PlayPause, Next, a position set
+# with playerctl, Quit) act on the MIDI window and then on the CD window, as
+# heard and as PlaybackStatus and Position say.
 #   desktop_e2e.sh PLIMRA AUDIO_PROBE PLIMRA_MKDISC
 set -euo pipefail
 source "$(dirname "$0")/../support/xvfb.sh"
@@ -56,6 +57,13 @@ if [ "${1:-}" = --inner ]; then
   await heard 659 "$t" || fail "Next did not play a.mid"
   await eval 'property Metadata | grep -q "\"a.mid\""' || fail "metadata after Next: $(property Metadata)"
 
+  # Seeking from the desktop: a.mid lasts 20 s; moved to 17 s it ends a few
+  # seconds later and b.mid follows, long before it would have otherwise.
+  property CanSeek | grep -q "boolean true" || fail "CanSeek: $(property CanSeek)"
+  t=$(now); playerctl -p plimra position 17 || fail "playerctl could not set the position"
+  await eval '[ "$(position)" -ge 17000000 ]' || fail "Position is $(position) after the seek"
+  await heard 1047 "$t" || fail "b.mid did not follow a.mid moved to its end"
+
   timeout 20 "$prog" "$work/music/missing.mid" || fail "the start with a missing song did not end"
   await eval '[ "$(xdotool getwindowname "$win")" = "missing.mid (再生できません)" ]' ||
     fail "caption \"$(xdotool getwindowname "$win")\" for a missing song"
@@ -84,7 +92,7 @@ if [ "${1:-}" = --inner ]; then
 fi
 
 plimra=$1 probe=$2 mkdisc=$3
-require_tools dbus-run-session dbus-send
+require_tools dbus-run-session dbus-send playerctl
 make_workdir "$plimra"
 cat >"$work/prog/plimra.ini" <<INI
 [Option]
@@ -92,7 +100,7 @@ Continue=True
 Random=False
 Reset=NON
 INI
-"$probe" song "$work/music/a.mid" 76 3000
+"$probe" song "$work/music/a.mid" 76 20000
 "$probe" song "$work/music/b.mid" 84 3000
 "$probe" song "$work/music/c.mid" 88 3000
 "$mkdisc" --sine "$work/disc.cue" 6 6 6 >/dev/null

@@ -4,6 +4,7 @@
 // the caption, the SoundFont, and the end of the program.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -35,8 +36,8 @@ using Calls = std::vector<std::string>;
 
 QStringList checkedIn(const MidiWindow& w) {
   QStringList out;
-  for (auto* m : {w.singleItem, w.inOrderItem, w.randomItem, w.noResetItem, w.gsResetItem, w.gmResetItem, w.xgResetItem,
-                  w.iconizeItem, w.stopOnSwitchItem, w.timeItem})
+  for (auto* m : {w.singleItem, w.inOrderItem, w.randomItem, w.noResetItem, w.gsResetItem,
+                  w.gmResetItem, w.xgResetItem, w.iconizeItem, w.stopOnSwitchItem, w.timeItem})
     if (checked(m)) out << m->objectName();
   return out;
 }
@@ -168,7 +169,8 @@ TEST_F(MidiWindowTest, SavedValuesAreReadByTheRuntimesTextRulesAndAnUnreadableFi
        "randomItem stopOnSwitchItem; port 1; timer 0; at 0,0; CD at 0,0"},
       {"[Option]\nMin=yes\nMIDIOUT=1.5\nMIDIOUTName=Unplugged\nReset=xg",
        "randomItem stopOnSwitchItem; port 2; timer 0; at 0,0; CD at 0,0"},
-      {"[Option]\nReset=XGS", "randomItem xgResetItem stopOnSwitchItem; port 0; timer 0; at 0,0; CD at 0,0"},
+      {"[Option]\nReset=XGS",
+       "randomItem xgResetItem stopOnSwitchItem; port 0; timer 0; at 0,0; CD at 0,0"},
   };
   for (const auto& [file, expected] : cases) {
     writeIni(file);
@@ -561,6 +563,31 @@ TEST_F(MidiWindowTest, TheTimeInTheCaptionShowsMinutesAndSecondsAndIsWrittenOnly
   w.onTimerTick();
   choose(w.timeItem);
   EXPECT_EQ(w.windowTitle(), "a.mid (00:01 / 02:07)");
+}
+
+// Left and Right on the transport bar move the song 5 s, within it; a song
+// that played plays on from there, a paused one stays paused.
+TEST_F(MidiWindowTest, LeftAndRightOnTheTransportBarMoveTheSongFiveSeconds) {
+  MidiWindow& w = startPlayer();
+  setLength(20000);
+  play(0);
+  takeCalls();
+  auto* stop = w.transport->findChild<QWidget*>("Stop");
+  ASSERT_TRUE(stop);
+  stop->setFocus();
+  for (auto [at, key] :
+       {std::pair{7000, Qt::Key_Right}, {3000, Qt::Key_Left}, {18000, Qt::Key_Right}}) {
+    setPosition(at);
+    QTest::keyClick(stop, key);
+  }
+  EXPECT_EQ(takeCalls(),
+            (Calls{"seek to 12000", "play", "seek to 0", "play", "seek to 20000", "play"}));
+  EXPECT_EQ(QApplication::focusWidget(), stop);  // the arrows do not move the focus
+  w.transport->click(MMControl::Pause);
+  setPosition(10000);
+  QTest::keyClick(w.transport->findChild<QWidget*>("Play"), Qt::Key_Left);
+  EXPECT_EQ(takeCalls(), (Calls{"seek to 5000", "play"}));
+  EXPECT_EQ(sequencer->mode.load(), mci::ModePaused);
 }
 
 // Meaningful where no audio device opens: ctest runs it once more so.
