@@ -26,6 +26,7 @@ class Options : public QObject {
     Single,        // play one song only
     InOrder,       // play the list in order
     Random,        // play the list in random order
+    Count,
   };
 
   // The chosen entry of the port list (-1: none) and its whole name. While
@@ -69,7 +70,7 @@ class Options : public QObject {
   void changed();
 
  private:
-  bool flags_[6] = {};
+  bool flags_[static_cast<int>(Flag::Count)] = {};
   QString reset_;
   QString soundFont_;
   Port port_;

@@ -120,32 +120,28 @@ void release(ui::CdWindow* window) {
 }
 
 namespace {
-kit::Form& shownWindow() {
-  MidiWindow* midi = midiWindow();
-  if (!midi->isVisible() && cdWindow()->isVisible()) return *cdWindow();
-  return *midi;
-}
+// The CD window is the one the user sees only when it shows in the MIDI
+// window's place.
+bool cdShown() { return !midiWindow()->isVisible() && cdWindow()->isVisible(); }
 }  // namespace
 
 Player& shownPlayer() {
-  MidiWindow* midi = midiWindow();
-  if (!midi->isVisible() && cdWindow()->isVisible()) return *cdWindow();
-  return *midi;
+  if (cdShown()) return *cdWindow();
+  return *midiWindow();
 }
 
 void raiseShownWindow() {
-  kit::Form& w = shownWindow();
+  kit::Form& w = cdShown() ? static_cast<kit::Form&>(*cdWindow()) : *midiWindow();
   if (w.WindowState() == 1) w.setWindowState(0);
   w.raise();
   w.activateWindow();
 }
 
 void exitFromShownWindow() {
-  MidiWindow* midi = midiWindow();
-  if (!midi->isVisible() && cdWindow()->isVisible())
+  if (cdShown())
     cdWindow()->onExit();
   else
-    midi->onExit();
+    midiWindow()->onExit();
 }
 
 void openFromOutside(const QString& path) {
