@@ -574,6 +574,7 @@ TEST_F(MidiWindowTest, LeftAndRightOnTheTransportBarMoveTheSongFiveSeconds) {
   takeCalls();
   auto* stop = w.transport->findChild<QWidget*>("Stop");
   ASSERT_TRUE(stop);
+  QApplication::setActiveWindow(&w);
   stop->setFocus();
   for (auto [at, key] :
        {std::pair{7000, Qt::Key_Right}, {3000, Qt::Key_Left}, {18000, Qt::Key_Right}}) {
