@@ -432,7 +432,7 @@ TEST_F(SequencerTest, LoopGoesRoundThreeTimesThenFadesOut) {
     // A channel the song leaves at its default volume falls a step at a time.
     std::vector<int> fade;
     for (const Sent& s : out.sent)
-      if (s.bytes == Bytes{0xB1, 7, s.bytes[2]}) fade.push_back(s.bytes[2]);
+      if (s.bytes.size() == 3 && s.bytes[0] == 0xB1 && s.bytes[1] == 7) fade.push_back(s.bytes[2]);
     ASSERT_EQ(fade.size(), 100u);
     for (size_t i = 0; i < 99; ++i) EXPECT_EQ(fade[i], 99 - int(i));
     EXPECT_EQ(fade.back(), 100);
@@ -450,6 +450,26 @@ TEST_F(SequencerTest, LoopGoesRoundThreeTimesThenFadesOut) {
     for (uint8_t ch = 0; ch < 16; ++ch)
       EXPECT_EQ(end[ch].bytes, (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch == 0 ? 50 : 100)}));
   }
+
+  // A pause half way through the fade gives each channel its own volume
+  // back after the silence; the resume takes them down to half again.
+  dev.close();
+  ASSERT_EQ(dev.open(path), mci::err::None);
+  dev.play({}, recorder());
+  out.advance(out.now_ + 5150 * kMs);
+  out.sent.clear();
+  dev.pause();
+  ASSERT_GE(out.sent.size(), 16u);
+  EXPECT_TRUE(endsInSilence({out.sent.begin(), out.sent.end() - 16}));
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    EXPECT_EQ(out.sent.end()[ch - 16].bytes, (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch ? 100 : 90)}));
+  out.sent.clear();
+  out.advance(out.now_ + 10'000 * kMs);
+  dev.resume();
+  std::vector<Bytes> volumes;
+  for (const Sent& s : out.sent)
+    if ((s.bytes[0] & 0xFE) == 0xB0 && s.bytes[1] == 7) volumes.push_back(s.bytes);
+  EXPECT_EQ(volumes, (std::vector<Bytes>{{0xB0, 7, 45}, {0xB1, 7, 50}}));
 }
 
 // Times beyond what the clocks hold (a tick of 16.7 s, three of the longest
