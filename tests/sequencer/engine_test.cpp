@@ -470,6 +470,26 @@ TEST_F(SequencerTest, LoopGoesRoundThreeTimesThenFadesOut) {
   for (const Sent& s : out.sent)
     if ((s.bytes[0] & 0xFE) == 0xB0 && s.bytes[1] == 7) volumes.push_back(s.bytes);
   EXPECT_EQ(volumes, (std::vector<Bytes>{{0xB0, 7, 45}, {0xB1, 7, 50}}));
+
+  // A section that sends SysEx of its own gets the SysEx before its start
+  // again at each return, ahead of the controllers; one that sends none
+  // (above) does not.
+  const Bytes before = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x04, 0x0B, 0xF7};
+  const Bytes inside = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x00, 0x0F, 0xF7};
+  test::Track x;
+  x.tempo(0, 1000000).at(0, before).at(0, {0xB0, 7, 90}).at(100, {0xB0, 111, 0});
+  x.at(200, inside);
+  dev.close();
+  out.sent.clear();
+  ASSERT_EQ(dev.open(test::writeTemp("sysex.mid", test::smf(0, 1000, {x.finish(450)}))),
+            mci::err::None);
+  const uint64_t t0 = out.now_;
+  dev.play({}, recorder());
+  out.advance(t0 + 450 * kMs);
+  std::vector<Bytes> jump;
+  for (const Sent& s : out.sent)
+    if (s.time == t0 + 450 * kMs) jump.push_back(s.bytes);
+  EXPECT_EQ(jump, (std::vector<Bytes>{before, {0xB0, 7, 90}, {0xB0, 111, 0}}));
 }
 
 // Times beyond what the clocks hold (a tick of 16.7 s, three of the longest
