@@ -326,7 +326,8 @@ void Player::sendFadeVolumes(MidiSink& sink, uint64_t at) {
       int16_t& sent = fadeSent_[port * kChannelsPerPort + ch];
       if (sent == volume) continue;
       sent = volume;
-      const uint8_t msg[] = {static_cast<uint8_t>(midi::kControlChange | ch), midi::kVolume, volume};
+      const uint8_t msg[] = {static_cast<uint8_t>(midi::kControlChange | ch), midi::kVolume,
+                             volume};
       sink.send(msg, port, at);
     }
   }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <string_view>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "media/mci/mci.h"
@@ -146,7 +146,8 @@ class SongBuilder : public SmfHandler {
   };
 
   static bool isMarker(std::span<const uint8_t> text, std::string_view name) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == 0)) text = text.first(text.size() - 1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == 0))
+      text = text.first(text.size() - 1);
     return text.size() == name.size() &&
            std::equal(text.begin(), text.end(), name.begin(), [](uint8_t a, char b) {
              return std::tolower(a) == std::tolower(static_cast<unsigned char>(b));

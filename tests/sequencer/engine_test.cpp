@@ -364,8 +364,10 @@ TEST(SongLoop, PointsFoundAtOpen) {
     test::Track t;
     t.tempo(0, 1000000);  // a millisecond a tick
     for (const auto& [tick, what] : marks) {
-      if (what.starts_with("cc")) t.at(tick, {uint8_t(0xB0 | (what[2] - '0')), 111, 0});
-      else t.marker(tick, what);
+      if (what.starts_with("cc"))
+        t.at(tick, {uint8_t(0xB0 | (what[2] - '0')), 111, 0});
+      else
+        t.marker(tick, what);
     }
     return t.finish(end);
   };
@@ -462,7 +464,8 @@ TEST_F(SequencerTest, LoopGoesRoundThreeTimesThenFadesOut) {
   ASSERT_GE(out.sent.size(), 16u);
   EXPECT_TRUE(endsInSilence({out.sent.begin(), out.sent.end() - 16}));
   for (uint8_t ch = 0; ch < 16; ++ch)
-    EXPECT_EQ(out.sent.end()[ch - 16].bytes, (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch ? 100 : 90)}));
+    EXPECT_EQ(out.sent.end()[ch - 16].bytes,
+              (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch ? 100 : 90)}));
   out.sent.clear();
   out.advance(out.now_ + 10'000 * kMs);
   dev.resume();

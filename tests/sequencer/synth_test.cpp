@@ -192,8 +192,10 @@ TEST(BuiltinSynth, LoopSongsGoRoundThreeTimesThenFadeWithLoop) {
   auto song = [](bool markers) {
     test::Track t;
     t.tempo(0, 1000000).at(0, {0xC0, 79}).at(0, {0x90, 60, 100}).at(400, {0x80, 60, 0});
-    if (markers) t.marker(500, "loopStart");
-    else t.at(500, {0xB0, 111, 0});
+    if (markers)
+      t.marker(500, "loopStart");
+    else
+      t.at(500, {0xB0, 111, 0});
     t.at(600, {0x90, 69, 100}).at(1300, {0x80, 69, 0});
     if (!markers) return test::smf(0, 1000, {t.finish(1500)});
     t.marker(1500, "loopEnd").at(1600, {0x90, 76, 100}).at(2000, {0x80, 76, 0});
