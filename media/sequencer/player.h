@@ -150,6 +150,7 @@ inline constexpr uint64_t kLoopFadeSteps = 128;
 
 class Player {
  public:
+  Player() { fadeSent_.fill(-1); }
   void setSong(std::shared_ptr<const Song> song);
   const std::shared_ptr<const Song>& song() const { return song_; }
   uint64_t length() const { return song_ ? song_->lengthNs : 0; }
@@ -229,7 +230,7 @@ class Player {
   uint64_t fadeBeforeAnchor_ = 0;
   uint64_t fadeStep_ = 0;
   // The volume last sent on each channel while fading, or -1.
-  std::array<int16_t, kPorts * kChannelsPerPort> fadeSent_{};
+  std::array<int16_t, kPorts * kChannelsPerPort> fadeSent_;
   friend class FadingSink;
 };
 

@@ -54,7 +54,8 @@ struct Song {
   std::vector<Event> events;   // ns non-decreasing
   std::vector<uint8_t> bytes;  // all events' bytes, back to back
   uint64_t lengthNs = 0;
-  // Absent when the song has no loop start, or one at its very end.
+  // Absent when the song has no loop start, or one that leaves less than
+  // kMinLoopNs to go round (at its very end, say).
   std::optional<LoopPoints> loop;
   uint16_t format = 0;
   uint32_t trackCount = 0;
