@@ -1,6 +1,8 @@
 // The audio callback's worst time and the worst time of a status query
 // while a hostile burst plays and while a long song is sought around, next
-// to the same figures for an ordinary song in the same run.
+// to the same figures for an ordinary song in the same run. Then the worst
+// callback at a loop's return to its start deep in a long song, against the
+// same place of the same song played straight through.
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,18 +43,27 @@ std::string writeBurst() {
 }
 
 // Half an hour, two million events: notes on every channel and controllers.
-std::string writeLong() {
+// With `loop`, a loop from the millionth event to the 1.9 millionth.
+constexpr uint32_t kLoopStartMs = 1'000'000, kLoopEndMs = 1'900'000;
+std::string writeLong(bool loop = false) {
   std::vector<uint8_t> t{0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40};  // 1 ms a tick
   for (uint32_t i = 0; i < 2'000'000; ++i) {
     const uint8_t ch = uint8_t(i % 16);
-    plimra::test::putVlq(t, 1);
+    if (loop && (i == kLoopStartMs - 1 || i == kLoopEndMs - 1)) {
+      const std::string text = i == kLoopStartMs - 1 ? "loopStart" : "loopEnd";
+      t.insert(t.end(), {0x01, 0xff, 0x06, uint8_t(text.size())});
+      t.insert(t.end(), text.begin(), text.end());
+      t.push_back(0x00);
+    } else {
+      plimra::test::putVlq(t, 1);
+    }
     if (i % 10 == 9)
       t.insert(t.end(), {uint8_t(0xb0 | ch), 7, uint8_t(i % 128)});
     else
       t.insert(t.end(), {uint8_t(((i / 16) % 2 ? 0x80 : 0x90) | ch), uint8_t(40 + i % 48), 90});
   }
   t.insert(t.end(), {0x00, 0xff, 0x2f, 0x00});
-  return writeFile("long", 1000, t);
+  return writeFile(loop ? "long-loop" : "long", 1000, t);
 }
 
 struct Figures {
@@ -115,6 +126,61 @@ Figures run(const std::string& path, bool seek) {
   return f;
 }
 
+// The long loop song played over its loop end, from half a second before it
+// for a second, with loop mode on or off, nine times over: the worst
+// callback of those seconds, and the callbacks that crossed the loop end
+// (their median too: on a shared machine one callback now and then loses
+// its core to another program).
+constexpr int kLoopRounds = 9;
+struct AroundLoopEnd {
+  double worstMs = 0;
+  std::vector<double> crossingMs;
+  double crossingWorst() const {
+    return crossingMs.empty() ? 0 : *std::max_element(crossingMs.begin(), crossingMs.end());
+  }
+  double crossingMedian() {
+    std::sort(crossingMs.begin(), crossingMs.end());
+    return crossingMs.empty() ? 0 : crossingMs[crossingMs.size() / 2];
+  }
+};
+AroundLoopEnd worstAroundLoopEnd(const std::string& path, bool loop) {
+  auto synth = seq::BuiltinSynth::shared();
+  seq::SequencerDevice dev(seq::systemOutputs());
+  dev.setLoop(loop);
+  if (dev.open(path) != mci::err::None) {
+    std::fprintf(stderr, "%s\n", dev.lastError().c_str());
+    return {};
+  }
+  AroundLoopEnd f;
+  std::vector<float> buffer(kFrames * 2);
+  auto position = [&] {
+    mci::StatusValue pos;
+    dev.status({mci::StatusItem::Position, std::nullopt}, pos);
+    return pos.value;
+  };
+  for (int round = 0; round < kLoopRounds; ++round) {
+    dev.play({kLoopEndMs - 500, std::nullopt}, {});
+    bool crossed = false;
+    auto next = Clock::now();
+    for (const auto end = next + std::chrono::seconds(1); Clock::now() < end;) {
+      std::fill(buffer.begin(), buffer.end(), 0.0f);
+      const auto t0 = Clock::now();
+      synth->render(buffer.data(), kFrames);
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      f.worstMs = std::max(f.worstMs, ms);
+      // Going back reads a place before the loop end again.
+      const bool past = loop ? position() < kLoopEndMs - 500 : position() >= kLoopEndMs;
+      if (past && !crossed) f.crossingMs.push_back(ms);
+      crossed = crossed || past;
+      next += kPeriod;
+      std::this_thread::sleep_until(next);
+    }
+    if (!crossed) std::fprintf(stderr, "the play did not reach the loop end\n");
+  }
+  dev.close();
+  return f;
+}
+
 void report(const char* what, Figures f) {
   // The 99th percentile beside the worst: on a shared machine one callback
   // now and then loses its core to another program.
@@ -145,5 +211,24 @@ int main() {
   report("2 million events, jumping every 50 ms", run(longSong, true));
   std::remove(burst.c_str());
   std::remove(longSong.c_str());
+
+  const std::string loopSong = writeLong(true);
+  AroundLoopEnd straight = worstAroundLoopEnd(loopSong, false);
+  AroundLoopEnd back = worstAroundLoopEnd(loopSong, true);
+  auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  std::printf("2 million events, loop from %u to %u ms, played over its end %d times:\n",
+              kLoopStartMs, kLoopEndMs, kLoopRounds);
+  auto line = [](const char* what, AroundLoopEnd& f) {
+    std::printf("  %-40s callback over the end: worst %6.3f ms, median %6.3f ms;"
+                " worst of the second %6.3f ms\n",
+                what, f.crossingWorst(), f.crossingMedian(), f.worstMs);
+  };
+  line("played straight through (the comparison)", straight);
+  line("going back to the loop start", back);
+  std::printf("  ratio: over the end worst %.2f, median %.2f; worst of the second %.2f\n",
+              ratio(back.crossingWorst(), straight.crossingWorst()),
+              ratio(back.crossingMedian(), straight.crossingMedian()),
+              ratio(back.worstMs, straight.worstMs));
+  std::remove(loopSong.c_str());
   return 0;
 }

@@ -266,6 +266,14 @@ uint32_t runSet(Device& d, Args& a) {
     if (!a.done()) return err::UnrecognizedKeyword;
     return d.setPort(port);
   }
+  if (a.accept("loop")) {
+    bool on;
+    if (a.accept("on")) on = true;
+    else if (a.accept("off")) on = false;
+    else return a.done() ? err::MissingParameter : err::UnrecognizedKeyword;
+    if (!a.done()) return err::UnrecognizedKeyword;
+    return d.setLoop(on);
+  }
   return err::UnrecognizedKeyword;
 }
 

@@ -89,6 +89,12 @@ class Device {
   virtual uint32_t setDoor(bool /*open*/) { return err::UnsupportedFunction; }
   // The sequencer's output port: -1 the mapper, k output k. Others refuse.
   virtual uint32_t setPort(int32_t /*port*/) { return err::UnsupportedFunction; }
+  // Whether a song with a loop goes round it (the sequencer). Others refuse.
+  virtual uint32_t setLoop(bool /*on*/) { return err::UnsupportedFunction; }
+  // Moves the position to `to` (current time format) and carries on: a play
+  // goes on playing from there, its notification still pending; a pause or
+  // a stop stays one there. Devices that cannot refuse.
+  virtual uint32_t moveTo(uint32_t /*to*/) { return err::UnsupportedFunction; }
 
   // Convenience for callers that only need the mode (never touches media).
   int32_t mode() {

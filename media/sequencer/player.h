@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "media/sequencer/song.h"
 
@@ -19,6 +20,8 @@ namespace midi {
 inline constexpr uint8_t kNoteOff = 0x80;
 inline constexpr uint8_t kNoteOn = 0x90;
 inline constexpr uint8_t kControlChange = 0xB0;
+inline constexpr uint8_t kSysEx = 0xF0;
+inline constexpr uint8_t kVolume = 7;
 inline constexpr uint8_t kSustain = 64;
 inline constexpr uint8_t kAllSoundOff = 120;
 inline constexpr uint8_t kAllNotesOff = 123;
@@ -48,7 +51,13 @@ class ChannelState {
   void clear();
   void record(std::span<const uint8_t> message, uint8_t port);
   // Controllers, RPN/NRPN selection and data, program, pitch bend, pressure.
-  void replay(MidiSink& sink, uint64_t now) const;
+  // Over `current` (the state the output is in), what it set and this
+  // state did not goes back to its value after a reset first.
+  void replay(MidiSink& sink, uint64_t now, const ChannelState* current = nullptr) const;
+  // A controller's value on a channel of a port, or -1 when never set.
+  int controller(uint8_t port, uint8_t channel, uint8_t number) const {
+    return ch_[(port % kPorts) * kChannelsPerPort + channel % kChannelsPerPort].cc[number & 0x7F];
+  }
 
  private:
   struct Channel {
@@ -112,11 +121,36 @@ struct Located {
   uint64_t pos = 0;
   size_t next = 0;
   ChannelState state;
+  // The song's SysEx events before `pos` (indices), the latest
+  // kMaxKeptSysEx of them: what a return to `pos` may have to send again.
+  std::vector<size_t> sysex;
+  static constexpr size_t kMaxKeptSysEx = 256;
 };
 Located locateIn(std::shared_ptr<const Song> song, uint64_t songNs);
 
+// A song's loop section, ready to go round: where a pass starts (with what
+// the song has set by then) and where it ends.
+struct Loop {
+  Located start;
+  uint64_t endNs = 0;
+  // The section sends SysEx of its own, so a return to its start sends the
+  // SysEx before the start again; else those are still in force.
+  bool sysexInside = false;
+};
+// Works a song's loop out; null when the song has none. Walks the song up to
+// the loop start: not for a thread that must keep time.
+std::shared_ptr<const Loop> loopOf(std::shared_ptr<const Song> song);
+
+// Passes of the loop section in all, and the fade that follows them.
+inline constexpr int kLoopPasses = 3;
+inline constexpr uint64_t kLoopFadeNs = 8'000'000'000;
+// Volume steps of the fade: 62.5 ms apart, each a change of at most one in
+// a channel's volume controller.
+inline constexpr uint64_t kLoopFadeSteps = 128;
+
 class Player {
  public:
+  Player() { fadeSent_.fill(-1); }
   void setSong(std::shared_ptr<const Song> song);
   const std::shared_ptr<const Song>& song() const { return song_; }
   uint64_t length() const { return song_ ? song_->lengthNs : 0; }
@@ -140,8 +174,21 @@ class Player {
   // Stops running and keeps the position reached at `now`.
   void halt(uint64_t now);
   // Halts at `now`, ends every note the song left sounding, then silences
-  // every channel of an output with `ports` ports.
+  // every channel of an output with `ports` ports (and undoes a fade's
+  // volume changes).
   void silence(MidiSink& sink, uint64_t now, uint8_t ports);
+  // The ports of the output it plays on: what a jump or a fade addresses.
+  void setOutputPorts(uint8_t ports) { ports_ = std::clamp<uint8_t>(ports, 1, kPorts); }
+  // Brings an output to the song's state (a fade's volume included).
+  void restore(MidiSink& sink, uint64_t now);
+
+  // With a loop (of this song) set, a play that reaches its end goes back to
+  // its start, restoring the channels' state there, kLoopPasses - 1 times;
+  // at the next end it goes back once more and fades out over kLoopFadeNs,
+  // still going round, then finishes. A play from beyond the loop end, or
+  // one that ends before it, plays straight on. Null: no loop; a fade under
+  // way stops (its volume changes undone through `sink`).
+  void setLoop(std::shared_ptr<const Loop> loop, uint64_t now, MidiSink& sink);
 
   // Clock time of the next thing to do (an event or the end), if running.
   std::optional<uint64_t> nextDeadline() const;
@@ -153,6 +200,15 @@ class Player {
 
  private:
   bool eventInRange(const Song::Event& e) const;
+  bool loopArmed() const { return loop_ && armed_ && loop_->endNs <= end_; }
+  std::optional<uint64_t> fadeDeadline() const;
+  // Goes back to the loop start at clock time `at`.
+  void jump(MidiSink& sink, uint64_t at);
+  // Sends the fade's volume for its current step where it changed.
+  void sendFadeVolumes(MidiSink& sink, uint64_t at);
+  // Undoes the fade's volume changes: each channel's own volume again.
+  void endFade(MidiSink& sink, uint64_t at);
+  void forgetLoopProgress();
 
   std::shared_ptr<const Song> song_;
   ChannelState state_;
@@ -163,6 +219,19 @@ class Player {
   uint64_t pos_ = 0;         // song position at clock time anchor_ (or while halted)
   uint64_t anchor_ = 0;      // clock time
   uint64_t end_ = 0;
+  uint8_t ports_ = kPorts;
+
+  std::shared_ptr<const Loop> loop_;
+  bool armed_ = false;  // the play has not passed the loop end
+  int jumps_ = 0;
+  bool fading_ = false;
+  // Fade time played before clock time anchor_ (the fade's steps fall on
+  // its own time, which a pause stops and a jump goes on counting).
+  uint64_t fadeBeforeAnchor_ = 0;
+  uint64_t fadeStep_ = 0;
+  // The volume last sent on each channel while fading, or -1.
+  std::array<int16_t, kPorts * kChannelsPerPort> fadeSent_;
+  friend class FadingSink;
 };
 
 }  // namespace plimra::seq

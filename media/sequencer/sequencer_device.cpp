@@ -104,6 +104,12 @@ uint32_t SequencerDevice::open(const std::string& element) {
     error_ = load.error;
     return load.code;
   }
+  bool loop = false;
+  {
+    std::lock_guard lk(mutex_);
+    loop = loop_;
+  }
+  auto loopPlan = loop ? loopOf(load.song) : nullptr;
   std::string error;
   auto out = outputs_->open(-1, error);
   if (!out) {
@@ -114,6 +120,8 @@ uint32_t SequencerDevice::open(const std::string& element) {
   {
     std::lock_guard lk(mutex_);
     player_.setSong(load.song);
+    Output::NowSink sink(*out);
+    player_.setLoop(std::move(loopPlan), out->now(), sink);
     output_ = out;
     port_ = -1;
     open_ = true;
@@ -133,7 +141,8 @@ void SequencerDevice::silenceLocked(Output& out) {
 void SequencerDevice::startLocked(Output& out, uint64_t end) {
   if (player_.song()) out.startsSong(*player_.song());
   Output::NowSink sink(out);
-  player_.state().replay(sink, out.now());
+  player_.setOutputPorts(out.ports());
+  player_.restore(sink, out.now());
   player_.start(std::nullopt, end);
 }
 
@@ -288,6 +297,51 @@ uint32_t SequencerDevice::seek(const mci::SeekParams& params) {
   return mci::err::None;
 }
 
+uint32_t SequencerDevice::moveTo(uint32_t positionMs) {
+  const uint64_t target = uint64_t{positionMs} * kNsPerMs;
+  Located at = locate(target);
+  std::shared_ptr<Output> out;
+  {
+    std::lock_guard lk(mutex_);
+    if (!open_) return mci::err::DeviceNotReady;
+    if (target > player_.length()) return mci::err::OutOfRange;
+    out = output_;
+    const bool wasRunning = player_.running();
+    const uint64_t end = player_.endPosition();
+    // What sounded at the old place must not hang on; a pause stays silent
+    // until it resumes.
+    silenceLocked(*out);
+    player_.locate(std::move(at));
+    if (wasRunning) startLocked(*out, end);
+    publishLocked();
+  }
+  out->wake();
+  return mci::err::None;
+}
+
+uint32_t SequencerDevice::setLoop(bool on) {
+  std::shared_ptr<const Song> song;
+  {
+    std::lock_guard lk(mutex_);
+    loop_ = on;
+    if (!open_) return mci::err::None;
+    song = player_.song();
+  }
+  // The walk to the loop start is done without the lock.
+  auto plan = on ? loopOf(song) : nullptr;
+  std::shared_ptr<Output> out;
+  {
+    std::lock_guard lk(mutex_);
+    // Another song or another change came meanwhile: it has done this.
+    if (!open_ || player_.song() != song || loop_ != on) return mci::err::None;
+    out = output_;
+    Output::NowSink sink(*out);
+    player_.setLoop(std::move(plan), out->now(), sink);
+  }
+  out->wake();
+  return mci::err::None;
+}
+
 uint32_t SequencerDevice::status(const mci::StatusParams& params, mci::StatusValue& out) {
   using K = mci::StatusValue::Kind;
   Snapshot snap;
@@ -415,9 +469,12 @@ std::optional<uint64_t> SequencerDevice::runDue(const Output* from, uint64_t now
       }
       --budget;
     }
-    // A play that began or ended changes what status reports.
+    // A play that began, ended or went back round changes what status
+    // reports.
     const PlayClock after = player_.clock();
-    if (after.running != before.running || after.unanchored != before.unanchored) publishLocked();
+    if (after.running != before.running || after.unanchored != before.unanchored ||
+        after.pos != before.pos || after.anchor != before.anchor)
+      publishLocked();
     next = player_.nextDeadline();
   }
   if (notify) notify(mci::NotifySuccessful);

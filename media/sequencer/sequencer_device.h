@@ -59,6 +59,13 @@ class SequencerDevice : public mci::Device, private OutputClient {
   uint32_t status(const mci::StatusParams& params, mci::StatusValue& out) override;
   uint32_t setTimeFormat(mci::TimeFormat format) override;
   uint32_t setPort(int32_t port) override;
+  // Loop mode: a song with a loop plays its loop section kLoopPasses times,
+  // then fades out and ends. The position reads the song's own place (it
+  // goes back at each pass); the length stays the song's. Off (the
+  // default), every song plays straight through.
+  uint32_t setLoop(bool on) override;
+  // A jump while playing keeps the play and its notification (in ms).
+  uint32_t moveTo(uint32_t positionMs) override;
 
   // The message behind the last failed open or port command.
   std::string lastError() const;
@@ -85,6 +92,7 @@ class SequencerDevice : public mci::Device, private OutputClient {
   mutable std::mutex mutex_;
   std::shared_ptr<Output> output_;
   int32_t port_ = -1;
+  bool loop_ = false;
   Player player_;
   bool open_ = false;
   bool paused_ = false;

@@ -1,7 +1,9 @@
 #include "media/sequencer/song.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "media/mci/mci.h"
@@ -61,6 +63,7 @@ class SongBuilder : public SmfHandler {
 
   void event(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
              std::span<const uint8_t> head, std::span<const uint8_t> body) override {
+    noteLoopPoint(track, tick, kind, metaType, head, body);
     if (track != portTrack_) {
       portTrack_ = track;
       port_ = 0;  // a track without a port meta event plays on the first port
@@ -135,6 +138,7 @@ class SongBuilder : public SmfHandler {
     }
     runs_ = {};
     if (!ev.empty() && ev.back().ns > song_.lengthNs) song_.lengthNs = ev.back().ns;
+    findLoop(smf);
   }
 
   std::vector<std::string> warnings;
@@ -142,6 +146,75 @@ class SongBuilder : public SmfHandler {
  private:
   static constexpr uint8_t kMetaPort = 0x21;
   static constexpr uint8_t kMetaTempo = 0x51;
+  static constexpr uint8_t kMetaMarker = 0x06;
+  static constexpr uint8_t kLoopStartController = 111;
+
+  // The first of each kind of loop point: in file order (which is playing
+  // order for format 2) and by tick (for the merged tracks of 0 and 1).
+  struct Mark {
+    bool seen = false;
+    uint32_t track = 0;
+    uint64_t tick = 0;
+  };
+  struct Marks {
+    Mark inFileOrder, byTick;
+    void note(uint32_t track, uint64_t tick) {
+      if (!inFileOrder.seen) inFileOrder = {true, track, tick};
+      if (!byTick.seen || tick < byTick.tick) byTick = {true, track, tick};
+    }
+  };
+
+  static bool isMarker(std::span<const uint8_t> text, std::string_view name) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == 0))
+      text = text.first(text.size() - 1);
+    return text.size() == name.size() &&
+           std::equal(text.begin(), text.end(), name.begin(), [](uint8_t a, char b) {
+             return std::tolower(a) == std::tolower(static_cast<unsigned char>(b));
+           });
+  }
+
+  void noteLoopPoint(uint32_t track, uint64_t tick, SmfEvent::Kind kind, uint8_t metaType,
+                     std::span<const uint8_t> head, std::span<const uint8_t> body) {
+    if (kind == SmfEvent::Kind::Meta && metaType == kMetaMarker) {
+      if (isMarker(body, "loopStart")) loopStart_.note(track, tick);
+      if (isMarker(body, "loopEnd")) loopEnd_.note(track, tick);
+      return;
+    }
+    if (kind != SmfEvent::Kind::Channel || head.size() + body.size() != 3) return;
+    auto at = [&](size_t i) { return i < head.size() ? head[i] : body[i - head.size()]; };
+    if ((at(0) & 0xF0) == 0xB0 && at(1) == kLoopStartController) loopStart_.note(track, tick);
+  }
+
+  // The loop points' times; a start at the very end, or an end at or
+  // before the start, goes round nothing and is not kept.
+  void findLoop(const Smf& smf) {
+    const bool format2 = smf.format == 2;
+    const Mark start = format2 ? loopStart_.inFileOrder : loopStart_.byTick;
+    const Mark end = format2 ? loopEnd_.inFileOrder : loopEnd_.byTick;
+    if (!start.seen) return;
+    auto nanos = [&](const Mark& m) {
+      if (!format2) return TempoMap(smf).nanosAt(m.tick);
+      uint64_t at = 0;
+      for (uint32_t t = 0; t < m.track && t < smf.tracks.size(); ++t) {
+        const TempoMap map(smf, t);
+        at = addSaturated(at, map.nanosAt(map.endTick()));
+      }
+      return addSaturated(at, TempoMap(smf, m.track).nanosAt(m.tick));
+    };
+    LoopPoints loop;
+    loop.startTick = start.tick;
+    loop.startNs = nanos(start);
+    loop.endTick = end.tick;
+    loop.endNs = end.seen ? nanos(end) : song_.lengthNs;
+    if (!end.seen || loop.endNs <= loop.startNs || loop.endNs > song_.lengthNs) {
+      // The song's end: the latest End of Track.
+      loop.endTick = format2 ? TempoMap(smf, static_cast<uint32_t>(smf.tracks.size() - 1)).endTick()
+                             : TempoMap(smf).endTick();
+      loop.endNs = song_.lengthNs;
+    }
+    if (loop.endNs < loop.startNs || loop.endNs - loop.startNs < kMinLoopNs) return;
+    song_.loop = loop;
+  }
 
   // Ports beyond the two a song can address wrap around, so that every part
   // is heard, though some share channels; a warning says so, once a track.
@@ -165,6 +238,7 @@ class SongBuilder : public SmfHandler {
   uint32_t portTrack_ = UINT32_MAX;
   uint32_t warnedTrack_ = UINT32_MAX;
   uint8_t port_ = 0;
+  Marks loopStart_, loopEnd_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -25,6 +26,21 @@ inline uint64_t addSaturated(uint64_t a, uint64_t b) {
   return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
+// Where a game-music song goes round: from the first CC 111 (any channel)
+// or "loopStart" marker to the first "loopEnd" marker, else to the song's
+// end. Ticks are the file's (a format 2 file's within their sequence).
+struct LoopPoints {
+  uint64_t startTick = 0;
+  uint64_t endTick = 0;
+  uint64_t startNs = 0;
+  uint64_t endNs = 0;
+  uint64_t startMs() const { return startNs / 1'000'000; }
+  uint64_t endMs() const { return endNs / 1'000'000; }
+};
+// A section shorter than this is no loop a composer wrote: going round it
+// would do little but jump.
+inline constexpr uint64_t kMinLoopNs = 100'000'000;
+
 struct Song {
   struct Event {
     uint64_t ns = 0;  // time from the start of the song
@@ -38,6 +54,9 @@ struct Song {
   std::vector<Event> events;   // ns non-decreasing
   std::vector<uint8_t> bytes;  // all events' bytes, back to back
   uint64_t lengthNs = 0;
+  // Absent when the song has no loop start, or one that leaves less than
+  // kMinLoopNs to go round (at its very end, say).
+  std::optional<LoopPoints> loop;
   uint16_t format = 0;
   uint32_t trackCount = 0;
   // Made for an XG module: it sends an XG System On or selects an XG drum

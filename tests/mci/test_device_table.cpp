@@ -126,6 +126,7 @@ TEST_F(DeviceTableTest, NotificationsArriveOnceAndOnlyThroughTheQueue) {
   EXPECT_EQ(codes, (std::vector<NotifyCode>{NotifySuccessful, NotifyFailure}));
 }
 
+// The port and loop commands of a sequencer; other words are refused.
 TEST_F(DeviceTableTest, PortCommandReachesTheOpenSequence) {
   auto& table = DeviceTable::instance();
   uint16_t id = 0;
@@ -136,6 +137,12 @@ TEST_F(DeviceTableTest, PortCommandReachesTheOpenSequence) {
   EXPECT_EQ(send("set x.mid port 3"), err::None);
   EXPECT_EQ(send("set x.mid port -1"), err::BadInteger);
   EXPECT_EQ(log->take({"port"}), (std::vector<std::string>{"port 2", "port -1", "port 3"}));
+  EXPECT_EQ(send("set x.mid loop on"), err::None);
+  EXPECT_EQ(send("set x.mid loop OFF"), err::None);
+  EXPECT_EQ(send("set x.mid loop"), err::MissingParameter);
+  EXPECT_EQ(send("set x.mid loop twice"), err::UnrecognizedKeyword);
+  EXPECT_EQ(send("set x.mid loop on off"), err::UnrecognizedKeyword);
+  EXPECT_EQ(log->take({"loop"}), (std::vector<std::string>{"loop on", "loop off"}));
 }
 
 TEST(MidiOut, DevicesFromMinusOneToCountMinusOneWithTheirWholeNames) {

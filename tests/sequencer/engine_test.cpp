@@ -208,6 +208,24 @@ TEST_F(SequencerTest, SeekAndPlayRanges) {
   EXPECT_EQ(dev.play({4000, std::nullopt}, recorder()), mci::err::OutOfRange);
   EXPECT_EQ(dev.play({2000, 1000}, recorder()), mci::err::OutOfRange);
   EXPECT_EQ(dev.seek({mci::SeekParams::Where::To, 3251}), mci::err::OutOfRange);
+  EXPECT_EQ(dev.moveTo(3251), mci::err::OutOfRange);
+
+  // Moved back to 900 ms while playing at 2000: it plays on from there with
+  // the program set before it, and the play's notification stays pending.
+  delivered();
+  dev.play({0, std::nullopt}, recorder());
+  out.advance(out.now_ + 2000 * kMs);
+  out.sent.clear();
+  ASSERT_EQ(dev.moveTo(900), mci::err::None);
+  EXPECT_TRUE(delivered().empty());
+  EXPECT_EQ(statusOf(mci::StatusItem::Mode), uint32_t{mci::ModePlaying});
+  EXPECT_EQ(out.sent.at(out.sent.size() - 1).bytes, (Bytes{0xC0, 5}));
+  const uint64_t t1 = out.now_;
+  out.runToEnd();
+  std::vector<uint64_t> times;
+  for (const Sent& s : notesOnly(out.sent)) times.push_back((s.time - t1) / kMs);
+  EXPECT_EQ(times, (std::vector<uint64_t>{100, 225, 350}));
+  EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
 }
 
 TEST_F(SequencerTest, PortCommandSwitchesMidSongAndRefusesBadPorts) {
@@ -329,6 +347,152 @@ TEST_F(SequencerTest, TracksMergeInOrderOnTheirPorts) {
                                                       {1, {0x81, 71, 64}},
                                                       {1, {0x82, 1, 64}}}));
   }
+}
+
+// Loop points: the first CC 111 (any channel, any track) or "loopStart"
+// marker, and the first "loopEnd" marker after it, else the song's end. A
+// start at the very end, or a section of almost nothing, is no loop.
+TEST(SongLoop, PointsFoundAtOpen) {
+  using Points = std::optional<std::pair<uint64_t, uint64_t>>;  // ms
+  auto points = [](std::vector<Bytes> tracks, uint16_t format = 1) {
+    const auto load = loadSong(test::writeTemp("points.mid", test::smf(format, 1000, tracks)));
+    EXPECT_TRUE(load.song) << load.error;
+    if (!load.song || !load.song->loop) return Points{};
+    return Points{{load.song->loop->startMs(), load.song->loop->endMs()}};
+  };
+  auto track = [](std::initializer_list<std::pair<uint32_t, std::string>> marks, uint32_t end) {
+    test::Track t;
+    t.tempo(0, 1000000);  // a millisecond a tick
+    for (const auto& [tick, what] : marks) {
+      if (what.starts_with("cc"))
+        t.at(tick, {uint8_t(0xB0 | (what[2] - '0')), 111, 0});
+      else
+        t.marker(tick, what);
+    }
+    return t.finish(end);
+  };
+  EXPECT_EQ(points({track({{500, "cc3"}}, 2000)}), (Points{{500, 2000}}));
+  EXPECT_EQ(points({track({{300, "LOOPSTART"}, {1200, "loopEnd"}, {1500, "loopEnd"}}, 2000)}),
+            (Points{{300, 1200}}));
+  // The earliest start of all tracks, wherever it is in the file.
+  EXPECT_EQ(points({track({{700, "cc0"}}, 2000), track({{400, "cc9"}}, 1000)}),
+            (Points{{400, 2000}}));
+  // A format 2 sequence's points lie after the sequences before it.
+  EXPECT_EQ(points({track({}, 1000), track({{200, "loopStart"}, {600, "loopEnd"}}, 800)}, 2),
+            (Points{{1200, 1600}}));
+  // An end at or before the start is not the loop's: it runs to the end.
+  EXPECT_EQ(points({track({{800, "loopEnd"}, {900, "loopStart"}}, 2000)}), (Points{{900, 2000}}));
+  EXPECT_EQ(points({track({{900, "loopStart"}, {900, "loopEnd"}}, 2000)}), (Points{{900, 2000}}));
+  EXPECT_EQ(points({track({{2000, "cc0"}}, 2000)}), Points{});
+  EXPECT_EQ(points({track({{1950, "cc0"}}, 2000)}), Points{});
+  EXPECT_EQ(points({track({{300, "loopEnd"}, {500, "loop start"}}, 2000)}), Points{});
+}
+
+// With loop mode on, the section [100, 450) ms plays three times, each
+// return ending the held note and restoring the program and volume set
+// before the start and the pitch bend's centre; the fourth time round fades
+// channel by channel over 8 s and the song ends with each channel at its
+// own volume again. Off, the song plays once.
+TEST_F(SequencerTest, LoopGoesRoundThreeTimesThenFadesOut) {
+  test::Track t;
+  t.tempo(0, 1000000).at(0, {0xC0, 5}).at(0, {0xB0, 7, 90}).at(100, {0xB0, 111, 0});
+  t.at(200, {0xC0, 9}).at(200, {0xE0, 0, 70}).at(200, {0x90, 60, 100}).at(300, {0xB0, 7, 50});
+  const std::string path = test::writeTemp("loop.mid", test::smf(0, 1000, {t.finish(450)}));
+  for (const bool loop : {false, true}) {
+    SCOPED_TRACE(loop);
+    dev.close();
+    out.sent.clear();
+    ASSERT_EQ(dev.setLoop(loop), mci::err::None);
+    ASSERT_EQ(dev.open(path), mci::err::None);
+    const uint64_t t0 = out.now_;
+    dev.play({}, recorder());
+    out.advance(t0 + 600 * kMs);
+    // The song's own position, and its own length.
+    EXPECT_EQ(statusOf(mci::StatusItem::Position), loop ? 250u : 450u);
+    EXPECT_EQ(statusOf(mci::StatusItem::Length), 450u);
+    out.runToEnd();
+    EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
+    std::vector<uint64_t> notes;
+    for (const Sent& s : notesOnly(out.sent)) notes.push_back((s.time - t0) / kMs);
+    if (!loop) {
+      EXPECT_EQ(notes, std::vector<uint64_t>{200});
+      continue;
+    }
+    // Three passes, then those that begin within the fade's 8 s.
+    ASSERT_EQ(notes.size(), 3u + 23u);
+    for (size_t i = 0; i < notes.size(); ++i) EXPECT_EQ(notes[i], 200 + 350 * i);
+    // Each return: the held note ended, the bend centred, the volume and
+    // program restored, then the section's own first event.
+    for (uint64_t at : {450u, 800u, 1150u}) {
+      std::vector<Bytes> jump;
+      for (const Sent& s : out.sent)
+        if (s.time == t0 + at * kMs) jump.push_back(s.bytes);
+      EXPECT_EQ(jump, (std::vector<Bytes>{
+                          {0x80, 60, 64}, {0xE0, 0, 64}, {0xB0, 7, 90}, {0xC0, 5}, {0xB0, 111, 0}}))
+          << at;
+    }
+    // A channel the song leaves at its default volume falls a step at a time.
+    std::vector<int> fade;
+    for (const Sent& s : out.sent)
+      if (s.bytes.size() == 3 && s.bytes[0] == 0xB1 && s.bytes[1] == 7) fade.push_back(s.bytes[2]);
+    ASSERT_EQ(fade.size(), 100u);
+    for (size_t i = 0; i < 99; ++i) EXPECT_EQ(fade[i], 99 - int(i));
+    EXPECT_EQ(fade.back(), 100);
+    // In its last second the song's own volume of 90 or 50 is heard at an
+    // eighth of it at most; then the silence, and the channels' own volumes
+    // (channel 1's 50, set 300 ms into the pass the fade ends in).
+    const auto end = out.sent.end() - 16;
+    EXPECT_EQ(out.sent.back().time - t0, 9150 * kMs);
+    for (auto s = out.sent.begin(); s != end; ++s) {
+      if (s->time >= t0 + 8150 * kMs && s->bytes[0] == 0xB0 && s->bytes[1] == 7) {
+        EXPECT_LE(s->bytes[2], 12) << (s->time - t0) / kMs;
+      }
+    }
+    EXPECT_TRUE(endsInSilence({out.sent.begin(), end}));
+    for (uint8_t ch = 0; ch < 16; ++ch)
+      EXPECT_EQ(end[ch].bytes, (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch == 0 ? 50 : 100)}));
+  }
+
+  // A pause half way through the fade gives each channel its own volume
+  // back after the silence; the resume takes them down to half again.
+  dev.close();
+  ASSERT_EQ(dev.open(path), mci::err::None);
+  dev.play({}, recorder());
+  out.advance(out.now_ + 5150 * kMs);
+  out.sent.clear();
+  dev.pause();
+  ASSERT_GE(out.sent.size(), 16u);
+  EXPECT_TRUE(endsInSilence({out.sent.begin(), out.sent.end() - 16}));
+  for (uint8_t ch = 0; ch < 16; ++ch)
+    EXPECT_EQ(out.sent.end()[ch - 16].bytes,
+              (Bytes{uint8_t(0xB0 | ch), 7, uint8_t(ch ? 100 : 90)}));
+  out.sent.clear();
+  out.advance(out.now_ + 10'000 * kMs);
+  dev.resume();
+  std::vector<Bytes> volumes;
+  for (const Sent& s : out.sent)
+    if ((s.bytes[0] & 0xFE) == 0xB0 && s.bytes[1] == 7) volumes.push_back(s.bytes);
+  EXPECT_EQ(volumes, (std::vector<Bytes>{{0xB0, 7, 45}, {0xB1, 7, 50}}));
+
+  // A section that sends SysEx of its own gets the SysEx before its start
+  // again at each return, ahead of the controllers; one that sends none
+  // (above) does not.
+  const Bytes before = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x04, 0x0B, 0xF7};
+  const Bytes inside = {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x01, 0x30, 0x00, 0x0F, 0xF7};
+  test::Track x;
+  x.tempo(0, 1000000).at(0, before).at(0, {0xB0, 7, 90}).at(100, {0xB0, 111, 0});
+  x.at(200, inside);
+  dev.close();
+  out.sent.clear();
+  ASSERT_EQ(dev.open(test::writeTemp("sysex.mid", test::smf(0, 1000, {x.finish(450)}))),
+            mci::err::None);
+  const uint64_t t0 = out.now_;
+  dev.play({}, recorder());
+  out.advance(t0 + 450 * kMs);
+  std::vector<Bytes> jump;
+  for (const Sent& s : out.sent)
+    if (s.time == t0 + 450 * kMs) jump.push_back(s.bytes);
+  EXPECT_EQ(jump, (std::vector<Bytes>{before, {0xB0, 7, 90}, {0xB0, 111, 0}}));
 }
 
 // Times beyond what the clocks hold (a tick of 16.7 s, three of the longest

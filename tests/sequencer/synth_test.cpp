@@ -105,10 +105,10 @@ TEST(BuiltinSynth, NoteOnsetsFallWhereTheTempoMapPutsThem) {
 
 // What plimra-render makes of a song: a WAV file from a process of its own,
 // so that nothing an earlier song left ringing is in it.
-test::Bytes render(const std::string& song) {
+test::Bytes render(const std::string& song, const std::string& options = "") {
   const std::string wav = song + ".wav";
-  const std::string command =
-      std::string(PLIMRA_BIN_DIR) + "/plimra-render " + song + " " + wav + " >/dev/null";
+  const std::string command = std::string(PLIMRA_BIN_DIR) + "/plimra-render " + options + " " +
+                              song + " " + wav + " >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   test::Bytes bytes = test::readFile(wav);
   std::remove(wav.c_str());
@@ -296,6 +296,57 @@ TEST(BuiltinSynth, AChosenSoundFontPlaysFromTheNextNoteAndOneThatCannotLoadChang
     EXPECT_EQ(heard(sound, 0.3, 0.55), before) << c.font;
     EXPECT_EQ(heard(sound, 0.8, 0.95), c.after) << c.font;
     before = c.after;
+  }
+}
+
+// A game-music song through plimra-render: C4, then the loop section from
+// 500 ms (a CC 111 or a "loopStart" marker) with A4 from 600 to 1300 ms, up
+// to the song's end or a "loopEnd" marker at 1500 ms that E5 follows. With
+// --loop the section is heard three times, then fades out going round and
+// the song ends; without, once, and the song plays on to its end.
+TEST(BuiltinSynth, LoopSongsGoRoundThreeTimesThenFadeWithLoop) {
+  constexpr double kA4 = 440.00, kE5 = 659.26;
+  auto song = [](bool markers) {
+    test::Track t;
+    t.tempo(0, 1000000).at(0, {0xC0, 79}).at(0, {0x90, 60, 100}).at(400, {0x80, 60, 0});
+    if (markers)
+      t.marker(500, "loopStart");
+    else
+      t.at(500, {0xB0, 111, 0});
+    t.at(600, {0x90, 69, 100}).at(1300, {0x80, 69, 0});
+    if (!markers) return test::smf(0, 1000, {t.finish(1500)});
+    t.marker(1500, "loopEnd").at(1600, {0x90, 76, 100}).at(2000, {0x80, 76, 0});
+    return test::smf(0, 1000, {t.finish(2100)});
+  };
+  for (const bool markers : {false, true}) {
+    const std::string path = test::writeTemp("loop.mid", song(markers));
+    for (const bool loop : {false, true}) {
+      SCOPED_TRACE(std::string(markers ? "markers" : "CC 111") + (loop ? ", --loop" : ""));
+      const test::Bytes wav = render(path, loop ? "--loop" : "");
+      const double seconds = double(wav.size() - 44) / 4 / audio::kSampleRate;
+      // The A4 of each pass, the section a second long from 500 ms.
+      auto pass = [&](int k) { return toneLevel(wav, kA4, 0.7 + k, 1.2 + k); };
+      const double first = pass(0);
+      ASSERT_GT(first, 0.01);
+      if (!loop) {
+        EXPECT_LT(pass(1), 0.01);
+        EXPECT_EQ(toneLevel(wav, kE5, 1.65, 1.95) > 0.01, markers);
+        EXPECT_LT(seconds, 4.5);
+        continue;
+      }
+      EXPECT_GT(pass(1), first * 0.8);
+      EXPECT_GT(pass(2), first * 0.8);
+      // The fade from 3.5 s on: each pass quieter than the one before.
+      double before = first;
+      for (int k : {3, 5, 7, 9}) {
+        EXPECT_LT(pass(k), before) << "pass " << k;
+        before = pass(k);
+      }
+      EXPECT_LT(before, first / 4);
+      EXPECT_LT(toneLevel(wav, kE5, 0.5, seconds), 0.002);
+      EXPECT_GT(seconds, 11.4);
+      EXPECT_LT(seconds, 14.0);
+    }
   }
 }
 

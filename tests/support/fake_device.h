@@ -1,6 +1,6 @@
 // A device for the device table that records every command it receives as a
 // line of text ("open a.mid", "play from 3", "seek to 60", "port -1",
-// "format 10"), answers status from values the test sets, refuses the
+// "format 10", "loop on", "move to 60"), answers status from values the test sets, refuses the
 // commands the test names (and, as the base device does, any door command),
 // and holds a play's notification until the test ends the play. Register it
 // under any type name with install().
@@ -111,6 +111,8 @@ class FakeDevice : public mci::Device {
     return e;
   }
   uint32_t setPort(int32_t port) override { return run("port " + std::to_string(port), -1, false); }
+  uint32_t setLoop(bool on) override { return run(on ? "loop on" : "loop off", -1, false); }
+  uint32_t moveTo(uint32_t to) override { return run("move to " + std::to_string(to), -1, false); }
 
  private:
   // Records the call; unless refused, cuts a pending play short when asked

@@ -77,6 +77,12 @@ class Track {
     putBig(meta, usPerQuarter, 3);
     return at(tick, meta);
   }
+  Track& marker(uint32_t tick, const std::string& text) {
+    Bytes meta{0xFF, 0x06};
+    putVlq(meta, static_cast<uint32_t>(text.size()));
+    meta.insert(meta.end(), text.begin(), text.end());
+    return at(tick, meta);
+  }
   // The track's bytes, closed by an end of track at `endTick`.
   Bytes finish(uint32_t endTick) {
     at(endTick, {0xFF, 0x2F, 0x00});

@@ -1,8 +1,9 @@
 // Plays a song through the sequencer and the built-in synthesizer, faster
 // than real time, into a 44.1 kHz stereo WAV file; or, with --port, to a
-// MIDI-OUT port in real time.
-//   plimra-render SONG.mid OUT.wav
-//   plimra-render --port NAME SONG.mid
+// MIDI-OUT port in real time. With --loop a song with a loop goes round it
+// as the player's loop mode has it: the section three times, then a fade.
+//   plimra-render [--loop] SONG.mid OUT.wav
+//   plimra-render [--loop] --port NAME SONG.mid
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -79,8 +80,8 @@ class WavWriter {
 };
 
 int usage() {
-  std::cerr << "usage: plimra-render SONG.mid OUT.wav\n"
-               "       plimra-render --port NAME SONG.mid\n";
+  std::cerr << "usage: plimra-render [--loop] SONG.mid OUT.wav\n"
+               "       plimra-render [--loop] --port NAME SONG.mid\n";
   return 2;
 }
 
@@ -88,10 +89,13 @@ int usage() {
 
 int main(int argc, char** argv) {
   std::string port, song, wav;
+  bool loop = false;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--port" && i + 1 < args.size()) {
       port = args[++i];
+    } else if (args[i] == "--loop") {
+      loop = true;
     } else if (!args[i].empty() && args[i][0] == '-' && args[i] != "-") {
       return usage();
     } else if (song.empty()) {
@@ -121,6 +125,7 @@ int main(int argc, char** argv) {
     portNumber = static_cast<int32_t>(it - names.begin());
   }
   seq::SequencerDevice device(outputs);
+  device.setLoop(loop);
   if (device.open(song) != mci::err::None) {
     std::cerr << "plimra-render: " << device.lastError() << "\n";
     return 1;
@@ -129,6 +134,8 @@ int main(int argc, char** argv) {
   std::cout << "format " << s->format << ", " << s->trackCount << " track"
             << (s->trackCount == 1 ? "" : "s") << ", " << s->lengthNs / 1'000'000 << " ms\n";
   for (const auto& w : s->warnings) std::cerr << "plimra-render: warning: " << w << "\n";
+  if (loop && s->loop)
+    std::cout << "loop from " << s->loop->startMs() << " to " << s->loop->endMs() << " ms\n";
 
   if (!port.empty()) {
     if (device.setPort(portNumber) != mci::err::None) {
