@@ -148,6 +148,7 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
       {&F::xgResetItem, &F::resetMenu, "xgResetItem", u"ＸＧリセット", &F::onXgResetChosen},
       {&F::stopOnSwitchItem, &F::optionsMenu, "stopOnSwitchItem", u"CDへの切替時に曲を止める",
        &F::onStopOnSwitchToggled},
+      {&F::loopItem, &F::optionsMenu, "loopItem", u"ループ再生", &F::onLoopToggled},
       {&F::timeItem, &F::optionsMenu, "timeItem", u"再生中、時間を表示", &F::onTimeToggled},
       {&F::portItem, &F::optionsMenu, "portItem", u"MIDI-OUTポートの指定(&P)", &F::onPortPanel},
       {&F::soundFontItem, &F::optionsMenu, "soundFontItem", u"SoundFontの指定(&F)...",
@@ -300,6 +301,7 @@ void MidiWindow::onLoad() {
   o.bind(singleItem, Options::Flag::Single);
   o.bind(inOrderItem, Options::Flag::InOrder);
   o.bind(randomItem, Options::Flag::Random);
+  o.bind(loopItem, Options::Flag::Loop);
   o.bindReset(noResetItem, QStringLiteral("NON"));
   o.bindReset(gsResetItem, QStringLiteral("GS"));
   o.bindReset(gmResetItem, QStringLiteral("GM"));
@@ -463,6 +465,9 @@ void MidiWindow::startSong() {
   playingSong_ = platform::pathFromNative(songFile());
   transport->setFileName(songFile());
   const bool opened = transport->setCommand(QStringLiteral("OPEN")) == mci::err::None;
+  // A song with a loop goes round it when the option is on (a song opens
+  // with loop mode off).
+  if (opened && loopOn()) mci::DeviceTable::instance().setLoop(transport->DeviceID(), true);
   onPortOk();
   const bool playing = opened && transport->setCommand(QStringLiteral("PLAY")) == mci::err::None;
 
@@ -603,10 +608,9 @@ void MidiWindow::useSoundFont(const QString& path, bool fromMenu) {
         } else if (used == path) {
           options().setSoundFont(path);
         } else if (fromMenu) {
-          kit::MsgBox(
-              QStringLiteral("環境変数 PLIMRA_SOUNDFONT の SoundFont「%1」を使い続けます。")
-                  .arg(platform::displayName(used)),
-              kit::vbExclamation);
+          kit::MsgBox(QStringLiteral("環境変数 PLIMRA_SOUNDFONT の SoundFont「%1」を使い続けます。")
+                          .arg(platform::displayName(used)),
+                      kit::vbExclamation);
         }
       });
 }
@@ -761,6 +765,14 @@ void MidiWindow::onNoResetChosen() { options().setReset(QStringLiteral("NON")); 
 void MidiWindow::onGsResetChosen() { options().setReset(QStringLiteral("GS")); }
 void MidiWindow::onGmResetChosen() { options().setReset(QStringLiteral("GM")); }
 void MidiWindow::onXgResetChosen() { options().setReset(QStringLiteral("XG")); }
+
+bool MidiWindow::loopOn() { return options().flag(Options::Flag::Loop); }
+
+void MidiWindow::onLoopToggled() {
+  options().toggle(Options::Flag::Loop);
+  // The song that plays follows at once.
+  if (songPlaying_) mci::DeviceTable::instance().setLoop(transport->DeviceID(), loopOn());
+}
 
 void MidiWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
 void MidiWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }

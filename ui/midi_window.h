@@ -57,8 +57,8 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // The menus, a line each: the file menu, the options with their two
   // submenus, help.
   plimra::kit::MenuItem *cdMenu, *cdPlayerItem, *exitItem;
-  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *timeItem, *portItem,
-      *soundFontItem, *saveItem;
+  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *loopItem, *timeItem,
+      *portItem, *soundFontItem, *saveItem;
   plimra::kit::MenuItem *playModeMenu, *singleItem, *inOrderItem, *randomItem;
   plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem, *xgResetItem;
   plimra::kit::MenuItem *helpMenu, *aboutItem;
@@ -73,6 +73,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void onPlayClicked(int& Cancel);
   void onTimerTick();
   void onTimeToggled();
+  void onLoopToggled();
   void onCdPlayer();
   void onSingleChosen();
   void onInOrderChosen();
@@ -149,6 +150,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // Opens and plays the selected song on the chosen port.
   void startSong();
   void warnIfSilent();
+  static bool loopOn();
   // Has the built-in synthesizer read `path` (or $PLIMRA_SOUNDFONT) off this
   // thread; it becomes the option once it plays. Says why when it cannot,
   // and, for a choice `fromMenu`, when the variable keeps its own font.

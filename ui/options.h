@@ -26,6 +26,7 @@ class Options : public QObject {
     Single,        // play one song only
     InOrder,       // play the list in order
     Random,        // play the list in random order
+    Loop,          // a song with a loop goes round it, then fades out
     Count,
   };
 

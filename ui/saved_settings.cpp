@@ -109,6 +109,7 @@ const Setting kSettings[] = {
     // Kept as written: only the exact "GS" and "GM" send a reset.
     {"Option", "Reset", [](Loading&, const QString& v) { options().setReset(v); },
      [] { return options().reset(); }},
+    {"Option", "Loop", &readFlag<Flag::Loop>, &writeFlag<Flag::Loop>},
     // Same path rules as the folder.
     {"Option", "SoundFont",
      [](Loading&, const QString& v) { options().setSoundFont(platform::pathFromWritten(v)); },

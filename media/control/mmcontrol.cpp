@@ -279,8 +279,14 @@ uint32_t MMControl::closeDevice() {
 uint32_t MMControl::seekTo(uint32_t position) {
   mci::Device* dev = device();
   if (!dev) return mci::err::DeviceNotReady;
+  // A device that can move while it plays keeps its play (and its Done).
+  uint32_t e = dev->moveTo(position);
+  if (e != mci::err::UnsupportedFunction) {
+    refreshButtons();
+    return e;
+  }
   const int32_t mode = dev->mode();
-  uint32_t e = dev->seek({mci::SeekParams::Where::To, position});
+  e = dev->seek({mci::SeekParams::Where::To, position});
   if (e == mci::err::None && (isRunning(mode) || mode == mci::ModePaused)) {
     e = startPlay(*dev);
     if (e == mci::err::None && mode == mci::ModePaused) e = dev->pause();

@@ -92,9 +92,9 @@ class MMControl : public QWidget {
   void click(Button b);
 
   // Moves the open device to `position` (in its current time format). A
-  // play under way goes on from there (it ends as aborted and a new one
-  // starts, with its own Done); a paused one stays paused there. Returns
-  // the device's error code.
+  // play under way goes on from there (on a device that cannot move while
+  // it plays, it ends as aborted and a new one starts, with its own Done); a
+  // paused one stays paused there. Returns the device's error code.
   uint32_t seekTo(uint32_t position);
 
   // Re-reads the device mode and enables the buttons to match. The control

@@ -91,6 +91,11 @@ uint32_t DeviceTable::setPort(uint16_t id, int32_t port) {
   return device ? device->setPort(port) : err::InvalidDeviceId;
 }
 
+uint32_t DeviceTable::setLoop(uint16_t id, bool on) {
+  Device* device = find(id);
+  return device ? device->setLoop(on) : err::InvalidDeviceId;
+}
+
 NotifyFn DeviceTable::wrapNotify(NotifyFn notify) {
   if (!notify) return {};
   auto fired = std::make_shared<std::atomic<bool>>(false);

@@ -41,6 +41,8 @@ class DeviceTable {
 
   // The MIDI-OUT port of an open sequencer: -1 the mapper, k output k.
   uint32_t setPort(uint16_t id, int32_t port);
+  // Loop mode of an open sequencer (see Device::setLoop).
+  uint32_t setLoop(uint16_t id, bool on);
 
   // A command string ("status cdaudio position", "play cdaudio from 3",
   // "open x.mid type sequencer alias song"...). The reply is written to

@@ -80,7 +80,9 @@ class MidiWindowTest : public plimra::test::WindowTest {
     sequencer->finish();
     pump();
   }
-  Calls takeCalls() { return sequencer->take({"open", "close", "play", "stop", "seek", "port"}); }
+  Calls takeCalls() {
+    return sequencer->take({"open", "close", "play", "stop", "seek", "move", "port", "loop"});
+  }
   std::string song(const QString& name) { return "open " + (music + "/" + name).toStdString(); }
 };
 
@@ -124,7 +126,7 @@ TEST_F(MidiWindowTest, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChange
       QString(
           "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
           "[Option]\nMin=False\nChange=True\nTime=False\nSingle=False\nContinue=False\n"
-          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\nSoundFont=\n"
+          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\nLoop=False\nSoundFont=\n"
           "[Plimra]\nTop= %3\nLeft= %4\n[CDp]\nTop= %5\nLeft= %6\n")
           .arg(music, root.path(), QString::number(w.Top()), QString::number(w.Left()),
                QString::number(cd->Top()), QString::number(cd->Left()));
@@ -499,6 +501,14 @@ TEST_F(MidiWindowTest, StopAndPrevStayTheEndMovesOnAndASongIconizesUnlessItCanno
   EXPECT_EQ(takeCalls(), (Calls{"close", song("c.mid")}));
   w.onTimerTick();
   EXPECT_EQ(w.windowTitle(), "c.mid (再生できません)");
+
+  // "ループ再生": songs open in loop mode; turned off, the song that plays
+  // leaves it at once.
+  choose(w.loopItem);
+  play(1);
+  EXPECT_EQ(takeCalls(), (Calls{song("b.mid"), "loop on", "port 1", "play"}));
+  choose(w.loopItem);
+  EXPECT_EQ(takeCalls(), Calls{"loop off"});
 }
 
 TEST_F(MidiWindowTest, ContinuousPlayStopsAfterAWholePassOfTheListWithoutSound) {
@@ -581,13 +591,12 @@ TEST_F(MidiWindowTest, LeftAndRightOnTheTransportBarMoveTheSongFiveSeconds) {
     setPosition(at);
     QTest::keyClick(stop, key);
   }
-  EXPECT_EQ(takeCalls(),
-            (Calls{"seek to 12000", "play", "seek to 0", "play", "seek to 20000", "play"}));
+  EXPECT_EQ(takeCalls(), (Calls{"move to 12000", "move to 0", "move to 20000"}));
   EXPECT_EQ(QApplication::focusWidget(), stop);  // the arrows do not move the focus
   w.transport->click(MMControl::Pause);
   setPosition(10000);
   QTest::keyClick(w.transport->findChild<QWidget*>("Play"), Qt::Key_Left);
-  EXPECT_EQ(takeCalls(), (Calls{"seek to 5000", "play"}));
+  EXPECT_EQ(takeCalls(), Calls{"move to 5000"});
   EXPECT_EQ(sequencer->mode.load(), mci::ModePaused);
 }
 
