@@ -116,6 +116,16 @@ TEST_F(CdWindowTest, PlayingOnAcrossTracksThenToTheEnd) {
   EXPECT_EQ(highlighted(), std::vector<int>({2, 3}));
   EXPECT_EQ(cd->status->text(), "Play 03-00:01");
 
+  // The desktop moves the track that plays within itself (1:05.4 is frame
+  // 30 of second 5), and it plays on; beyond the track's end it does not.
+  // A CD device cannot move while it plays: it seeks and plays again.
+  const std::string place = std::to_string(mci::makeTmsf(3, 1, 5, 30));
+  disc->errors["move to " + place] = mci::err::UnsupportedFunction;
+  disc->answer(Item::CurrentTrack, 3);
+  ASSERT_TRUE(cd->seek(65400));
+  EXPECT_EQ(commands(), Log({"seek to " + place, "play"}));
+  EXPECT_FALSE(cd->seek(53LL * 60 * 1000));
+
   // Back on track 1, then off the end of the disc: rewound, and every label
   // plain again, the first track's too.
   tickAt(1);
