@@ -149,6 +149,7 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
       {&F::stopOnSwitchItem, &F::optionsMenu, "stopOnSwitchItem", u"CDへの切替時に曲を止める",
        &F::onStopOnSwitchToggled},
       {&F::timeItem, &F::optionsMenu, "timeItem", u"再生中、時間を表示", &F::onTimeToggled},
+      {&F::lyricsItem, &F::optionsMenu, "lyricsItem", u"歌詞を表示(&L)", &F::onLyricsToggled},
       {&F::portItem, &F::optionsMenu, "portItem", u"MIDI-OUTポートの指定(&P)", &F::onPortPanel},
       {&F::soundFontItem, &F::optionsMenu, "soundFontItem", u"SoundFontの指定(&F)...",
        &F::onSoundFont},
@@ -220,7 +221,10 @@ PlayerState MidiWindow::playerState() const {
   state.status = statusOf(transport->Mode());
   if (transport->DeviceID() == 0 || playingSong_.isEmpty()) return state;
   state.key = state.file = playingSong_;
-  state.title = platform::displayName(playingSong_.mid(playingSong_.lastIndexOf(u'/') + 1));
+  state.lyrics = lyrics_;
+  state.title = lyrics_ && !lyrics_->title.empty()
+                    ? QString::fromStdString(lyrics_->title)
+                    : platform::displayName(playingSong_.mid(playingSong_.lastIndexOf(u'/') + 1));
   if (transport->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds)) {
     state.positionMs = transport->Position();
     state.lengthMs = transport->Length();
@@ -297,6 +301,7 @@ void MidiWindow::onLoad() {
   o.bind(iconizeItem, Options::Flag::Iconize);
   o.bind(stopOnSwitchItem, Options::Flag::StopOnSwitch);
   o.bind(timeItem, Options::Flag::ShowTime);
+  o.bind(lyricsItem, Options::Flag::Lyrics);
   o.bind(singleItem, Options::Flag::Single);
   o.bind(inOrderItem, Options::Flag::InOrder);
   o.bind(randomItem, Options::Flag::Random);
@@ -461,6 +466,7 @@ void MidiWindow::resetSongProgress() {
 void MidiWindow::startSong() {
   // The song itself, on the chosen port.
   playingSong_ = platform::pathFromNative(songFile());
+  lyrics_ = std::make_shared<const seq::Lyrics>(seq::readLyrics(songFile().toStdString()));
   transport->setFileName(songFile());
   const bool opened = transport->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   onPortOk();
@@ -762,6 +768,7 @@ void MidiWindow::onGsResetChosen() { options().setReset(QStringLiteral("GS")); }
 void MidiWindow::onGmResetChosen() { options().setReset(QStringLiteral("GM")); }
 void MidiWindow::onXgResetChosen() { options().setReset(QStringLiteral("XG")); }
 
+void MidiWindow::onLyricsToggled() { options().toggle(Options::Flag::Lyrics); }
 void MidiWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
 void MidiWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }
 

@@ -57,8 +57,8 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // The menus, a line each: the file menu, the options with their two
   // submenus, help.
   plimra::kit::MenuItem *cdMenu, *cdPlayerItem, *exitItem;
-  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *timeItem, *portItem,
-      *soundFontItem, *saveItem;
+  plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *timeItem, *lyricsItem,
+      *portItem, *soundFontItem, *saveItem;
   plimra::kit::MenuItem *playModeMenu, *singleItem, *inOrderItem, *randomItem;
   plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem, *xgResetItem;
   plimra::kit::MenuItem *helpMenu, *aboutItem;
@@ -73,6 +73,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void onPlayClicked(int& Cancel);
   void onTimerTick();
   void onTimeToggled();
+  void onLyricsToggled();
   void onCdPlayer();
   void onSingleChosen();
   void onInOrderChosen();
@@ -172,6 +173,8 @@ class MidiWindow : public plimra::kit::Form, public Player {
   int silentSongs_ = 0;
   bool silenceExplained_ = false;
   QString playingSong_;
+  // Its words, read when it starts.
+  std::shared_ptr<const seq::Lyrics> lyrics_;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
   std::chrono::steady_clock::time_point portListingStarted_;

@@ -50,6 +50,7 @@ void Options::setDefaults() {
   setFlag(Flag::ShowTime, false);
   setFlag(Flag::Single, false);
   setFlag(Flag::InOrder, false);
+  setFlag(Flag::Lyrics, false);
   setReset(QStringLiteral("GM"));
   setSoundFont({});
   emit changed();
