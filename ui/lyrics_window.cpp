@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <algorithm>
 
 #include "ui/kit/appearance.h"
 #include "ui/kit/twips.h"

@@ -17,6 +17,9 @@ constexpr uint8_t kMetaTrackName = 0x03;
 constexpr uint8_t kMetaLyric = 0x05;
 constexpr uint8_t kMetaTempo = 0x51;
 constexpr uint64_t kNanosPerMs = 1'000'000;
+// A song sings a few thousand syllables; a file of millions of tiny text
+// events would otherwise cost far more memory as text than as a file.
+constexpr size_t kMaxTextEvents = 65536;
 
 struct TextEvent {
   uint32_t track = 0;
@@ -39,8 +42,9 @@ class TextCollector : public SmfHandler {
       t.kind = kind;
       t.metaType = metaType;
       t.bytes.assign(body.begin(), body.end());
-    } else if (metaType == kMetaText || metaType == kMetaLyric ||
-               (metaType == kMetaTrackName && track == 0 && !titleSeen_)) {
+    } else if (texts.size() < kMaxTextEvents &&
+               (metaType == kMetaText || metaType == kMetaLyric ||
+                (metaType == kMetaTrackName && track == 0 && !titleSeen_))) {
       titleSeen_ = titleSeen_ || metaType == kMetaTrackName;
       texts.push_back({track, tick, metaType, std::string(body.begin(), body.end())});
     }

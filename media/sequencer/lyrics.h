@@ -46,7 +46,8 @@ struct Lyrics {
 };
 
 // Reads the words of a MIDI file, from memory or from a file. A file that
-// cannot be read, or has no words, gives no lines.
+// cannot be read, or has no words, gives no lines; of a file with more than
+// 65536 text events, the first are read.
 Lyrics lyricsOf(std::span<const uint8_t> data);
 Lyrics readLyrics(const std::string& path);
 
