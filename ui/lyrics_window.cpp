@@ -74,11 +74,10 @@ void LyricsWindow::onUnload(int16_t& /*Cancel*/) {
 }
 
 void LyricsWindow::onTick() {
+  // The state carries the words of the song it names: another song, or
+  // none, brings its own.
   const PlayerState state = source_();
-  if (state.key != songKey_) {
-    songKey_ = state.key;
-    lyrics_ = state.lyrics;
-  }
+  lyrics_ = state.lyrics;
   const bool playing = state.status == PlayerState::Status::Playing;
   tick_.start(playing ? kPlayingLookMs : kIdleLookMs);
   const uint64_t positionMs = static_cast<uint64_t>(std::max<int64_t>(0, state.positionMs));

@@ -41,9 +41,7 @@ class LyricsWindow : public plimra::kit::Form {
 
   std::function<PlayerState()> source_;
   QTimer tick_{this};
-  // The song whose words are shown, by its player's key.
-  QString songKey_;
-  std::shared_ptr<const seq::Lyrics> lyrics_;
+  std::shared_ptr<const seq::Lyrics> lyrics_;  // the words shown
 };
 
 }  // namespace plimra::ui
