@@ -15,11 +15,10 @@ namespace kit = plimra::kit;
 namespace {
 
 constexpr uint32_t kSungColor = kit::RGB(0, 0, 255);
-// A syllable lasts a tenth of a second or more: a look every 40 ms
-// highlights it in time. With no song playing, a slow look notices the next
-// song without costing anything worth measuring.
+// A syllable lasts a tenth of a second or more: a look every 40 ms while
+// the song plays highlights it in time. Otherwise the player's changes are
+// told to the window.
 constexpr int kPlayingLookMs = 40;
-constexpr int kIdleLookMs = 250;
 
 kit::Label* makeLine(QWidget* parent, const char* name, uint32_t color) {
   auto* l = new kit::Label(parent);
@@ -78,8 +77,10 @@ void LyricsWindow::onTick() {
   // none, brings its own.
   const PlayerState state = source_();
   lyrics_ = state.lyrics;
-  const bool playing = state.status == PlayerState::Status::Playing;
-  tick_.start(playing ? kPlayingLookMs : kIdleLookMs);
+  if (state.status != PlayerState::Status::Playing)
+    tick_.stop();
+  else if (!tick_.isActive())
+    tick_.start(kPlayingLookMs);
   const uint64_t positionMs = static_cast<uint64_t>(std::max<int64_t>(0, state.positionMs));
   // Before the first line begins it shows, nothing of it sung yet.
   show(lyrics_ ? std::max(0, lyrics_->lineAt(positionMs)) : -1, positionMs);

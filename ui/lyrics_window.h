@@ -2,7 +2,8 @@
 // song reaches each syllable, and the line that follows. It follows the
 // song that plays (a new song shows its words, a song without words shows
 // nothing) and its position, seeks included. Shown and hidden with the
-// "歌詞を表示(&L)" option; it looks at the player only while it is shown.
+// "歌詞を表示(&L)" option; it looks at the player while it is shown and a
+// song plays, and when told the player has changed.
 #pragma once
 
 #include <QString>

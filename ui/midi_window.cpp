@@ -180,6 +180,12 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
     const int64_t target = int64_t{transport->Position()} + direction * kArrowSeekMs;
     seek(std::clamp<int64_t>(target, 0, length));
   });
+  // Those who show the song learn of each change once the bar has acted.
+  for (auto click : {&MMControl::PlayClick, &MMControl::PauseClick, &MMControl::StopClick,
+                     &MMControl::PrevClick})
+    connect(transport, click, this,
+            [this](int&) { QTimer::singleShot(0, this, &MidiWindow::playerChanged); });
+  connect(transport, &MMControl::Done, this, &MidiWindow::playerChanged);
   // Stop and Prev leave the song stopped on purpose: its end must not start
   // the next one.
   connect(transport, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
@@ -237,7 +243,9 @@ bool MidiWindow::seek(int64_t positionMs) {
       transport->TimeFormat() != static_cast<int32_t>(mci::TimeFormat::Milliseconds) ||
       positionMs > transport->Length())
     return false;
-  return transport->seekTo(static_cast<uint32_t>(positionMs)) == mci::err::None;
+  const bool moved = transport->seekTo(static_cast<uint32_t>(positionMs)) == mci::err::None;
+  if (moved) emit playerChanged();
+  return moved;
 }
 
 void MidiWindow::playFromIdle() {
@@ -367,7 +375,10 @@ void MidiWindow::onExit() {
 }
 
 void MidiWindow::onCdPlayer() {
-  if (options().flag(Options::Flag::StopOnSwitch)) transport->setCommand(QStringLiteral("CLOSE"));
+  if (options().flag(Options::Flag::StopOnSwitch)) {
+    transport->setCommand(QStringLiteral("CLOSE"));
+    emit playerChanged();
+  }
   Hide();
   Refresh();
   emit cdPlayerRequested(Left(), Top());
@@ -492,6 +503,7 @@ void MidiWindow::startSong() {
   if (playing && options().flag(Options::Flag::Iconize) && isVisible() && WindowState() != 1)
     setWindowState(1);
   if (playing) warnIfSilent();
+  emit playerChanged();
 }
 
 void MidiWindow::warnIfSilent() {

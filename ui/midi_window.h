@@ -118,6 +118,9 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void cdPlayerRequested(int left, int top);
   // The About window is asked for, modal, at this place.
   void aboutRequested(int left, int top);
+  // The song, its status or its place has changed: another song, a pause, a
+  // resume, a stop, a seek, an end.
+  void playerChanged();
 
  protected:
   control::MMControl& playerTransport() const override { return *transport; }

@@ -125,6 +125,9 @@ void adopt(ui::MidiWindow* window) {
     about->Show(1);
   });
   QObject::connect(&options(), &Options::changed, window, [] { followLyricsOption(); });
+  QObject::connect(window, &MidiWindow::playerChanged, [] {
+    if (ownedLyrics() && ownedLyrics()->isVisible()) ownedLyrics()->onTick();
+  });
 }
 
 void adopt(ui::CdWindow* window) {

@@ -66,6 +66,16 @@ TEST_F(LyricsWindowTest, ShowsTheLineSungAndTheNextFollowingSeeksAndSongs) {
   EXPECT_EQ(shownAt(1500), (QStringList{"はな", "", ""}));
   EXPECT_EQ(shownAt(100), (QStringList{"さくら", "", "表ソラ"}));  // sought back
   EXPECT_EQ(tickEvery(), 40);
+  // Paused, it looks only when told: a seek shows at once, a resume ticks.
+  w.transport->click(MMControl::Pause);
+  pump();
+  EXPECT_EQ(tickEvery(), 0);
+  sequencer->answer(mci::StatusItem::Position, 1500);
+  ASSERT_TRUE(w.seek(1500));
+  EXPECT_EQ(lyricsWindow()->sungText->text(), "はな");
+  w.transport->click(MMControl::Pause);
+  pump();
+  EXPECT_EQ(tickEvery(), 40);
   // The desktop reads the title from the first track and the whole text.
   auto state = w.playerState();
   EXPECT_EQ(state.title, "春の歌");
