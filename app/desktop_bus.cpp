@@ -133,6 +133,9 @@ class PlayerAdaptor : public QDBusAbstractAdaptor, protected QDBusContext {
     }
     m.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(trackIdOf(n)));
     m.insert(QStringLiteral("xesam:title"), n.title);
+    // The song's whole words, for the desktop's own lyric display.
+    if (n.lyrics && !n.lyrics->lines.empty())
+      m.insert(QStringLiteral("xesam:asText"), QString::fromStdString(n.lyrics->text()));
     if (!n.file.isEmpty())
       m.insert(QStringLiteral("xesam:url"),
                QString::fromLatin1(fileUri(platform::nativePath(n.file))));

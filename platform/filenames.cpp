@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
+
+#include "platform/cp932.h"
 
 namespace plimra::platform {
 
@@ -68,15 +70,6 @@ void appendUtf8(QByteArray& out, char32_t c) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
-
-// One converter for the thread that decodes; opening one per name would
-// cost more than the conversion.
-struct Cp932Converter {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  ~Cp932Converter() {
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-  }
-};
 
 QString displayPart(QStringView part) {
   if (!hasKeptBytes(part)) return part.toString();
@@ -144,21 +137,10 @@ bool hasKeptBytes(QStringView path) {
 }
 
 QString decodeCp932(QByteArrayView bytes, bool* ok) {
-  thread_local Cp932Converter conv;
-  *ok = false;
-  if (conv.cd == reinterpret_cast<iconv_t>(-1)) return {};
-  iconv(conv.cd, nullptr, nullptr, nullptr, nullptr);
-  // A CP932 character of one or two bytes is at most three bytes of UTF-8.
-  QByteArray out(bytes.size() * 3 + 4, Qt::Uninitialized);
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = static_cast<size_t>(bytes.size());
-  char* o = out.data();
-  size_t outLeft = static_cast<size_t>(out.size());
-  if (iconv(conv.cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1) || inLeft != 0)
-    return {};
-  out.truncate(o - out.data());
-  *ok = true;
-  return QString::fromUtf8(out);
+  const auto text =
+      cp932ToUtf8(std::string_view(bytes.data(), static_cast<size_t>(bytes.size())));
+  *ok = text.has_value();
+  return text ? QString::fromStdString(*text) : QString();
 }
 
 QString displayName(QStringView path) {

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,6 +15,7 @@
 #include <chrono>
 #include <climits>
 
+#include "platform/cp932.h"
 #include "platform/filenames.h"
 
 namespace plimra::settings {
@@ -25,29 +25,8 @@ namespace {
 // Shift-JIS as Windows wrote it (CP932); a byte that does not decode
 // becomes U+FFFD and decoding goes on.
 QString fromCp932(const QByteArray& bytes) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) cd = iconv_open("UTF-8", "SHIFT_JIS");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return QString::fromLatin1(bytes);
-  QByteArray out;
-  out.reserve(bytes.size() * 3 / 2 + 16);
-  char* in = const_cast<char*>(bytes.constData());
-  size_t inLeft = static_cast<size_t>(bytes.size());
-  char buf[1024];
-  while (inLeft > 0) {
-    char* o = buf;
-    size_t oLeft = sizeof buf;
-    const size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
-    out.append(buf, static_cast<qsizetype>(o - buf));
-    if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-      // EILSEQ or EINVAL (cut short at the end): skip one byte.
-      out.append("\xEF\xBF\xBD");
-      ++in;
-      --inLeft;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  iconv_close(cd);
-  return QString::fromUtf8(out);
+  return QString::fromStdString(platform::cp932ToUtf8Lenient(
+      std::string_view(bytes.constData(), static_cast<size_t>(bytes.size()))));
 }
 
 // One line of the file. Each line is decoded on its own: a file written in

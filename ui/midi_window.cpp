@@ -150,6 +150,7 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
        &F::onStopOnSwitchToggled},
       {&F::loopItem, &F::optionsMenu, "loopItem", u"ループ再生", &F::onLoopToggled},
       {&F::timeItem, &F::optionsMenu, "timeItem", u"再生中、時間を表示", &F::onTimeToggled},
+      {&F::lyricsItem, &F::optionsMenu, "lyricsItem", u"歌詞を表示(&L)", &F::onLyricsToggled},
       {&F::portItem, &F::optionsMenu, "portItem", u"MIDI-OUTポートの指定(&P)", &F::onPortPanel},
       {&F::soundFontItem, &F::optionsMenu, "soundFontItem", u"SoundFontの指定(&F)...",
        &F::onSoundFont},
@@ -180,6 +181,12 @@ MidiWindow::MidiWindow() : kit::Form(QStringLiteral("midiWindow"), 4155, 2655) {
     const int64_t target = int64_t{transport->Position()} + direction * kArrowSeekMs;
     seek(std::clamp<int64_t>(target, 0, length));
   });
+  // Those who show the song learn of each change once the bar has acted.
+  for (auto click : {&MMControl::PlayClick, &MMControl::PauseClick, &MMControl::StopClick,
+                     &MMControl::PrevClick})
+    connect(transport, click, this,
+            [this](int&) { QTimer::singleShot(0, this, &MidiWindow::playerChanged); });
+  connect(transport, &MMControl::Done, this, &MidiWindow::playerChanged);
   // Stop and Prev leave the song stopped on purpose: its end must not start
   // the next one.
   connect(transport, &MMControl::StopClick, this, [this](int&) { songPlaying_ = false; });
@@ -221,7 +228,10 @@ PlayerState MidiWindow::playerState() const {
   state.status = statusOf(transport->Mode());
   if (transport->DeviceID() == 0 || playingSong_.isEmpty()) return state;
   state.key = state.file = playingSong_;
-  state.title = platform::displayName(playingSong_.mid(playingSong_.lastIndexOf(u'/') + 1));
+  state.lyrics = lyrics_;
+  state.title = lyrics_ && !lyrics_->title.empty()
+                    ? QString::fromStdString(lyrics_->title)
+                    : platform::displayName(playingSong_.mid(playingSong_.lastIndexOf(u'/') + 1));
   if (transport->TimeFormat() == static_cast<int32_t>(mci::TimeFormat::Milliseconds)) {
     state.positionMs = transport->Position();
     state.lengthMs = transport->Length();
@@ -234,7 +244,9 @@ bool MidiWindow::seek(int64_t positionMs) {
       transport->TimeFormat() != static_cast<int32_t>(mci::TimeFormat::Milliseconds) ||
       positionMs > transport->Length())
     return false;
-  return transport->seekTo(static_cast<uint32_t>(positionMs)) == mci::err::None;
+  const bool moved = transport->seekTo(static_cast<uint32_t>(positionMs)) == mci::err::None;
+  if (moved) emit playerChanged();
+  return moved;
 }
 
 void MidiWindow::playFromIdle() {
@@ -298,6 +310,7 @@ void MidiWindow::onLoad() {
   o.bind(iconizeItem, Options::Flag::Iconize);
   o.bind(stopOnSwitchItem, Options::Flag::StopOnSwitch);
   o.bind(timeItem, Options::Flag::ShowTime);
+  o.bind(lyricsItem, Options::Flag::Lyrics);
   o.bind(singleItem, Options::Flag::Single);
   o.bind(inOrderItem, Options::Flag::InOrder);
   o.bind(randomItem, Options::Flag::Random);
@@ -364,7 +377,10 @@ void MidiWindow::onExit() {
 }
 
 void MidiWindow::onCdPlayer() {
-  if (options().flag(Options::Flag::StopOnSwitch)) transport->setCommand(QStringLiteral("CLOSE"));
+  if (options().flag(Options::Flag::StopOnSwitch)) {
+    transport->setCommand(QStringLiteral("CLOSE"));
+    emit playerChanged();
+  }
   Hide();
   Refresh();
   emit cdPlayerRequested(Left(), Top());
@@ -463,6 +479,7 @@ void MidiWindow::resetSongProgress() {
 void MidiWindow::startSong() {
   // The song itself, on the chosen port.
   playingSong_ = platform::pathFromNative(songFile());
+  lyrics_ = std::make_shared<const seq::Lyrics>(seq::readLyrics(songFile().toStdString()));
   transport->setFileName(songFile());
   const bool opened = transport->setCommand(QStringLiteral("OPEN")) == mci::err::None;
   // A song with a loop goes round it when the option is on (a song opens
@@ -491,6 +508,7 @@ void MidiWindow::startSong() {
   if (playing && options().flag(Options::Flag::Iconize) && isVisible() && WindowState() != 1)
     setWindowState(1);
   if (playing) warnIfSilent();
+  emit playerChanged();
 }
 
 void MidiWindow::warnIfSilent() {
@@ -774,6 +792,7 @@ void MidiWindow::onLoopToggled() {
   if (songPlaying_) mci::DeviceTable::instance().setLoop(transport->DeviceID(), loopOn());
 }
 
+void MidiWindow::onLyricsToggled() { options().toggle(Options::Flag::Lyrics); }
 void MidiWindow::onIconizeToggled() { options().toggle(Options::Flag::Iconize); }
 void MidiWindow::onStopOnSwitchToggled() { options().toggle(Options::Flag::StopOnSwitch); }
 

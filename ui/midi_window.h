@@ -58,6 +58,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   // submenus, help.
   plimra::kit::MenuItem *cdMenu, *cdPlayerItem, *exitItem;
   plimra::kit::MenuItem *optionsMenu, *iconizeItem, *stopOnSwitchItem, *loopItem, *timeItem,
+      *lyricsItem,
       *portItem, *soundFontItem, *saveItem;
   plimra::kit::MenuItem *playModeMenu, *singleItem, *inOrderItem, *randomItem;
   plimra::kit::MenuItem *resetMenu, *noResetItem, *gsResetItem, *gmResetItem, *xgResetItem;
@@ -74,6 +75,7 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void onTimerTick();
   void onTimeToggled();
   void onLoopToggled();
+  void onLyricsToggled();
   void onCdPlayer();
   void onSingleChosen();
   void onInOrderChosen();
@@ -118,6 +120,9 @@ class MidiWindow : public plimra::kit::Form, public Player {
   void cdPlayerRequested(int left, int top);
   // The About window is asked for, modal, at this place.
   void aboutRequested(int left, int top);
+  // The song, its status or its place has changed: another song, a pause, a
+  // resume, a stop, a seek, an end.
+  void playerChanged();
 
  protected:
   control::MMControl& playerTransport() const override { return *transport; }
@@ -174,6 +179,8 @@ class MidiWindow : public plimra::kit::Form, public Player {
   int silentSongs_ = 0;
   bool silenceExplained_ = false;
   QString playingSong_;
+  // Its words, read when it starts.
+  std::shared_ptr<const seq::Lyrics> lyrics_;
   // The latest look at the MIDI outputs; a newer one replaces it.
   std::shared_ptr<plimra::mci::MidiOutListing> portListing_;
   std::chrono::steady_clock::time_point portListingStarted_;

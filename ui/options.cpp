@@ -51,6 +51,7 @@ void Options::setDefaults() {
   setFlag(Flag::Single, false);
   setFlag(Flag::InOrder, false);
   setFlag(Flag::Loop, false);
+  setFlag(Flag::Lyrics, false);
   setReset(QStringLiteral("GM"));
   setSoundFont({});
   emit changed();

@@ -1,5 +1,6 @@
 // The options both windows show and plimra.ini keeps: iconize on play, stop
 // on switching windows, the time in the caption, the three play modes, the
+// lyrics window, the
 // reset before each song, and the MIDI-OUT port chosen. One model for the
 // whole program; every menu check mark binds to it, so both windows' marks
 // follow a change made in either.
@@ -27,6 +28,7 @@ class Options : public QObject {
     InOrder,       // play the list in order
     Random,        // play the list in random order
     Loop,          // a song with a loop goes round it, then fades out
+    Lyrics,        // the lyrics window shown
     Count,
   };
 

@@ -5,6 +5,9 @@
 
 #include <QString>
 #include <cstdint>
+#include <memory>
+
+#include "media/sequencer/lyrics.h"
 
 namespace plimra::control {
 class MMControl;
@@ -17,10 +20,12 @@ struct PlayerState {
   Status status = Status::Stopped;
   // Empty while nothing is open; changes when another song or track plays.
   QString key;
-  QString title;  // the song's name, or "Track N"
+  QString title;  // the song's name (its first track's), its file's, or "Track N"
   QString file;   // the song's file (lossless text form), when it has one
   int64_t positionMs = 0;
   int64_t lengthMs = 0;  // 0: not known
+  // The song's words, read once as it starts; null for a CD track.
+  std::shared_ptr<const seq::Lyrics> lyrics;
 };
 
 enum class PlayerRequest { Play, Pause, PlayPause, Stop, Next, Previous };

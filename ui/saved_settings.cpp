@@ -114,6 +114,7 @@ const Setting kSettings[] = {
     {"Option", "SoundFont",
      [](Loading&, const QString& v) { options().setSoundFont(platform::pathFromWritten(v)); },
      [] { return platform::writtenPath(options().soundFont()); }},
+    {"Option", "Lyrics", &readFlag<Flag::Lyrics>, &writeFlag<Flag::Lyrics>},
     {"Plimra", "Top",
      [](Loading& l, const QString& v) {
        if (const auto top = position(v)) l.midi.setTop(*top);

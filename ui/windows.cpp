@@ -5,7 +5,9 @@
 
 #include "ui/about_window.h"
 #include "ui/cd_window.h"
+#include "ui/lyrics_window.h"
 #include "ui/midi_window.h"
+#include "ui/options.h"
 
 namespace plimra::ui {
 
@@ -20,6 +22,20 @@ std::unique_ptr<ui::MidiWindow>& ownedMidi() {
 std::unique_ptr<ui::CdWindow>& ownedCd() {
   static std::unique_ptr<ui::CdWindow> w;
   return w;
+}
+
+std::unique_ptr<ui::LyricsWindow>& ownedLyrics() {
+  static std::unique_ptr<ui::LyricsWindow> w;
+  return w;
+}
+
+// The lyrics window shows while its option is on; it is made only then.
+void followLyricsOption() {
+  if (options().flag(Options::Flag::Lyrics)) {
+    if (!lyricsWindow()->isVisible()) lyricsWindow()->Show();
+  } else if (ownedLyrics() && ownedLyrics()->isVisible()) {
+    ownedLyrics()->Hide();
+  }
 }
 
 // The program's instance of each window, however it was made.
@@ -85,6 +101,14 @@ ui::AboutWindow* aboutWindow() {
   return w.data();
 }
 
+ui::LyricsWindow* lyricsWindow() {
+  if (!ownedLyrics()) {
+    ownedLyrics() = std::make_unique<ui::LyricsWindow>([] { return midiWindow()->playerState(); });
+    ownedLyrics()->Load();
+  }
+  return ownedLyrics().get();
+}
+
 // The windows reach each other only through these: each asks for the other
 // (or the About window) by a signal, and the other comes at its place.
 void adopt(ui::MidiWindow* window) {
@@ -99,6 +123,10 @@ void adopt(ui::MidiWindow* window) {
     AboutWindow* about = aboutWindow();
     about->Move(left, top);
     about->Show(1);
+  });
+  QObject::connect(&options(), &Options::changed, window, [] { followLyricsOption(); });
+  QObject::connect(window, &MidiWindow::playerChanged, [] {
+    if (ownedLyrics() && ownedLyrics()->isVisible()) ownedLyrics()->onTick();
   });
 }
 
@@ -150,6 +178,7 @@ void openFromOutside(const QString& path) {
 }
 
 void destroyWindows() {
+  ownedLyrics().reset();
   ownedCd().reset();
   ownedMidi().reset();
 }

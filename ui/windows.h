@@ -10,6 +10,7 @@ namespace plimra::ui {
 class MidiWindow;
 class CdWindow;
 class AboutWindow;
+class LyricsWindow;
 class Player;
 
 plimra::ui::MidiWindow* midiWindow();
@@ -17,6 +18,9 @@ plimra::ui::CdWindow* cdWindow();
 // Unlike the players, the About window is destroyed when it closes; the next
 // use makes (and loads) a new one.
 plimra::ui::AboutWindow* aboutWindow();
+// The lyrics window of the MIDI window's songs, made at its first use. It
+// shows while the option says so.
+plimra::ui::LyricsWindow* lyricsWindow();
 
 // Where the CD window stands once it is made (now, if it is already), as
 // plimra.ini says; a missing value leaves the place its start-up gives it.

@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes to the MIDI file reader and checks what it promises:
 // a message for every refusal, events in tick order within their tracks,
-// whole channel messages, and a tempo map whose times never run backwards.
+// whole channel messages, a tempo map whose times never run backwards, and
+// words whose lines are sung in order.
 #include <cstdlib>
 
+#include "media/sequencer/lyrics.h"
 #include "media/sequencer/smf.h"
 #include "media/sequencer/tempo_map.h"
 #include "tests/support/kept_events.h"
@@ -10,6 +12,9 @@
 using namespace plimra::seq;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Lyrics lyrics = lyricsOf({data, size});
+  for (size_t i = 1; i < lyrics.lines.size(); ++i)
+    if (lyrics.lines[i].startMs() < lyrics.lines[i - 1].startMs()) std::abort();
   const SmfResult r = plimra::test::parseKeeping({data, size});
   if (!r.ok) {
     if (r.error.empty()) std::abort();

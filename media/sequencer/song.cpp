@@ -107,16 +107,11 @@ class SongBuilder : public SmfHandler {
     if (smf.format == 2) {
       // Each sequence starts where the one before it ends, timed by its own
       // tempo map; its events already follow those of the sequences before.
-      uint64_t start = 0;
-      size_t r = 0;
-      for (uint32_t track = 0; track < smf.tracks.size(); ++track) {
-        const TempoMap map(smf, track);
-        for (; r < runs_.size() && runs_[r].track == track; ++r)
-          for (size_t i = runs_[r].begin; i < runEnd(r); ++i)
-            ev[i].ns = addSaturated(start, map.nanosAt(ev[i].ns));
-        start = addSaturated(start, map.nanosAt(map.endTick()));
-      }
-      song_.lengthNs = start;
+      const SongClock clock(smf);
+      for (size_t r = 0; r < runs_.size(); ++r)
+        for (size_t i = runs_[r].begin; i < runEnd(r); ++i)
+          ev[i].ns = clock.nanosAt(runs_[r].track, ev[i].ns);
+      song_.lengthNs = clock.lengthNs();
     } else {
       // Each track's run is in tick order; merging neighbours keeps equal
       // ticks in track order, then file order.

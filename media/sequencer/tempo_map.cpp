@@ -11,6 +11,7 @@ using u128 = unsigned __int128;
 constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
 
 uint64_t saturate(u128 v) { return v > kMax ? kMax : uint64_t(v); }
+uint64_t addSaturatedNs(uint64_t a, uint64_t b) { return a > kMax - b ? kMax : a + b; }
 
 }  // namespace
 
@@ -72,6 +73,27 @@ uint64_t TempoMap::nanosAt(uint64_t tick) const {
                              [](uint64_t t, const Segment& s) { return t < s.tick; });
   const Segment& s = *(it - 1);
   return saturate((u128(s.microsNum) + u128(tick - s.tick) * s.tempo) * 1000 / ticksPerQuarter_);
+}
+
+SongClock::SongClock(const Smf& smf) {
+  if (smf.format != 2) {
+    maps_.emplace_back(smf);
+    startsNs_.push_back(0);
+    lengthNs_ = maps_.back().nanosAt(maps_.back().endTick());
+    return;
+  }
+  maps_.reserve(smf.tracks.size());
+  for (uint32_t track = 0; track < smf.tracks.size(); ++track) {
+    const TempoMap& map = maps_.emplace_back(smf, track);
+    startsNs_.push_back(lengthNs_);
+    lengthNs_ = addSaturatedNs(lengthNs_, map.nanosAt(map.endTick()));
+  }
+}
+
+uint64_t SongClock::nanosAt(uint32_t track, uint64_t tick) const {
+  if (maps_.empty()) return 0;
+  const size_t i = maps_.size() == 1 ? 0 : std::min<size_t>(track, maps_.size() - 1);
+  return addSaturatedNs(startsNs_[i], maps_[i].nanosAt(tick));
 }
 
 }  // namespace plimra::seq

@@ -43,4 +43,20 @@ class TempoMap {
   uint64_t smpteNanosPerTickDen_ = 1;
 };
 
+// The times of a whole song: every track on one tempo map (formats 0 and 1),
+// or each sequence of a format 2 file on its own, starting where the one
+// before it ends.
+class SongClock {
+ public:
+  explicit SongClock(const Smf& smf);
+  // Time of a tick of `track` in nanoseconds from the start of the song.
+  uint64_t nanosAt(uint32_t track, uint64_t tick) const;
+  uint64_t lengthNs() const { return lengthNs_; }
+
+ private:
+  std::vector<TempoMap> maps_;  // one, or one per sequence
+  std::vector<uint64_t> startsNs_;
+  uint64_t lengthNs_ = 0;
+};
+
 }  // namespace plimra::seq

@@ -2,7 +2,8 @@
 # The player on a desktop's session bus, under Xvfb, with SDL's disk driver
 # capturing the sound: a second start with a song hands it to the running
 # player, which plays it; a song that does not exist gets the can't-play
-# caption; the desktop's player controls (PlayPause, Next, a position set
+# caption; a song with words shows its title and words in the metadata; the
+# desktop's player controls (PlayPause, Next, a position set
 # with playerctl, Quit) act on the MIDI window and then on the CD window, as
 # heard and as PlaybackStatus and Position say.
 #   desktop_e2e.sh PLIMRA AUDIO_PROBE PLIMRA_MKDISC
@@ -68,6 +69,13 @@ if [ "${1:-}" = --inner ]; then
   await eval '[ "$(xdotool getwindowname "$win")" = "missing.mid (再生できません)" ]' ||
     fail "caption \"$(xdotool getwindowname "$win")\" for a missing song"
 
+  # A song with Shift-JIS words: its first track's name and its words, decoded.
+  timeout 20 "$prog" "$work/words/sakura.mid" || fail "the start with a song with words did not end"
+  await eval 'property Metadata | grep -q "string \"春の歌\""' ||
+    fail "title of a song with words: $(property Metadata)"
+  property Metadata | tr '\n' '|' | grep -q 'string "さくら|表ソラ|はな"' ||
+    fail "words of the song: $(property Metadata)"
+
   # The CD window: "CD Player(&C)" in the first menu stops the song.
   xdotool windowfocus --sync "$win"
   xdotool key alt+f; sleep 0.5; xdotool key c
@@ -103,6 +111,7 @@ INI
 "$probe" song "$work/music/a.mid" 76 20000
 "$probe" song "$work/music/b.mid" 84 3000
 "$probe" song "$work/music/c.mid" 88 3000
+mkdir -p "$work/words" && "$probe" words "$work/words/sakura.mid"
 "$mkdisc" --sine "$work/disc.cue" 6 6 6 >/dev/null
 # A session bus of the test's own, never the desktop's.
 on_xvfb_self -w dbus-run-session "$work" "$probe"

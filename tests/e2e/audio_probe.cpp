@@ -1,6 +1,8 @@
 // Helper for the end-to-end play tests and the play-start benchmark.
 //   audio_probe song OUT.MID NOTE MS
 //       writes a song with one flute note of MS ms (NOTE 0: silence only)
+//   audio_probe words OUT.MID
+//       writes the song with Shift-JIS lyrics of the lyric tests
 //   audio_probe segments RAW
 //       lists the stretches of a capture (16-bit stereo, 44.1 kHz) that sound
 //       at one pitch as "start_ms end_ms hz", hz from the zero crossings of
@@ -83,8 +85,10 @@ int main(int argc, char** argv) {
     const auto song = plimra::test::noteSong(std::atoi(argv[3]), ms, 73);
     return plimra::test::writeFile(argv[2], song) ? 0 : 1;
   }
+  if (cmd == "words" && argc == 3)
+    return plimra::test::writeFile(argv[2], plimra::test::lyricSongs().front().bytes) ? 0 : 1;
   if (cmd == "segments" && argc == 3) return segments(argv[2]);
   if (cmd == "first" && argc == 4) return first(argv[2], std::atoll(argv[3]));
-  std::fprintf(stderr, "usage: audio_probe song OUT.MID NOTE MS | segments RAW | first RAW FROM\n");
+  std::fprintf(stderr, "usage: audio_probe song OUT.MID NOTE MS | words OUT.MID | segments RAW | first RAW FROM\n");
   return 2;
 }

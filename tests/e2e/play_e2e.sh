@@ -20,8 +20,8 @@ on_xvfb '
   set -euo pipefail
   work=$1 probe=$2
   open_player
-  # "再生中、時間を表示": fourth from the bottom of "動作環境(&O)".
-  keys "$win" alt+o "Up Up Up Up Return"
+  # "再生中、時間を表示": fifth from the bottom of "動作環境(&O)", above "歌詞を表示(&L)".
+  keys "$win" alt+o "Up Up Up Up Up Return"
   # The first entry of the file list, just below the menu bar.
   xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
 

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "media/sequencer/lyrics.h"
 #include "media/sequencer/smf.h"
 #include "media/sequencer/tempo_map.h"
 #include "tests/support/kept_events.h"
@@ -218,4 +219,65 @@ TEST(TempoMap, WhichTempoEventsCountAndHugeTimesSaturate) {
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 30), (uint64_t(1) << 30) * 0xffffff * 1000);
   EXPECT_EQ(map.nanosAt(uint64_t(1) << 40), std::numeric_limits<uint64_t>::max());
   EXPECT_EQ(map.nanosAt(map.endTick()), std::numeric_limits<uint64_t>::max());
+}
+
+// The words of the four songs: lines broken where the conventions say, the
+// syllables timed on the tempo map, one encoding for the whole song (the
+// backslash that ends the Shift-JIS "表" and "ソ" breaks nothing), the karaoke
+// file's tags and its note on the file left out, the title from the first
+// track's name.
+TEST(Lyrics, LinesTimesAndOneEncodingPerSong) {
+  using Line = std::vector<std::pair<uint64_t, std::string>>;
+  struct Expected {
+    TextEncoding encoding;
+    std::string title;
+    std::vector<Line> lines;
+    std::string text;
+  };
+  const Expected expected[] = {
+      {TextEncoding::Cp932,
+       "春の歌",
+       {{{0, "さくら"}}, {{500, "表"}, {1000, "ソラ"}}, {{1200, "はな"}}},
+       "さくら\n表ソラ\nはな"},
+      {TextEncoding::Utf8,
+       "",
+       {{{0, "Hap"}, {500, "py "}}, {{1000, "birth"}, {1100, "day"}}},
+       "Happy \nbirthday"},
+      {TextEncoding::Utf8,
+       "",
+       {{{0, "Grüße "}, {500, "an "}, {1000, "dich"}}, {{1100, "ÄÖ"}}},
+       "Grüße an dich\nÄÖ"},
+      {TextEncoding::Latin1, "", {{{0, "Café"}, {500, " au lait"}}}, "Café au lait"},
+  };
+  const auto songs = lyricSongs();
+  ASSERT_EQ(songs.size(), std::size(expected));
+  for (size_t i = 0; i < songs.size(); ++i) {
+    SCOPED_TRACE(songs[i].name);
+    const Lyrics lyrics = readLyrics(writeTemp(songs[i].name, songs[i].bytes));
+    EXPECT_EQ(lyrics.encoding, expected[i].encoding);
+    EXPECT_EQ(lyrics.title, expected[i].title);
+    std::vector<Line> lines;
+    for (const LyricLine& l : lyrics.lines) {
+      lines.emplace_back();
+      for (const LyricSyllable& s : l.syllables) lines.back().emplace_back(s.startMs, s.text);
+    }
+    EXPECT_EQ(lines, expected[i].lines);
+    EXPECT_EQ(lyrics.text(), expected[i].text);
+  }
+}
+
+// A paragraph mark gives a blank line in the whole text; the line sung is
+// the last one begun, none before the first; a song without words, or a
+// file that is not a song, has no lines.
+TEST(Lyrics, ParagraphsLineAtAndNoWords) {
+  Track t;
+  t.tempo(0, 1000000).meta(100, 0x05, "one\r\n").meta(200, 0x05, "\\two/");
+  const Lyrics lyrics = lyricsOf(smf(0, 1000, {t.meta(300, 0x05, "three").finish(400)}));
+  EXPECT_EQ(lyrics.text(), "one\n\ntwo\nthree");
+  EXPECT_EQ(lyrics.lineAt(99), -1);
+  EXPECT_EQ(lyrics.lineAt(100), 0);
+  EXPECT_EQ(lyrics.lineAt(299), 1);
+  EXPECT_EQ(lyrics.lineAt(100000), 2);
+  EXPECT_TRUE(lyricsOf(noteSong(60, 100)).lines.empty());
+  EXPECT_TRUE(lyricsOf(Bytes{'M', 'T', 'h', 'd'}).lines.empty());
 }

@@ -77,12 +77,15 @@ class Track {
     putBig(meta, usPerQuarter, 3);
     return at(tick, meta);
   }
-  Track& marker(uint32_t tick, const std::string& text) {
-    Bytes meta{0xFF, 0x06};
-    putVlq(meta, static_cast<uint32_t>(text.size()));
-    meta.insert(meta.end(), text.begin(), text.end());
-    return at(tick, meta);
+  // A meta event of `type` holding `text` as it is, byte for byte: a track
+  // name (0x03), a text event (0x01), a marker (0x06), a lyric (0x05).
+  Track& meta(uint32_t tick, uint8_t type, const std::string& text) {
+    Bytes m{0xFF, type};
+    putVlq(m, static_cast<uint32_t>(text.size()));
+    m.insert(m.end(), text.begin(), text.end());
+    return at(tick, m);
   }
+  Track& marker(uint32_t tick, const std::string& text) { return meta(tick, 0x06, text); }
   // The track's bytes, closed by an end of track at `endTick`.
   Bytes finish(uint32_t endTick) {
     at(endTick, {0xFF, 0x2F, 0x00});
@@ -125,6 +128,46 @@ inline Bytes tempoSong() {
   t.tempo(1440, 1000000).at(1440, {0x80, 65, 0}).at(1440, {0x90, 67, 100});
   t.at(1920, {0x80, 67, 0});
   return smf(0, 480, {t.finish(2400)});
+}
+
+// The songs with words the tests and the benchmark sing, at 1000 ticks a
+// quarter and 1,000,000 us a quarter (a tick is a millisecond) up to tick
+// 1000, where the tempo doubles (a tick is half a millisecond from then on).
+// The words in the second track, a note under each syllable:
+//  - Shift-JIS lyric events with "/" breaks: "さくら/" at 0, "表" (its
+//    second byte is a backslash) at 500, "ソラ" at 1000, "/" then "はな" at
+//    1400 (1200 ms); the first track is named "春の歌" in Shift-JIS.
+//  - A karaoke file named .KAR, "@KMIDI KARAOKE FILE" and "@TTitle" tags
+//    and a note on the file in the first track; text events "\Hap" and
+//    "py " at 0 and 500, "/birth" and "day" at 1000 and 1200 (1100 ms).
+//  - UTF-8 lyrics "Grüße " at 0, "an " at 500, "dich/" at 1000, "ÄÖ" at
+//    1200 (1100 ms); no track name.
+//  - A Latin-1 lyric "Café" (one byte 0xE9) at 0 and "^au^lait" at 500.
+struct LyricSong {
+  const char* name;
+  Bytes bytes;
+};
+inline std::vector<LyricSong> lyricSongs() {
+  auto song = [](const std::vector<std::pair<uint32_t, std::string>>& words, uint8_t type,
+                 const std::string& title, const std::vector<std::string>& texts) {
+    Track first, sung;
+    if (!title.empty()) first.meta(0, 0x03, title);
+    for (const std::string& text : texts) first.meta(0, 0x01, text);
+    first.tempo(0, 1000000).tempo(1000, 500000);
+    for (const auto& [tick, text] : words)
+      sung.meta(tick, type, text).at(tick, {0x90, 60, 100}).at(tick + 100, {0x80, 60, 0});
+    return smf(1, 1000, {first.finish(2000), sung.finish(2000)});
+  };
+  return {
+      {"sakura.mid", song({{0, "\x82\xB3\x82\xAD\x82\xE7/"}, {500, "\x95\x5C"},
+                           {1000, "\x83\x5C\x83\x89"}, {1400, "/\x82\xCD\x82\xC8"}},
+                          0x05, "\x8F\x74\x82\xCC\x89\xCC", {})},
+      {"birthday.KAR", song({{0, "\\Hap"}, {500, "py "}, {1000, "/birth"}, {1200, "day"}},
+                            0x01, "", {"@KMIDI KARAOKE FILE", "@TTitle", "(c) nobody"})},
+      {"gruesse.mid",
+       song({{0, "Grüße "}, {500, "an "}, {1000, "dich/"}, {1200, "ÄÖ"}}, 0x05, "", {})},
+      {"cafe.mid", song({{0, "Caf\xE9"}, {500, "^au^lait"}}, 0x05, "", {})},
+  };
 }
 
 // What a stop or a close sends: All Notes Off, All Sound Off and sustain off

@@ -126,7 +126,7 @@ TEST_F(MidiWindowTest, TheFirstRunShowsTheDefaultsAndWritesThemAndTheMenusChange
       QString(
           "[MID]\nDir=%1\nDrive=%2 [DISK]\n"
           "[Option]\nMin=False\nChange=True\nTime=False\nSingle=False\nContinue=False\n"
-          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\nLoop=False\nSoundFont=\n"
+          "Random=True\nMIDIOUT=-1\nMIDIOUTName=\nReset=GM\nLoop=False\nSoundFont=\nLyrics=False\n"
           "[Plimra]\nTop= %3\nLeft= %4\n[CDp]\nTop= %5\nLeft= %6\n")
           .arg(music, root.path(), QString::number(w.Top()), QString::number(w.Left()),
                QString::number(cd->Top()), QString::number(cd->Left()));
