@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <utility>
 
 namespace plimra::seq {
 
@@ -180,6 +181,9 @@ void Player::setSong(std::shared_ptr<const Song> song) {
   running_ = false;
   end_ = length();
   locate(0);
+  // A new song starts from what its own events and the reset song set, as
+  // it always has: nothing of the last song is undone for it.
+  moved_ = false;
 }
 
 uint64_t Player::position(uint64_t now) const { return clock().position(now); }
@@ -227,6 +231,9 @@ void Player::locate(Located&& at) {
   if (at.song != song_) at = locateIn(song_, at.pos);
   pos_ = at.pos;
   next_ = at.next;
+  // The output still holds what it last got, however often the song moves
+  // before it plays again.
+  if (!std::exchange(moved_, true)) beforeMove_ = state_;
   state_ = at.state;
   // A jump starts the count of passes afresh.
   forgetLoopProgress();
@@ -314,7 +321,9 @@ class FadingSink : public MidiSink {
 
 void Player::restore(MidiSink& sink, uint64_t now) {
   FadingSink fading(*this, sink);
-  state_.replay(fading, now);
+  // After a move back, a pitch bend or controller the song sets only later
+  // goes back to what a reset leaves it at.
+  state_.replay(fading, now, std::exchange(moved_, false) ? &beforeMove_ : nullptr);
   if (fading_) sendFadeVolumes(sink, now);
 }
 

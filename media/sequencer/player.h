@@ -212,6 +212,10 @@ class Player {
 
   std::shared_ptr<const Song> song_;
   ChannelState state_;
+  // What the output held when the song was last moved (until the state at
+  // the new place has been sent): what it set later is undone there.
+  ChannelState beforeMove_;
+  bool moved_ = false;
   SoundingNotes notes_;
   size_t next_ = 0;
   bool running_ = false;

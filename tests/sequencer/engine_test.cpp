@@ -189,16 +189,18 @@ TEST_F(SequencerTest, SeekAndPlayRanges) {
   out.advance(out.now_);
   EXPECT_EQ(delivered(), std::vector<int>{mci::NotifySuccessful});
 
-  // From 900 to 1250 ms: after the silence that a jump sends, the program
-  // set before 900 ms; the notes at 1000 and 1125 ms but not the one on
-  // 1250 ms, where the range ends.
+  // From 900 to 1250 ms: after the silence that a jump sends, the sustain
+  // the song sets only later released and the program set before 900 ms;
+  // the notes at 1000 and 1125 ms but not the one on 1250 ms, where the
+  // range ends.
   out.sent.clear();
   const uint64_t t0 = out.now_;
   ASSERT_EQ(dev.play({900, 1250}, recorder()), mci::err::None);
   out.runToEnd();
   ASSERT_GT(out.sent.size(), 48u);
   EXPECT_TRUE(endsInSilence({out.sent.begin(), out.sent.begin() + 48}));
-  EXPECT_EQ(out.sent.at(48).bytes, (Bytes{0xC0, 5}));
+  EXPECT_EQ(out.sent.at(48).bytes, (Bytes{0xB0, 64, 0}));
+  EXPECT_EQ(out.sent.at(49).bytes, (Bytes{0xC0, 5}));
   const auto notes = notesOnly(out.sent);
   ASSERT_EQ(notes.size(), 2u);
   EXPECT_EQ(notes[0].time - t0, 100 * kMs);

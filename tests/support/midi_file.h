@@ -159,11 +159,13 @@ inline std::vector<LyricSong> lyricSongs() {
     return smf(1, 1000, {first.finish(2000), sung.finish(2000)});
   };
   return {
-      {"sakura.mid", song({{0, "\x82\xB3\x82\xAD\x82\xE7/"}, {500, "\x95\x5C"},
-                           {1000, "\x83\x5C\x83\x89"}, {1400, "/\x82\xCD\x82\xC8"}},
+      {"sakura.mid", song({{0, "\x82\xB3\x82\xAD\x82\xE7/"},
+                           {500, "\x95\x5C"},
+                           {1000, "\x83\x5C\x83\x89"},
+                           {1400, "/\x82\xCD\x82\xC8"}},
                           0x05, "\x8F\x74\x82\xCC\x89\xCC", {})},
-      {"birthday.KAR", song({{0, "\\Hap"}, {500, "py "}, {1000, "/birth"}, {1200, "day"}},
-                            0x01, "", {"@KMIDI KARAOKE FILE", "@TTitle", "(c) nobody"})},
+      {"birthday.KAR", song({{0, "\\Hap"}, {500, "py "}, {1000, "/birth"}, {1200, "day"}}, 0x01, "",
+                            {"@KMIDI KARAOKE FILE", "@TTitle", "(c) nobody"})},
       {"gruesse.mid",
        song({{0, "Grüße "}, {500, "an "}, {1000, "dich/"}, {1200, "ÄÖ"}}, 0x05, "", {})},
       {"cafe.mid", song({{0, "Caf\xE9"}, {500, "^au^lait"}}, 0x05, "", {})},
