@@ -58,17 +58,22 @@ std::optional<std::string> cp932ToUtf8(std::string_view bytes) { return decode(b
 std::string cp932ToUtf8Lenient(std::string_view bytes) {
   // Without a converter at all, a byte is at least not lost.
   if (auto text = decode(bytes, true)) return *std::move(text);
-  std::string latin1;
+  return latin1ToUtf8(bytes);
+}
+
+std::string latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
     if (b < 0x80) {
-      latin1 += c;
+      out += c;
     } else {
-      latin1 += static_cast<char>(0xC0 | (b >> 6));
-      latin1 += static_cast<char>(0x80 | (b & 0x3F));
+      out += static_cast<char>(0xC0 | (b >> 6));
+      out += static_cast<char>(0x80 | (b & 0x3F));
     }
   }
-  return latin1;
+  return out;
 }
 
 }  // namespace plimra::platform

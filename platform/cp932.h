@@ -14,5 +14,7 @@ std::optional<std::string> cp932ToUtf8(std::string_view bytes);
 // The same, except that each byte that does not decode becomes U+FFFD and
 // decoding goes on.
 std::string cp932ToUtf8Lenient(std::string_view bytes);
+// Latin-1 bytes as UTF-8: every byte is a character.
+std::string latin1ToUtf8(std::string_view bytes);
 
 }  // namespace plimra::platform

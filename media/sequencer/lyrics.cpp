@@ -60,9 +60,11 @@ class TextCollector : public SmfHandler {
 bool validUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
     const auto b = static_cast<uint8_t>(s[i]);
-    size_t len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3
-                          : (b & 0xF8) == 0xF0     ? 4
-                                                   : 0;
+    size_t len = b < 0x80             ? 1
+                 : (b & 0xE0) == 0xC0 ? 2
+                 : (b & 0xF0) == 0xE0 ? 3
+                 : (b & 0xF8) == 0xF0 ? 4
+                                      : 0;
     if (len == 0 || i + len > s.size()) return false;
     uint32_t c = len == 1 ? b : b & (0x7F >> len);
     for (size_t k = 1; k < len; ++k) {
@@ -78,23 +80,9 @@ bool validUtf8(std::string_view s) {
   return true;
 }
 
-std::string latin1ToUtf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size() * 2);
-  for (const char ch : s) {
-    const auto b = static_cast<uint8_t>(ch);
-    if (b < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (b >> 6));
-      out += static_cast<char>(0x80 | (b & 0x3F));
-    }
-  }
-  return out;
-}
-
 TextEncoding encodingOf(const std::vector<const TextEvent*>& texts) {
-  if (std::all_of(texts.begin(), texts.end(), [](const TextEvent* t) { return validUtf8(t->bytes); }))
+  if (std::all_of(texts.begin(), texts.end(),
+                  [](const TextEvent* t) { return validUtf8(t->bytes); }))
     return TextEncoding::Utf8;
   if (std::all_of(texts.begin(), texts.end(),
                   [](const TextEvent* t) { return platform::cp932ToUtf8(t->bytes).has_value(); }))
@@ -111,7 +99,7 @@ std::string decode(std::string_view bytes, TextEncoding encoding) {
     case TextEncoding::Latin1:
       break;
   }
-  return latin1ToUtf8(bytes);
+  return platform::latin1ToUtf8(bytes);
 }
 
 bool isTag(const TextEvent& t) { return !t.bytes.empty() && t.bytes.front() == '@'; }
@@ -132,9 +120,9 @@ std::vector<const TextEvent*> wordEvents(const std::vector<TextEvent>& texts) {
     if (t.type == kMetaText && !isTag(t)) ++perTrack[t.track];
   if (perTrack.empty()) return words;
   const uint32_t track =
-      std::max_element(perTrack.begin(), perTrack.end(),
-                       [](const auto& a, const auto& b) { return a.second < b.second; })
-          ->first;
+      std::max_element(perTrack.begin(), perTrack.end(), [](const auto& a, const auto& b) {
+        return a.second < b.second;
+      })->first;
   for (const TextEvent& t : texts)
     if (t.type == kMetaText && t.track == track && !isTag(t)) words.push_back(&t);
   return words;
@@ -201,9 +189,9 @@ std::string Lyrics::text() const {
 }
 
 int Lyrics::lineAt(uint64_t positionMs) const {
-  const auto after = std::upper_bound(
-      lines.begin(), lines.end(), positionMs,
-      [](uint64_t ms, const LyricLine& line) { return ms < line.startMs(); });
+  const auto after =
+      std::upper_bound(lines.begin(), lines.end(), positionMs,
+                       [](uint64_t ms, const LyricLine& line) { return ms < line.startMs(); });
   return static_cast<int>(after - lines.begin()) - 1;
 }
 
