@@ -5,10 +5,12 @@
 // ends, so the file manager's "open with" never starts a second player.
 #include <QApplication>
 #include <QByteArray>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 
 #include "app/desktop_bus.h"
+#include "app/engine_module.h"
 #include "platform/filenames.h"
 #include "platform/program.h"
 #include "ui/kit/appearance.h"
@@ -18,11 +20,8 @@
 #include "ui/midi_window.h"
 #include "ui/windows.h"
 
-#include "media/cdaudio/register.h"
 #include "media/mci/background.h"
 #include "media/mci/device_table.h"
-#include "media/sequencer/register.h"
-#include "media/sequencer/sequencer_device.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -53,12 +52,14 @@ int main(int argc, char** argv) {
   // proportional face, as the desktop this program was made for did.
   QApplication::setFont(plimra::kit::layoutFont(plimra::kit::kPGothic, 9));
 
-  plimra::seq::registerSequencer();
-  plimra::cdaudio::registerCdAudio();
+  // The engines are opened once the window shows, or before when a song,
+  // a disc or the port list needs them.
+  const QString folder = plimra::platform::AppPath();
+  plimra::app::installEngines({folder, folder + QStringLiteral("/" PLIMRA_ENGINES_FROM_BIN)});
   // The window closes its song before it ends the program; JACK hands that
   // silence on only at its next period.
   const auto leave = [](int code) {
-    plimra::seq::drainSystemPorts(std::chrono::milliseconds(100));
+    plimra::app::drainSystemPorts(std::chrono::milliseconds(100));
     plimra::platform::leaveProcess(code);
   };
   plimra::platform::setEndHandler([leave] { leave(0); });
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
   // The first reference creates the window and runs its start-up.
   plimra::ui::MidiWindow* window = plimra::ui::midiWindow();
   window->Show();
+  QTimer::singleShot(0, [] { plimra::app::openEnginesInBackground(); });
   plimra::app::startDesktopControls();
   if (!song.isEmpty()) window->playFromOutside(plimra::platform::pathFromNative(song));
   const int code = QApplication::exec();

@@ -18,8 +18,7 @@
 #include "media/control/mmcontrol.h"
 #include "media/mci/device_table.h"
 #include "media/mci/midiout.h"
-#include "media/sequencer/builtin_synth.h"
-#include "media/sequencer/register.h"
+#include "media/mci/synthesizer.h"
 #include "platform/filenames.h"
 #include "platform/program.h"
 #include "resources/icons.h"
@@ -516,7 +515,7 @@ void MidiWindow::warnIfSilent() {
   // depends on the audio device; a MIDI-OUT port sounds elsewhere.
   if (silenceExplained_ || portList->ListIndex() > 1) return;
   silenceExplained_ = true;
-  const QString reason = QString::fromStdString(seq::noSoundReason());
+  const QString reason = QString::fromStdString(mci::synthesizer()->noSoundReason());
   if (reason.isEmpty()) return;
   // After the start has returned, so the song is already under way.
   QTimer::singleShot(0, this, [reason] {
@@ -602,7 +601,7 @@ void MidiWindow::onSoundFont() {
   // Opens where the font that plays lies.
   const QString current =
       options().soundFont().isEmpty()
-          ? platform::pathFromNative(QByteArray::fromStdString(seq::findSoundFont()))
+          ? platform::pathFromNative(QByteArray::fromStdString(mci::synthesizer()->defaultFont()))
           : options().soundFont();
   const QString font =
       kit::GetOpenFileName({QStringLiteral("SoundFontの指定"),
@@ -613,9 +612,9 @@ void MidiWindow::onSoundFont() {
 
 void MidiWindow::useSoundFont(const QString& path, bool fromMenu) {
   QPointer<MidiWindow> self(this);
-  seq::BuiltinSynth::useSoundFont(
+  mci::synthesizer()->useSoundFont(
       platform::nativePath(path).toStdString(),
-      [self, path, fromMenu](const seq::SoundFontResult& r) {
+      [self, path, fromMenu](const mci::SoundFontResult& r) {
         if (!self) return;
         const QString used = platform::pathFromNative(QByteArray::fromStdString(r.path));
         if (!r.error.empty()) {

@@ -5,9 +5,8 @@
 
 namespace plimra::cdaudio {
 
-void registerCdAudio() {
-  mci::DeviceTable::instance().registerType("CDAudio",
-                                            [] { return std::make_unique<CdAudioDevice>(); });
-}
+std::unique_ptr<mci::Device> makeCdAudio() { return std::make_unique<CdAudioDevice>(); }
+
+void registerCdAudio() { mci::DeviceTable::instance().registerType("CDAudio", makeCdAudio); }
 
 }  // namespace plimra::cdaudio

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "media/audio/audio_output.h"
+#include "media/mci/synthesizer.h"
 #include "media/sequencer/output.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
@@ -31,11 +32,7 @@ std::string findSoundFont();
 inline constexpr const char* kNoSoundFont =
     "No General MIDI SoundFont was found; install timgm6mb-soundfont or set PLIMRA_SOUNDFONT.";
 
-// What became of a request for a SoundFont.
-struct SoundFontResult {
-  std::string path;   // the file asked for ($PLIMRA_SOUNDFONT when it is set)
-  std::string error;  // why it cannot be used; empty when it plays from the next note on
-};
+using mci::SoundFontResult;
 
 class BuiltinSynth : public Output, public audio::AudioSource {
  public:

@@ -1,8 +1,5 @@
 # The sequencer device, the built-in synthesizer and the MIDI-OUT ports.
 if(NOT PLIMRA_FUZZ)
-  # Only to keep the MIDI libraries quiet while looking for ports.
-  pkg_check_modules(SEQ_JACK REQUIRED IMPORTED_TARGET jack)
-  pkg_check_modules(SEQ_ALSA REQUIRED IMPORTED_TARGET alsa)
   add_library(plimra_sequencer STATIC
     ${CMAKE_CURRENT_LIST_DIR}/song.cpp
     ${CMAKE_CURRENT_LIST_DIR}/player.cpp
@@ -13,5 +10,7 @@ if(NOT PLIMRA_FUZZ)
   )
   target_link_libraries(plimra_sequencer PUBLIC
     plimra_smf plimra_mci plimra_audio PkgConfig::FLUIDSYNTH PkgConfig::RTMIDI
-    PkgConfig::SEQ_JACK PkgConfig::SEQ_ALSA)
+    PkgConfig::JACK PkgConfig::ALSA)
+  # Also linked into the program's engines module.
+  set_target_properties(plimra_sequencer PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endif()

@@ -15,6 +15,7 @@ music="$work/$(printf '\x89\xb9\x8a\x79')"            # "音楽"
 song="$(printf '\x83\x68\x83\x89\x83\x4e\x83\x47\x8f\x98\x8b\xc8').MID"  # "ドラクエ序曲"
 mkdir -p "$progdir" "$music"
 cp "$prog" "$progdir/plimra"
+cp "$(dirname "$prog")/plimra-engines.so" "$progdir/"
 "$probe" song "$progdir/GM.MID" 96 400
 "$probe" song "$music/$song" 69 800
 

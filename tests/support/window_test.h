@@ -23,6 +23,7 @@
 #include <ostream>
 
 #include "media/control/mmcontrol.h"
+#include "media/sequencer/register.h"
 #include "platform/program.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_msgbox.h"
@@ -62,6 +63,8 @@ class WindowTest : public ::testing::Test {
     oldCwd = QDir::currentPath();
     QDir::setCurrent(music);
     platform::setAppPath(root.path());
+    // The real synthesizer's settings; the sequencer and outputs are fakes.
+    plimra::seq::registerSequencer();
     outputs = FakeMidiOuts::install({"Built-in synthesizer", "USB MIDI 1"});
     FakeDevice::install("Sequencer", sequencer);
     platform::setEndHandler([this] { ++ends; });

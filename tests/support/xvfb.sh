@@ -3,7 +3,8 @@
 #   require_tools TOOL...        ends the script as skipped (77) without one
 #   make_workdir [PROG]          $work: a fresh folder, removed at exit; with
 #                                PROG, a copy of it as $work/prog/plimra (its
-#                                settings land there) and an empty $work/music
+#                                settings land there) with its engines module,
+#                                and an empty $work/music
 #   on_xvfb [-s WxH] SCRIPT ARG  runs the bash text SCRIPT with ARG... as $1...
 #                                on a fresh Xvfb display (1024x768 unless -s),
 #                                Qt drawing there whatever the caller set;
@@ -50,6 +51,7 @@ make_workdir() {
   if [ $# -gt 0 ]; then
     mkdir -p "$work/prog" "$work/music"
     cp "$1" "$work/prog/plimra"
+    cp "$(dirname "$1")/plimra-engines.so" "$work/prog/"
   fi
 }
 
