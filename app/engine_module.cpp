@@ -20,6 +20,7 @@
 #include "media/mci/midiout.h"
 #include "media/mci/synthesizer.h"
 #include "platform/filenames.h"
+#include "ui/kit/msgbox.h"
 
 namespace plimra::app {
 namespace {
@@ -114,6 +115,12 @@ class Module {
     if (!found) {
       why = "The engines (" + path_ + ") cannot be loaded: " + why;
       std::fprintf(stderr, "plimra: %s\n", why.c_str());
+      // The windows work on; the user learns at once why nothing plays.
+      mci::postToGui([why] {
+        kit::MsgBox(QStringLiteral("演奏部を読み込めませんでした。曲も CD も再生できません。\n\n") +
+                        QString::fromStdString(why),
+                    kit::vbCritical);
+      });
     }
     std::deque<std::function<void(const Engines*)>> tasks;
     {

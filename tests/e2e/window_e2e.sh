@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the program under Xvfb in a folder with MIDI files, checks the
-# window that appears, then leaves through "終了(&X)" with the keyboard.
+# window that appears, then leaves through "終了(&X)" with the keyboard;
+# once more without the engines module beside it.
 set -euo pipefail
 prog=$1
 source "$(dirname "$0")/../support/xvfb.sh"
@@ -27,5 +28,24 @@ on_xvfb '
   # Alt+F opens the CD menu, X chooses exit: the program ends at once.
   quit_by_menu "$win" || fail "the program did not end after the exit menu"
   wait $pid || fail "the program ended with status $?"
+
+  # Carried off without its engines module: the window still comes, says
+  # why nothing will play, and a song asked for cannot play but ends
+  # nothing.
+  rm "$work/prog/plimra-engines.so"
+  open_player
+  box=$(timeout 10 xdotool search --sync --onlyvisible --name "^Plimra\$" | head -1) ||
+    fail "no message without the engines; log: $(cat "$work/out.log")"
+  grep -q "plimra-engines.so) cannot be loaded" "$work/out.log" ||
+    fail "the log does not name the module: $(cat "$work/out.log")"
+  sleep 0.4
+  focus_window "$box"
+  xdotool key Return
+  sleep 0.4
+  xdotool mousemove --window "$win" 30 34 click --repeat 2 --delay 80 1
+  timeout 10 xdotool search --sync --name "^first.mid \(再生できません\)\$" >/dev/null ||
+    fail "the song without the engines shows \"$(xdotool getwindowname "$win")\""
+  kill -0 $pid || fail "the program ended"
+  quit_by_menu "$win" || fail "the program did not end after the exit menu"
   echo "window e2e passed: \"$title\" at ${X},${Y} ${WIDTH}x${HEIGHT}"
 ' "$work"
