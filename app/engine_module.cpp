@@ -98,8 +98,10 @@ class Module {
   void open() {
     std::string why;
     const Engines* found = nullptr;
-    // Resolved now, off the window's thread, rather than on first calls.
-    if (void* handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+    // Resolved now, off the window's thread, rather than on first calls;
+    // global, as the libraries were when the program was linked with them
+    // (some open plugins of their own that look for their symbols).
+    if (void* handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
       auto entry = reinterpret_cast<engines::EntryPoint>(dlsym(handle, engines::kEntryPoint));
       const Engines* e = entry ? entry() : nullptr;
       if (!e)

@@ -4,11 +4,9 @@
 #include <memory>
 #include <string>
 
-namespace plimra::mci {
-class Device;
-class MidiOutCatalog;
-class Synthesizer;
-}  // namespace plimra::mci
+#include "media/mci/device.h"
+#include "media/mci/midiout.h"
+#include "media/mci/synthesizer.h"
 
 namespace plimra::seq {
 
