@@ -1,7 +1,7 @@
 #include "app/engine_module.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +26,11 @@ namespace plimra::app {
 namespace {
 
 using engines::Engines;
+
+bool isFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 // Opens the module once, on the first thread that asks for it; the others
 // wait for that one.
@@ -100,8 +105,15 @@ class Module {
     const Engines* found = nullptr;
     // Resolved now, off the window's thread, rather than on first calls;
     // global, as the libraries were when the program was linked with them
-    // (some open plugins of their own that look for their symbols).
-    if (void* handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
+    // (some open plugins of their own that look for their symbols). A FIFO
+    // in its place would hold the opening thread for ever.
+    void* handle = nullptr;
+    if (!isFile(path_)) {
+      why = "it is not a file";
+    } else if (!(handle = dlopen(path_.c_str(), RTLD_NOW | RTLD_GLOBAL))) {
+      const char* error = dlerror();
+      why = error ? error : "it cannot be opened";
+    } else {
       auto entry = reinterpret_cast<engines::EntryPoint>(dlsym(handle, engines::kEntryPoint));
       const Engines* e = entry ? entry() : nullptr;
       if (!e)
@@ -110,9 +122,6 @@ class Module {
         why = "it belongs to another build of the program";
       else
         found = e;
-    } else {
-      const char* error = dlerror();
-      why = error ? error : "it cannot be opened";
     }
     if (!found) {
       why = "The engines (" + path_ + ") cannot be loaded: " + why;
@@ -124,17 +133,23 @@ class Module {
                     kit::vbCritical);
       });
     }
-    std::deque<std::function<void(const Engines*)>> tasks;
     {
       std::lock_guard lock(mutex_);
-      tasks.swap(pending_);
       engines_ = found;
       error_ = why;
     }
-    for (auto& task : tasks) task(found);
-    {
-      std::lock_guard lock(mutex_);
-      opened_ = true;
+    // What waited for the module, in order, also what comes meanwhile.
+    for (;;) {
+      std::deque<std::function<void(const Engines*)>> tasks;
+      {
+        std::lock_guard lock(mutex_);
+        if (pending_.empty()) {
+          opened_ = true;
+          break;
+        }
+        tasks.swap(pending_);
+      }
+      for (auto& task : tasks) task(found);
     }
     openedCv_.notify_all();
   }
@@ -216,7 +231,7 @@ void installEngines(const QStringList& folders) {
   for (const QString& folder : folders) {
     path = platform::nativePath(folder + QStringLiteral("/") + QLatin1String(engines::kModuleFile))
                .toStdString();
-    if (access(path.c_str(), F_OK) == 0) break;
+    if (isFile(path)) break;
   }
   Module::instance().setPath(path);
   auto& table = mci::DeviceTable::instance();

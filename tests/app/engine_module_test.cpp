@@ -2,7 +2,11 @@
 // it, and what a module that cannot be used leaves the user.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <mutex>
 #include <string>
@@ -99,4 +103,17 @@ TEST(EngineModule, AModuleOfAnotherBuildIsNamedAndNothingOfItIsUsed) {
   EXPECT_NE(results[0].error.find("another build"), std::string::npos);
   EXPECT_TRUE(noted().empty());
   EXPECT_EQ(boxes.asked().size(), 1u);
+}
+
+// A FIFO where the module should be is not opened: that would wait for a
+// writer for ever, and a song started early waits for the opening.
+TEST(EngineModule, AFifoInItsPlaceIsNotOpened) {
+  test::ScriptedMsgBox boxes;
+  QTemporaryDir dir;
+  ASSERT_EQ(mkfifo(QFile::encodeName(dir.filePath("plimra-engines.so")).constData(), 0600), 0);
+  app::installEngines({dir.path()});
+  uint16_t id = 0;
+  EXPECT_EQ(mci::DeviceTable::instance().open("Sequencer", "", "", id),
+            mci::err::CannotLoadDriver);
+  EXPECT_NE(mci::synthesizer()->noSoundReason().find("not a file"), std::string::npos);
 }
