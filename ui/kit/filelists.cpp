@@ -193,14 +193,10 @@ void DirListBox::open(int row) {
 
 FileListBox::FileListBox(QWidget* parent) : ListBox(parent) { setPath(startFolder()); }
 
-bool FileListBox::matches(const QString& name, const QString& pattern) {
-  for (const QString& p : pattern.split(u';', Qt::SkipEmptyParts)) {
-    const QString one = p.trimmed();
-    if (one == QLatin1String("*.*") || one == QLatin1String("*")) return true;
-    const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(one),
-                                QRegularExpression::CaseInsensitiveOption);
-    if (re.match(name).hasMatch()) return true;
-  }
+bool FileListBox::matches(const QString& name) const {
+  if (parts_.isEmpty()) return true;
+  for (const QRegularExpression& part : parts_)
+    if (part.match(name).hasMatch()) return true;
   return false;
 }
 
@@ -217,6 +213,16 @@ bool FileListBox::setPath(const QString& path) {
 
 void FileListBox::setPattern(const QString& pattern) {
   pattern_ = pattern;
+  parts_.clear();
+  for (const QString& p : pattern.split(u';', Qt::SkipEmptyParts)) {
+    const QString one = p.trimmed();
+    if (one == QLatin1String("*.*") || one == QLatin1String("*")) {
+      parts_.clear();
+      break;
+    }
+    parts_.append(QRegularExpression(QRegularExpression::wildcardToRegularExpression(one),
+                                     QRegularExpression::CaseInsensitiveOption));
+  }
   Refresh();
 }
 
@@ -225,7 +231,7 @@ void FileListBox::Refresh() {
   clear();
   if (path_.isEmpty()) return;
   for (const FolderEntry& e : folderEntries(path_, EntryKind::Files)) {
-    if (!matches(e.shown, pattern_)) continue;
+    if (!matches(e.shown)) continue;
     auto* item = new QListWidgetItem(e.shown);
     item->setData(Qt::UserRole, e.name);
     addItem(item);

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -90,15 +91,18 @@ class FileListBox : public ListBox {
   // Reads the folder anew, keeping the selected name when it is still there.
   void Refresh();
 
-  // Whether a shown name matches the pattern.
-  static bool matches(const QString& name, const QString& pattern);
-
  signals:
   void PathChange();
 
  private:
+  // Whether a shown name matches the pattern.
+  bool matches(const QString& name) const;
+
   QString path_;
   QString pattern_ = QStringLiteral("*.*");
+  // The pattern's parts, made once for all the names of a folder (making
+  // one is far dearer than matching a name); none when any name matches.
+  QList<QRegularExpression> parts_;
 };
 
 }  // namespace plimra::kit
