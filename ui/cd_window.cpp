@@ -34,11 +34,9 @@ constexpr int kPollMs = 500;
 
 kit::Label* makeLabel(QWidget* parent, const char* name, const QString& caption, uint32_t back,
                       int left, int top, int width, int height) {
-  auto* l = new kit::Label(parent);
-  l->setObjectName(QLatin1String(name));
+  auto* l = kit::addControl<kit::Label>(parent, name, left, top, width, height);
   l->setCaption(caption);
   l->setBackColor(back);
-  kit::place(l, left, top, width, height);
   return l;
 }
 
@@ -91,25 +89,17 @@ CdWindow::CdWindow() : kit::Form(QStringLiteral("cdWindow"), 3885, 1815) {
   // Later labels lie on top, so every shared border line is drawn once.
   for (int i = 0; i < kTrackLabels; ++i) trackLabels[i]->raise();
 
-  transport = new MMControl(c);
-  transport->setObjectName(QStringLiteral("transport"));
-  kit::place(transport, 120, 1320, 2832, 372);
+  transport = kit::addControl<MMControl>(c, "transport", 120, 1320, 2832, 372);
 
   // Outside the client area at the design size.
   titleCaption =
       makeLabel(c, "titleCaption", QStringLiteral("ﾀｲﾄﾙ:"), kLightYellow, 4680, 1200, 615, 270);
-  titleEntry = new kit::TextBox(c);
-  titleEntry->setObjectName(QStringLiteral("titleEntry"));
-  kit::place(titleEntry, 5400, 1200, 3015, 405);
-  titleList = new kit::ListBox(c);
-  titleList->setObjectName(QStringLiteral("titleList"));
-  kit::place(titleList, 5400, 1200, 3012, 564);
+  titleEntry = kit::addControl<kit::TextBox>(c, "titleEntry", 5400, 1200, 3015, 405);
+  titleList = kit::addControl<kit::ListBox>(c, "titleList", 5400, 1200, 3012, 564);
   songNameCaption =
       makeLabel(c, "songNameCaption", QStringLiteral("曲名："), kLightYellow, 120, 2160, 720, 270);
-  songName = new kit::TextBox(c);
-  songName->setObjectName(QStringLiteral("songName"));
+  songName = kit::addControl<kit::TextBox>(c, "songName", 840, 2040, 3015, 495);
   songName->setText(QStringLiteral("songName"));
-  kit::place(songName, 840, 2040, 3015, 495);
 
   // Tab order: the three boxes, then the transport buttons; titleEntry comes first.
   QWidget::setTabOrder(titleEntry, songName);

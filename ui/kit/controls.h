@@ -15,6 +15,15 @@ namespace plimra::kit {
 
 // Places a control in its parent's client area, in twips.
 void place(QWidget* w, int left, int top, int width, int height);
+// A new control in `parent`, named (tests and ui/README.md find it by that
+// name) and placed.
+template <class Control>
+Control* addControl(QWidget* parent, const char* name, int left, int top, int width, int height) {
+  auto* control = new Control(parent);
+  control->setObjectName(QLatin1String(name));
+  place(control, left, top, width, height);
+  return control;
+}
 void move(QWidget* w, int left, int top);
 int Left(const QWidget* w);
 int Top(const QWidget* w);
