@@ -199,27 +199,22 @@ class Catalog : public mci::MidiOutCatalog {
   std::shared_ptr<mci::MidiOutCatalog> catalog_;
 };
 
+// The module's synthesizer, or a missing one that says why.
+std::shared_ptr<mci::Synthesizer> synthesizerOf(const Engines* e) {
+  return e ? e->synthesizer()
+           : std::make_shared<mci::MissingSynthesizer>(Module::instance().error());
+}
+
 class Synthesizer : public mci::Synthesizer {
  public:
-  std::string noSoundReason() override {
-    const Engines* e = engines();
-    return e ? e->synthesizer()->noSoundReason() : Module::instance().error();
-  }
-  std::string defaultFont() override {
-    const Engines* e = engines();
-    return e ? e->synthesizer()->defaultFont() : std::string();
-  }
+  std::string noSoundReason() override { return synthesizerOf(engines())->noSoundReason(); }
+  std::string defaultFont() override { return synthesizerOf(engines())->defaultFont(); }
   // The saved font is asked for before the window shows: the request waits
   // for the module, and goes before anything the module is opened for.
   void useSoundFont(const std::string& path,
                     std::function<void(const mci::SoundFontResult&)> done) override {
     Module::instance().whenOpen([path, done = std::move(done)](const Engines* e) mutable {
-      if (e) {
-        e->synthesizer()->useSoundFont(path, std::move(done));
-      } else if (done) {
-        mci::SoundFontResult result{path, path.empty() ? "" : Module::instance().error()};
-        mci::postToGui([done = std::move(done), result] { done(result); });
-      }
+      synthesizerOf(e)->useSoundFont(path, std::move(done));
     });
   }
 };

@@ -5,19 +5,14 @@
 #include "media/mci/dispatch.h"
 
 namespace plimra::mci {
-namespace {
+void MissingSynthesizer::useSoundFont(const std::string& path,
+                                      std::function<void(const SoundFontResult&)> done) {
+  if (!done) return;
+  SoundFontResult result{path, path.empty() ? std::string() : reason_};
+  postToGui([done = std::move(done), result] { done(result); });
+}
 
-class Missing : public Synthesizer {
- public:
-  std::string noSoundReason() override { return "The built-in synthesizer is not available."; }
-  std::string defaultFont() override { return {}; }
-  void useSoundFont(const std::string& path,
-                    std::function<void(const SoundFontResult&)> done) override {
-    if (!done) return;
-    SoundFontResult result{path, path.empty() ? std::string() : noSoundReason()};
-    postToGui([done = std::move(done), result] { done(result); });
-  }
-};
+namespace {
 
 std::mutex installedMutex;
 std::shared_ptr<Synthesizer> installed;
@@ -31,7 +26,8 @@ void setSynthesizer(std::shared_ptr<Synthesizer> synthesizer) {
 
 std::shared_ptr<Synthesizer> synthesizer() {
   std::lock_guard lock(installedMutex);
-  if (!installed) return std::make_shared<Missing>();
+  if (!installed)
+    return std::make_shared<MissingSynthesizer>("The built-in synthesizer is not available.");
   return installed;
 }
 

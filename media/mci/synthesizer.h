@@ -30,8 +30,22 @@ class Synthesizer {
                             std::function<void(const SoundFontResult&)> done) = 0;
 };
 
+// A synthesizer that is not there: silent for `reason`, and every SoundFont
+// asked for is refused with it.
+class MissingSynthesizer : public Synthesizer {
+ public:
+  explicit MissingSynthesizer(std::string reason) : reason_(std::move(reason)) {}
+  std::string noSoundReason() override { return reason_; }
+  std::string defaultFont() override { return {}; }
+  void useSoundFont(const std::string& path,
+                    std::function<void(const SoundFontResult&)> done) override;
+
+ private:
+  std::string reason_;
+};
+
 void setSynthesizer(std::shared_ptr<Synthesizer> synthesizer);
-// The one installed, or one that answers that there is none.
+// The one installed, or a missing one.
 std::shared_ptr<Synthesizer> synthesizer();
 
 }  // namespace plimra::mci
